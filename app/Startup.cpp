@@ -1,0 +1,41 @@
+#include "app/Startup.h"
+
+namespace uninst {
+
+namespace {
+
+unsigned char ByteAt(const char* p) { return static_cast<unsigned char>(*p); }
+
+// Steps over one character: both bytes of a double-byte one, so that a trail
+// byte is never taken for a quote.
+const char* NextCharacter(const char* p, Platform& platform) {
+  return (platform.IsDBCSLeadByte(ByteAt(p)) && p[1] != '\0') ? p + 2 : p + 1;
+}
+
+}  // namespace
+
+const char* StripProgramName(const char* commandLine, Platform& platform) {
+  const char* p = commandLine;
+  if (*p == '"') {
+    ++p;
+    while (*p != '\0' && *p != '"') p = NextCharacter(p, platform);
+    if (*p == '"') ++p;
+  } else {
+    while (ByteAt(p) > 0x20) p = NextCharacter(p, platform);
+  }
+  while (*p != '\0' && ByteAt(p) <= 0x20) ++p;
+  return p;
+}
+
+int RunApplication(UninstallApp& app) {
+  Platform& platform = app.GetPlatform();
+  // Failing operations just return their error: no critical-error box, no
+  // file-open error box.
+  const std::uint32_t previous = platform.SetErrorMode(0);
+  platform.SetErrorMode(previous | kSemFailCriticalErrors | kSemNoOpenFileErrorBox);
+  app.SetCommandLine(StripProgramName(platform.GetCommandLine(), platform));
+  app.InitInstance();
+  return 0;
+}
+
+}  // namespace uninst
