@@ -6,6 +6,9 @@
 
 #include "app/Messages.h"
 #include "app/Switches.h"
+#include "files/DriverFiles.h"
+#include "registry/DeviceSweeps.h"
+#include "registry/SetupCatalogue.h"
 
 namespace uninst {
 
@@ -15,12 +18,18 @@ using Phase = SweepOutcome (*)(Run&);
 
 // The cleanup phases, in the order they run.
 constexpr Phase kPhases[] = {
-    nullptr,
+    [](Run& run) { return SweepNamedDevice(run, kNamedDeviceBranches[0]); },
+    [](Run& run) { return SweepNamedDevice(run, kNamedDeviceBranches[1]); },
+    [](Run& run) { return SweepVendorProduct(run, kVendorProductBranches[0]); },
+    [](Run& run) { return SweepVendorProduct(run, kVendorProductBranches[1]); },
+    SweepFloppyClass,
+    CleanSetupCatalogue,
+    SweepDriverFiles,
 };
 
 SweepOutcome RunPhases(Run& run) {
   for (Phase phase : kPhases) {
-    if (phase != nullptr && phase(run) == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
+    if (phase(run) == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
   }
   return SweepOutcome::kGoOn;
 }

@@ -99,6 +99,8 @@ enum class Op {
   kGetFileVersionInfoSize,
   kGetFileVersionInfo,
   kQueryFixedFileInfo,
+  kIsDBCSLeadByte,
+  kGetCommandLine,
 };
 const char* OpName(Op op);
 
@@ -171,6 +173,8 @@ class SimMachine final : public Platform {
   std::uint64_t CallCount() const { return m_callCount; }
   // Registry keys and files still open.
   std::size_t OpenHandleCount() const;
+  // The error code of the last failed call, as GetLastError would give it.
+  long LastError() const;
 
   // Platform.
   long RegOpenKey(RegHandle root, const char* path, RegHandle* key) override;
@@ -212,6 +216,10 @@ class SimMachine final : public Platform {
   bool QueryFixedFileInfo(const void* block, FixedFileInfo* info) override;
 
  private:
+  // Counts the call and applies the faults: the error to fail it with.
+  std::optional<long> Enter(Op op, const std::string& path);
+  long OpenKey(Op op, RegHandle root, const char* path, std::uint32_t access, RegHandle* key);
+
   // Implementation state is the helper's to define; kept here so tests can
   // construct the machine on the stack.
   struct State;

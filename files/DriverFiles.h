@@ -1,0 +1,13 @@
+// The last cleanup phase: the driver, INF and catalogue files of the package
+// below the windows directory.
+#pragma once
+
+#include "app/Run.h"
+
+namespace uninst {
+
+// Removes each file of the driver file table in order. Cancelled as soon as a
+// removal is cancelled; a path too long for the path buffer is skipped.
+SweepOutcome SweepDriverFiles(Run& run);
+
+}  // namespace uninst

@@ -1,0 +1,204 @@
+#include "platform/sim/SimMachine.h"
+
+#include <cstring>
+
+#include "platform/sim/SimState.h"
+#include "res/Catalogue.h"
+
+namespace uninst::sim {
+namespace {
+
+constexpr const char* kOpNames[] = {
+    "RegOpenKey",
+    "RegOpenKeyEx",
+    "RegEnumKey",
+    "RegQueryInfoKey",
+    "RegQueryValueEx",
+    "RegDeleteKey",
+    "RegDeleteValue",
+    "RegCloseKey",
+    "GetOEMCP",
+    "GetWindowsDirectory",
+    "SetErrorMode",
+    "MessageBox",
+    "ExitWindowsEx",
+    "LoadString",
+    "CreateFile",
+    "CloseHandle",
+    "GetFileTime",
+    "GetFileSize",
+    "SetFileTime",
+    "FindFile",
+    "GetFileAttributes",
+    "SetFileAttributes",
+    "DeleteFile",
+    "FileTimeToLocalFileTime",
+    "LocalFileTimeToFileTime",
+    "FileTimeToSystemTime",
+    "SystemTimeToFileTime",
+    "GetFileVersionInfoSize",
+    "GetFileVersionInfo",
+    "QueryFixedFileInfo",
+    "IsDBCSLeadByte",
+    "GetCommandLine",
+};
+static_assert(sizeof(kOpNames) / sizeof(kOpNames[0]) ==
+                  static_cast<std::size_t>(Op::kGetCommandLine) + 1,
+              "one name per operation");
+
+constexpr std::uint32_t kShiftJisCodePage = 932;
+
+// Fault paths match registry and file paths alike: component by component,
+// letter case ignored, either separator.
+std::vector<std::string> PathComponents(const std::string& path) {
+  std::string unified = path;
+  for (char& c : unified) {
+    if (c == '/') c = '\\';
+  }
+  return SplitPath(unified);
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+  const std::vector<std::string> x = PathComponents(a);
+  const std::vector<std::string> y = PathComponents(b);
+  if (x.size() != y.size()) return false;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    if (!NamesEqual(x[i], y[i])) return false;
+  }
+  return true;
+}
+
+bool IsShiftJisLeadByte(std::uint8_t byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// The longest prefix of `text` within `capacity` bytes that ends on a UTF-8
+// character boundary.
+std::size_t FitUtf8(const char* text, std::size_t capacity) {
+  const std::size_t length = std::strlen(text);
+  if (length <= capacity) return length;
+  std::size_t cut = capacity;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return cut;
+}
+
+}  // namespace
+
+const char* OpName(Op op) {
+  const std::size_t index = static_cast<std::size_t>(op);
+  return index < sizeof(kOpNames) / sizeof(kOpNames[0]) ? kOpNames[index] : "?";
+}
+
+SimMachine::SimMachine() : m_state(std::make_unique<State>()) {}
+
+SimMachine::~SimMachine() = default;
+
+void SimMachine::SetResponder(Responder responder) { m_responder = std::move(responder); }
+
+void SimMachine::SetAnswers(std::vector<int> answers) {
+  m_answers = std::move(answers);
+  m_nextAnswer = 0;
+}
+
+void SimMachine::AddFault(Fault fault) { m_state->faults.push_back({std::move(fault), 0}); }
+
+void SimMachine::FailCallNumber(std::uint64_t n, long error) { m_state->failingCalls[n] = error; }
+
+std::size_t SimMachine::OpenHandleCount() const {
+  return m_state->keys.size() + m_state->files.size();
+}
+
+long SimMachine::LastError() const { return m_state->lastError; }
+
+std::optional<long> SimMachine::Enter(Op op, const std::string& path) {
+  ++m_callCount;
+  std::optional<long> error;
+  const auto numbered = m_state->failingCalls.find(m_callCount);
+  if (numbered != m_state->failingCalls.end()) error = numbered->second;
+  for (State::ArmedFault& armed : m_state->faults) {
+    const Fault& fault = armed.fault;
+    if (fault.op != op || (!fault.path.empty() && !SamePath(fault.path, path))) continue;
+    ++armed.matched;
+    if (!error && (fault.nth == 0 || fault.nth == armed.matched)) error = fault.error;
+  }
+  // A fault always fails its call, even one armed with the code 0.
+  if (error && *error == kErrorSuccess) error = kErrorAccessDenied;
+  if (error) m_state->lastError = *error;
+  return error;
+}
+
+std::uint32_t SimMachine::GetOEMCP() {
+  if (Enter(Op::kGetOEMCP, "")) return 0;
+  return m_config.oemCodePage;
+}
+
+std::uint32_t SimMachine::GetWindowsDirectory(char* buffer, std::uint32_t size) {
+  if (Enter(Op::kGetWindowsDirectory, "")) return 0;
+  if (!m_config.windowsDirectory || m_config.windowsDirectory->empty()) {
+    m_state->lastError = kErrorFileNotFound;
+    return 0;
+  }
+  const std::string& directory = *m_config.windowsDirectory;
+  const std::uint32_t length = static_cast<std::uint32_t>(directory.size());
+  // Too small a buffer is left alone; the result is the size it needs.
+  if (!buffer || size <= length) return length + 1;
+  std::memcpy(buffer, directory.c_str(), length + 1);
+  return length;
+}
+
+std::uint32_t SimMachine::SetErrorMode(std::uint32_t mode) {
+  if (Enter(Op::kSetErrorMode, "")) return 0;
+  const std::uint32_t previous = m_errorMode;
+  m_errorMode = mode;
+  return previous;
+}
+
+bool SimMachine::IsDBCSLeadByte(std::uint8_t byte) {
+  if (Enter(Op::kIsDBCSLeadByte, "")) return false;
+  return m_config.oemCodePage == kShiftJisCodePage && IsShiftJisLeadByte(byte);
+}
+
+const char* SimMachine::GetCommandLine() {
+  // GetCommandLine cannot fail on Windows; an injected fault gives an empty
+  // command line rather than a null pointer.
+  if (Enter(Op::kGetCommandLine, "")) return "";
+  return m_config.commandLine.c_str();
+}
+
+int SimMachine::MessageBox(const char* text, const char* caption, std::uint32_t style) {
+  if (Enter(Op::kMessageBox, "")) return 0;
+  MessageBoxRecord record{caption ? caption : "", text ? text : "", style, 0};
+  if (m_responder) {
+    record.answer = m_responder(record);
+  } else if (m_nextAnswer < m_answers.size()) {
+    record.answer = m_answers[m_nextAnswer++];
+  } else {
+    ++m_unanswered;
+  }
+  m_boxes.push_back(record);
+  return record.answer;
+}
+
+bool SimMachine::ExitWindowsEx(std::uint32_t flags, std::uint32_t /*reserved*/) {
+  if (Enter(Op::kExitWindowsEx, "")) return false;
+  if (flags & kEwxReboot) m_restartRequested = true;
+  return true;
+}
+
+int SimMachine::LoadString(std::uint32_t id, char* buffer, int size) {
+  const bool failed = Enter(Op::kLoadString, "").has_value();
+  if (!buffer || size <= 0) return 0;
+  buffer[0] = '\0';
+  if (failed) return 0;
+  const char* text = CatalogueText(id);
+  if (!text) {
+    m_state->lastError = kErrorResourceNameNotFound;
+    return 0;
+  }
+  const std::size_t length = FitUtf8(text, static_cast<std::size_t>(size) - 1);
+  std::memcpy(buffer, text, length);
+  buffer[length] = '\0';
+  return static_cast<int>(length);
+}
+
+}  // namespace uninst::sim

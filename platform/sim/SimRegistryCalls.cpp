@@ -1,0 +1,166 @@
+// The registry calls of the simulated machine, with NT's handle, access and
+// error semantics.
+#include <cstring>
+
+#include "platform/sim/SimState.h"
+
+namespace uninst::sim {
+namespace {
+
+std::string JoinKeyPath(const std::string& base, const std::string& path) {
+  std::string joined = base;
+  for (const std::string& component : SplitPath(path)) {
+    if (!joined.empty()) joined += '\\';
+    joined += component;
+  }
+  return joined;
+}
+
+}  // namespace
+
+std::uintptr_t SimMachine::State::NewHandle() {
+  nextHandle += 4;
+  return nextHandle;
+}
+
+std::string SimMachine::State::KeyPathOf(RegHandle root, const char* path) const {
+  std::string base;
+  const auto open = keys.find(root);
+  if (open != keys.end()) base = open->second.path;
+  return JoinKeyPath(base, path ? path : "");
+}
+
+long SimMachine::State::KeyOf(Registry& registry, RegHandle key, Registry::Node** node,
+                              std::uint32_t* access) const {
+  if (key == kLocalMachine) {
+    *node = registry.Root();
+    *access = kKeyAllAccess;
+    return kErrorSuccess;
+  }
+  const auto open = keys.find(key);
+  if (open == keys.end()) return kErrorInvalidHandle;
+  if (open->second.life.expired()) return kErrorKeyDeleted;
+  *node = open->second.node;
+  *access = open->second.access;
+  return kErrorSuccess;
+}
+
+long SimMachine::State::ResolveKey(Registry& registry, RegHandle root, const char* path,
+                                   Registry::Node** node) const {
+  Registry::Node* base = nullptr;
+  std::uint32_t access = 0;
+  if (const long error = KeyOf(registry, root, &base, &access)) return error;
+  // NT takes a subkey path that starts with a backslash for an absolute
+  // object name, which a relative open refuses.
+  if (path && path[0] == '\\') return kErrorBadPathname;
+  *node = base->Descend(SplitPath(path ? path : ""));
+  return *node ? kErrorSuccess : kErrorFileNotFound;
+}
+
+long SimMachine::OpenKey(Op op, RegHandle root, const char* path, std::uint32_t access,
+                         RegHandle* key) {
+  const std::string fullPath = m_state->KeyPathOf(root, path);
+  if (key) *key = 0;
+  if (const auto fault = Enter(op, fullPath)) return *fault;
+  if (!key) return kErrorInvalidParameter;
+  Registry::Node* node = nullptr;
+  if (const long error = m_state->ResolveKey(m_registry, root, path, &node)) return error;
+  const RegHandle handle = m_state->NewHandle();
+  m_state->keys[handle] = State::KeyHandle{node, node->life, access, fullPath};
+  *key = handle;
+  return kErrorSuccess;
+}
+
+long SimMachine::RegOpenKey(RegHandle root, const char* path, RegHandle* key) {
+  return OpenKey(Op::kRegOpenKey, root, path, kKeyAllAccess, key);
+}
+
+long SimMachine::RegOpenKeyEx(RegHandle root, const char* path, std::uint32_t access,
+                              RegHandle* key) {
+  return OpenKey(Op::kRegOpenKeyEx, root, path, access, key);
+}
+
+long SimMachine::RegEnumKey(RegHandle key, std::uint32_t index, char* name, std::uint32_t size) {
+  if (const auto fault = Enter(Op::kRegEnumKey, m_state->KeyPathOf(key, ""))) return *fault;
+  Registry::Node* node = nullptr;
+  std::uint32_t access = 0;
+  if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
+  if (!(access & kKeyEnumerateSubKeys)) return kErrorAccessDenied;
+  if (index >= node->children.size()) return kErrorNoMoreItems;
+  if (!name) return kErrorInvalidParameter;
+  const std::string& childName = node->children[index]->name;
+  if (childName.size() >= size) return kErrorMoreData;
+  std::memcpy(name, childName.c_str(), childName.size() + 1);
+  return kErrorSuccess;
+}
+
+long SimMachine::RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) {
+  if (const auto fault = Enter(Op::kRegQueryInfoKey, m_state->KeyPathOf(key, ""))) return *fault;
+  Registry::Node* node = nullptr;
+  std::uint32_t access = 0;
+  if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
+  if (!(access & kKeyQueryValue)) return kErrorAccessDenied;
+  if (subKeyCount) *subKeyCount = static_cast<std::uint32_t>(node->children.size());
+  return kErrorSuccess;
+}
+
+long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint32_t* type,
+                                 std::uint8_t* data, std::uint32_t* size) {
+  if (const auto fault = Enter(Op::kRegQueryValueEx, m_state->KeyPathOf(key, ""))) return *fault;
+  Registry::Node* node = nullptr;
+  std::uint32_t access = 0;
+  if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
+  if (!(access & kKeyQueryValue)) return kErrorAccessDenied;
+  if (data && !size) return kErrorInvalidParameter;
+  const RegValue* value = node->FindValue(valueName ? valueName : "");
+  if (!value) return kErrorFileNotFound;
+  if (type) *type = value->type;
+  const std::uint32_t needed = static_cast<std::uint32_t>(value->data.size());
+  if (!data) {
+    if (size) *size = needed;
+    return kErrorSuccess;
+  }
+  const bool fits = needed <= *size;
+  *size = needed;
+  if (!fits) return kErrorMoreData;
+  if (needed > 0) std::memcpy(data, value->data.data(), needed);
+  return kErrorSuccess;
+}
+
+long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
+  if (const auto fault = Enter(Op::kRegDeleteKey, m_state->KeyPathOf(root, path))) return *fault;
+  if (path && path[0] == '\\') return kErrorBadPathname;
+  std::vector<std::string> components = SplitPath(path ? path : "");
+  // Neither the root of the machine nor the key of the handle itself.
+  if (components.empty()) return kErrorInvalidParameter;
+  const std::string last = components.back();
+  components.pop_back();
+  Registry::Node* parent = nullptr;
+  std::uint32_t access = 0;
+  if (const long error = m_state->KeyOf(m_registry, root, &parent, &access)) return error;
+  parent = parent->Descend(components);
+  Registry::Node* victim = parent ? parent->FindChild(last) : nullptr;
+  if (!victim) return kErrorFileNotFound;
+  parent->RemoveChild(victim);
+  return kErrorSuccess;
+}
+
+long SimMachine::RegDeleteValue(RegHandle key, const char* valueName) {
+  if (const auto fault = Enter(Op::kRegDeleteValue, m_state->KeyPathOf(key, ""))) return *fault;
+  Registry::Node* node = nullptr;
+  std::uint32_t access = 0;
+  if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
+  if (!(access & kKeySetValue)) return kErrorAccessDenied;
+  RegValue* value = node->FindValue(valueName ? valueName : "");
+  if (!value) return kErrorFileNotFound;
+  node->values.erase(node->values.begin() + (value - node->values.data()));
+  return kErrorSuccess;
+}
+
+long SimMachine::RegCloseKey(RegHandle key) {
+  if (const auto fault = Enter(Op::kRegCloseKey, m_state->KeyPathOf(key, ""))) return *fault;
+  if (key == kLocalMachine) return kErrorSuccess;
+  return m_state->keys.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+}  // namespace uninst::sim

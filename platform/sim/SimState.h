@@ -1,0 +1,98 @@
+// The simulated machine's private state: open handles, drives, the file
+// attributes the host cannot hold, and the armed faults.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/sim/RegistryNode.h"
+#include "platform/sim/SimMachine.h"
+
+namespace uninst::sim {
+
+// Windows error codes that only the simulated machine gives.
+constexpr long kErrorNotEnoughMemory = 8;
+constexpr long kErrorInsufficientBuffer = 122;
+constexpr long kErrorBadPathname = 161;
+constexpr long kErrorResourceTypeNotFound = 1813;
+constexpr long kErrorResourceNameNotFound = 1814;
+
+constexpr std::uint32_t kKeyAllAccess = 0xF003F;
+
+// Where a Windows path leads on the host.
+struct Resolution {
+  enum class Status { kFound, kFileMissing, kPathMissing };
+  Status status = Status::kPathMissing;
+  std::string hostPath;  // kFound: the existing entry
+
+  bool Found() const { return status == Status::kFound; }
+  long Error() const;  // the Windows error for a path that was not found
+};
+
+struct SimMachine::State {
+  struct KeyHandle {
+    Registry::Node* node = nullptr;
+    std::weak_ptr<char> life;
+    std::uint32_t access = 0;
+    std::string path;  // below HKEY_LOCAL_MACHINE, for fault matching
+  };
+  struct OpenFile {
+    std::string windowsPath;
+    std::string hostPath;
+    std::uint32_t access = 0;
+    std::uint32_t share = 0;
+  };
+  struct ArmedFault {
+    Fault fault;
+    int matched = 0;
+  };
+
+  std::map<char, std::string> drives;
+  std::map<RegHandle, KeyHandle> keys;
+  std::map<FileHandle, OpenFile> files;
+  std::uintptr_t nextHandle = 0x1000;
+
+  // By host path: what the host file system cannot store.
+  std::map<std::string, FileTime> creationTimes;
+  std::map<std::string, std::uint32_t> dosAttributes;  // where setxattr fails
+  std::set<std::string> inUse;
+
+  std::vector<ArmedFault> faults;
+  std::map<std::uint64_t, long> failingCalls;
+  long lastError = 0;
+
+  std::uintptr_t NewHandle();
+  // Path below HKEY_LOCAL_MACHINE of `path` opened relative to `root`.
+  std::string KeyPathOf(RegHandle root, const char* path) const;
+  // The key behind a handle: 0, or 6 (not open) or 1018 (deleted since).
+  long KeyOf(Registry& registry, RegHandle key, Registry::Node** node, std::uint32_t* access) const;
+  long ResolveKey(Registry& registry, RegHandle root, const char* path,
+                  Registry::Node** node) const;
+
+  // Files.
+  Resolution Resolve(const std::string& windowsPath, bool createDirectories) const;
+  std::uint32_t AttributesOf(const std::string& hostPath) const;
+  void ApplyAttributes(const std::string& hostPath, std::uint32_t attributes);
+  // Another open, or a program using the file, conflicts with this one.
+  bool SharingConflict(const std::string& hostPath, std::uint32_t access,
+                       std::uint32_t share) const;
+  bool IsOpenOrInUse(const std::string& hostPath) const;
+  bool IsDriveRoot(const std::string& hostPath) const;
+  // The Windows path a file handle was opened with; "" for no open file.
+  std::string FilePathOf(FileHandle file) const;
+  // The open file, or nullptr (last error 6).
+  OpenFile* FileOf(FileHandle file);
+  void ForgetFile(const std::string& hostPath);
+  FindData StatusOf(const std::string& hostPath) const;
+  // The bytes of a file's version resource; 0 or the Windows error.
+  long ReadVersionResource(const std::string& windowsPath,
+                           std::vector<std::uint8_t>* resource) const;
+};
+
+bool ReadHostFile(const std::string& hostPath, std::vector<std::uint8_t>* bytes);
+
+}  // namespace uninst::sim

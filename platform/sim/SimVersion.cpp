@@ -1,0 +1,74 @@
+// Version information of the simulated machine, read from the files' own
+// PE version resources.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/sim/PeVersionReader.h"
+#include "platform/sim/SimState.h"
+
+namespace uninst::sim {
+namespace {
+
+// wLength, wValueLength and wType of VS_VERSIONINFO.
+constexpr std::uint32_t kVersionHeaderSize = 6;
+
+}  // namespace
+
+long SimMachine::State::ReadVersionResource(const std::string& windowsPath,
+                                            std::vector<std::uint8_t>* resource) const {
+  const Resolution resolution = Resolve(windowsPath, false);
+  if (!resolution.Found()) return resolution.Error();
+  std::vector<std::uint8_t> image;
+  if (!ReadHostFile(resolution.hostPath, &image)) return kErrorAccessDenied;
+  const std::optional<ByteRange> found = FindVersionResource(image.data(), image.size());
+  if (!found) return kErrorResourceTypeNotFound;
+  resource->assign(image.begin() + static_cast<std::ptrdiff_t>(found->offset),
+                   image.begin() + static_cast<std::ptrdiff_t>(found->offset + found->size));
+  return kErrorSuccess;
+}
+
+std::uint32_t SimMachine::GetFileVersionInfoSize(const char* path) {
+  const std::string windowsPath = path ? path : "";
+  if (Enter(Op::kGetFileVersionInfoSize, windowsPath)) return 0;
+  std::vector<std::uint8_t> resource;
+  if (const long error = m_state->ReadVersionResource(windowsPath, &resource)) {
+    m_state->lastError = error;
+    return 0;
+  }
+  return static_cast<std::uint32_t>(resource.size());
+}
+
+bool SimMachine::GetFileVersionInfo(const char* path, std::uint32_t size, void* block) {
+  const std::string windowsPath = path ? path : "";
+  if (Enter(Op::kGetFileVersionInfo, windowsPath)) return false;
+  if (!block || size < kVersionHeaderSize) {
+    m_state->lastError = kErrorInsufficientBuffer;
+    return false;
+  }
+  std::vector<std::uint8_t> resource;
+  if (const long error = m_state->ReadVersionResource(windowsPath, &resource)) {
+    m_state->lastError = error;
+    return false;
+  }
+  const std::size_t copied = std::min<std::size_t>(size, resource.size());
+  auto* bytes = static_cast<std::uint8_t*>(block);
+  std::memcpy(bytes, resource.data(), copied);
+  // The block's own length must not reach past what it was given, so that a
+  // later look-up in the block stays inside it.
+  const std::size_t length = bytes[0] | (bytes[1] << 8);
+  if (length > copied) {
+    bytes[0] = static_cast<std::uint8_t>(copied & 0xFF);
+    bytes[1] = static_cast<std::uint8_t>((copied >> 8) & 0xFF);
+  }
+  return true;
+}
+
+bool SimMachine::QueryFixedFileInfo(const void* block, FixedFileInfo* info) {
+  if (Enter(Op::kQueryFixedFileInfo, "")) return false;
+  if (!block || !info) return false;
+  const auto* bytes = static_cast<const std::uint8_t*>(block);
+  const std::size_t length = bytes[0] | (bytes[1] << 8);
+  return ReadFixedFileInfo(bytes, length, info);
+}
+
+}  // namespace uninst::sim

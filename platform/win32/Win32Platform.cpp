@@ -1,0 +1,339 @@
+#include "platform/win32/Win32Platform.h"
+
+#include <windows.h>
+
+#include "platform/win32/UndefWindowsNames.h"
+
+namespace uninst {
+
+namespace {
+
+// Closes a handle that this layer opened itself on every way out of a scope.
+template <typename Handle, typename Result, Result(WINAPI* Close)(Handle)>
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(Handle handle) : m_handle(handle) {}
+  ~ScopedHandle() { Close(m_handle); }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+  Handle Get() const { return m_handle; }
+
+ private:
+  Handle m_handle;
+};
+
+using ScopedKey = ScopedHandle<HKEY, LONG, ::RegCloseKey>;
+using ScopedFind = ScopedHandle<HANDLE, BOOL, ::FindClose>;
+using ScopedKernelHandle = ScopedHandle<HANDLE, BOOL, ::CloseHandle>;
+
+HKEY ToKey(RegHandle key) { return reinterpret_cast<HKEY>(key); }
+HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+FILETIME ToWindowsTime(const FileTime& time) {
+  FILETIME converted;
+  converted.dwLowDateTime = static_cast<DWORD>(time.ticks);
+  converted.dwHighDateTime = static_cast<DWORD>(time.ticks >> 32);
+  return converted;
+}
+
+FileTime FromWindowsTime(const FILETIME& time) {
+  FileTime converted;
+  converted.ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return converted;
+}
+
+// A null time stays null: Windows then leaves that time alone.
+const FILETIME* ToOptionalWindowsTime(const FileTime* time, FILETIME* storage) {
+  if (time == nullptr) return nullptr;
+  *storage = ToWindowsTime(*time);
+  return storage;
+}
+
+void StoreOptionalTime(const FILETIME& time, FileTime* destination) {
+  if (destination != nullptr) *destination = FromWindowsTime(time);
+}
+
+SYSTEMTIME ToWindowsSystemTime(const SystemTime& fields) {
+  SYSTEMTIME converted;
+  converted.wYear = fields.year;
+  converted.wMonth = fields.month;
+  converted.wDayOfWeek = fields.dayOfWeek;
+  converted.wDay = fields.day;
+  converted.wHour = fields.hour;
+  converted.wMinute = fields.minute;
+  converted.wSecond = fields.second;
+  converted.wMilliseconds = fields.milliseconds;
+  return converted;
+}
+
+SystemTime FromWindowsSystemTime(const SYSTEMTIME& fields) {
+  SystemTime converted;
+  converted.year = fields.wYear;
+  converted.month = fields.wMonth;
+  converted.dayOfWeek = fields.wDayOfWeek;
+  converted.day = fields.wDay;
+  converted.hour = fields.wHour;
+  converted.minute = fields.wMinute;
+  converted.second = fields.wSecond;
+  converted.milliseconds = fields.wMilliseconds;
+  return converted;
+}
+
+// Deepest subtree RegDeleteKey removes below the key it is given. Every
+// level holds one open key and one name buffer on the stack.
+constexpr int kMaxDeleteDepth = 32;
+// Registry key names have at most 255 characters.
+constexpr DWORD kKeyNameSize = 256;
+
+LONG DeleteKeyTree(HKEY parent, const char* name, int depth);
+
+void DeleteSubKeys(HKEY key, int depth) {
+  char child[kKeyNameSize];
+  // Each deletion renumbers the subkeys left, so the first one is taken
+  // again; one that cannot be deleted is stepped over, which also ends the
+  // loop when nothing can be deleted.
+  DWORD index = 0;
+  while (::RegEnumKeyA(key, index, child, kKeyNameSize) == ERROR_SUCCESS) {
+    if (DeleteKeyTree(key, child, depth + 1) != ERROR_SUCCESS) ++index;
+  }
+}
+
+LONG DeleteKeyTree(HKEY parent, const char* name, int depth) {
+  if (depth > kMaxDeleteDepth) return ERROR_STACK_OVERFLOW;
+  HKEY opened = nullptr;
+  const LONG result =
+      ::RegOpenKeyExA(parent, name, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &opened);
+  if (result != ERROR_SUCCESS) return result;
+  {
+    const ScopedKey key(opened);
+    DeleteSubKeys(key.Get(), depth);
+  }
+  return ::RegDeleteKeyA(parent, name);
+}
+
+// Windows 95 has no privileges and fails the token call; the restart then
+// needs none.
+void EnableShutdownPrivilege() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return;
+  const ScopedKernelHandle guard(token);
+  TOKEN_PRIVILEGES privileges = {};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!::LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid)) {
+    return;
+  }
+  ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+}
+
+}  // namespace
+
+long Win32Platform::RegOpenKey(RegHandle root, const char* path, RegHandle* key) {
+  HKEY opened = nullptr;
+  const LONG result = ::RegOpenKeyA(ToKey(root), path, &opened);
+  if (result == ERROR_SUCCESS) *key = reinterpret_cast<RegHandle>(opened);
+  return result;
+}
+
+long Win32Platform::RegOpenKeyEx(RegHandle root, const char* path, std::uint32_t access,
+                                 RegHandle* key) {
+  HKEY opened = nullptr;
+  const LONG result = ::RegOpenKeyExA(ToKey(root), path, 0, access, &opened);
+  if (result == ERROR_SUCCESS) *key = reinterpret_cast<RegHandle>(opened);
+  return result;
+}
+
+long Win32Platform::RegEnumKey(RegHandle key, std::uint32_t index, char* name, std::uint32_t size) {
+  return ::RegEnumKeyA(ToKey(key), index, name, size);
+}
+
+long Win32Platform::RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) {
+  DWORD count = 0;
+  const LONG result = ::RegQueryInfoKeyA(ToKey(key), nullptr, nullptr, nullptr, &count, nullptr,
+                                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  if (result == ERROR_SUCCESS) *subKeyCount = count;
+  return result;
+}
+
+long Win32Platform::RegQueryValueEx(RegHandle key, const char* valueName, std::uint32_t* type,
+                                    std::uint8_t* data, std::uint32_t* size) {
+  DWORD valueType = REG_NONE;
+  DWORD dataSize = (size != nullptr) ? *size : 0;
+  const LONG result = ::RegQueryValueExA(ToKey(key), valueName, nullptr, &valueType, data,
+                                         (size != nullptr) ? &dataSize : nullptr);
+  if (type != nullptr) *type = valueType;
+  if (size != nullptr) *size = dataSize;
+  return result;
+}
+
+long Win32Platform::RegDeleteKey(RegHandle root, const char* path) {
+  // An empty path would name the root itself and wipe everything below it.
+  if (path == nullptr || path[0] == '\0') return ERROR_INVALID_PARAMETER;
+  return DeleteKeyTree(ToKey(root), path, 0);
+}
+
+long Win32Platform::RegDeleteValue(RegHandle key, const char* valueName) {
+  return ::RegDeleteValueA(ToKey(key), valueName);
+}
+
+long Win32Platform::RegCloseKey(RegHandle key) { return ::RegCloseKey(ToKey(key)); }
+
+std::uint32_t Win32Platform::GetOEMCP() { return ::GetOEMCP(); }
+
+std::uint32_t Win32Platform::GetWindowsDirectory(char* buffer, std::uint32_t size) {
+  const UINT length = ::GetWindowsDirectoryA(buffer, size);
+  // A result of `size` or more is the size needed: nothing was written.
+  return (length < size) ? length : 0;
+}
+
+std::uint32_t Win32Platform::SetErrorMode(std::uint32_t mode) { return ::SetErrorMode(mode); }
+
+bool Win32Platform::IsDBCSLeadByte(std::uint8_t byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
+
+const char* Win32Platform::GetCommandLine() { return ::GetCommandLineA(); }
+
+int Win32Platform::MessageBox(const char* text, const char* caption, std::uint32_t style) {
+  return ::MessageBoxA(nullptr, text, caption, style);
+}
+
+bool Win32Platform::ExitWindowsEx(std::uint32_t flags, std::uint32_t reserved) {
+  // The NT family refuses a restart from a process whose shutdown privilege
+  // is present but not enabled.
+  EnableShutdownPrivilege();
+  return ::ExitWindowsEx(flags, reserved) != FALSE;
+}
+
+int Win32Platform::LoadString(std::uint32_t id, char* buffer, int size) {
+  if (buffer == nullptr || size < 1) return 0;
+  buffer[0] = '\0';
+  int length = ::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, size);
+  if (length < 0) length = 0;
+  if (length >= size) length = size - 1;
+  buffer[length] = '\0';
+  return length;
+}
+
+FileHandle Win32Platform::CreateFile(const char* path, std::uint32_t access,
+                                     std::uint32_t shareMode, bool inheritHandle) {
+  SECURITY_ATTRIBUTES security = {sizeof security, nullptr, TRUE};
+  const HANDLE file = ::CreateFileA(path, access, shareMode, inheritHandle ? &security : nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return reinterpret_cast<FileHandle>(file);
+}
+
+bool Win32Platform::CloseHandle(FileHandle file) { return ::CloseHandle(ToHandle(file)) != FALSE; }
+
+bool Win32Platform::GetFileTime(FileHandle file, FileTime* creation, FileTime* lastAccess,
+                                FileTime* lastWrite) {
+  FILETIME created, accessed, written;
+  if (!::GetFileTime(ToHandle(file), creation ? &created : nullptr,
+                     lastAccess ? &accessed : nullptr, lastWrite ? &written : nullptr)) {
+    return false;
+  }
+  StoreOptionalTime(created, creation);
+  StoreOptionalTime(accessed, lastAccess);
+  StoreOptionalTime(written, lastWrite);
+  return true;
+}
+
+std::uint32_t Win32Platform::GetFileSize(FileHandle file) {
+  return ::GetFileSize(ToHandle(file), nullptr);
+}
+
+bool Win32Platform::SetFileTime(FileHandle file, const FileTime* creation,
+                                const FileTime* lastAccess, const FileTime* lastWrite) {
+  FILETIME created, accessed, written;
+  return ::SetFileTime(ToHandle(file), ToOptionalWindowsTime(creation, &created),
+                       ToOptionalWindowsTime(lastAccess, &accessed),
+                       ToOptionalWindowsTime(lastWrite, &written)) != FALSE;
+}
+
+bool Win32Platform::FindFile(const char* path, FindData* data) {
+  WIN32_FIND_DATAA found;
+  const HANDLE search = ::FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  const ScopedFind guard(search);
+  data->attributes = found.dwFileAttributes;
+  data->creationTime = FromWindowsTime(found.ftCreationTime);
+  data->lastAccessTime = FromWindowsTime(found.ftLastAccessTime);
+  data->lastWriteTime = FromWindowsTime(found.ftLastWriteTime);
+  data->size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+  return true;
+}
+
+std::uint32_t Win32Platform::GetFileAttributes(const char* path) {
+  return ::GetFileAttributesA(path);
+}
+
+bool Win32Platform::SetFileAttributes(const char* path, std::uint32_t attributes) {
+  return ::SetFileAttributesA(path, attributes) != FALSE;
+}
+
+bool Win32Platform::DeleteFile(const char* path) { return ::DeleteFileA(path) != FALSE; }
+
+bool Win32Platform::FileTimeToLocalFileTime(const FileTime& utc, FileTime* local) {
+  const FILETIME in = ToWindowsTime(utc);
+  FILETIME out;
+  if (!::FileTimeToLocalFileTime(&in, &out)) return false;
+  *local = FromWindowsTime(out);
+  return true;
+}
+
+bool Win32Platform::LocalFileTimeToFileTime(const FileTime& local, FileTime* utc) {
+  const FILETIME in = ToWindowsTime(local);
+  FILETIME out;
+  if (!::LocalFileTimeToFileTime(&in, &out)) return false;
+  *utc = FromWindowsTime(out);
+  return true;
+}
+
+bool Win32Platform::FileTimeToSystemTime(const FileTime& time, SystemTime* fields) {
+  const FILETIME in = ToWindowsTime(time);
+  SYSTEMTIME out;
+  if (!::FileTimeToSystemTime(&in, &out)) return false;
+  *fields = FromWindowsSystemTime(out);
+  return true;
+}
+
+bool Win32Platform::SystemTimeToFileTime(const SystemTime& fields, FileTime* time) {
+  const SYSTEMTIME in = ToWindowsSystemTime(fields);
+  FILETIME out;
+  if (!::SystemTimeToFileTime(&in, &out)) return false;
+  *time = FromWindowsTime(out);
+  return true;
+}
+
+std::uint32_t Win32Platform::GetFileVersionInfoSize(const char* path) {
+  DWORD handle = 0;
+  return ::GetFileVersionInfoSizeA(path, &handle);
+}
+
+bool Win32Platform::GetFileVersionInfo(const char* path, std::uint32_t size, void* block) {
+  return ::GetFileVersionInfoA(path, 0, size, block) != FALSE;
+}
+
+bool Win32Platform::QueryFixedFileInfo(const void* block, FixedFileInfo* info) {
+  void* root = nullptr;
+  UINT length = 0;
+  if (!::VerQueryValueA(block, "\\", &root, &length)) return false;
+  // A damaged resource could hand back a shorter block than the structure.
+  if (root == nullptr || length < sizeof(VS_FIXEDFILEINFO)) return false;
+  const VS_FIXEDFILEINFO& fixed = *static_cast<const VS_FIXEDFILEINFO*>(root);
+  info->signature = fixed.dwSignature;
+  info->structVersion = fixed.dwStrucVersion;
+  info->fileVersionMS = fixed.dwFileVersionMS;
+  info->fileVersionLS = fixed.dwFileVersionLS;
+  info->productVersionMS = fixed.dwProductVersionMS;
+  info->productVersionLS = fixed.dwProductVersionLS;
+  info->fileFlagsMask = fixed.dwFileFlagsMask;
+  info->fileFlags = fixed.dwFileFlags;
+  info->fileOS = fixed.dwFileOS;
+  info->fileType = fixed.dwFileType;
+  info->fileSubtype = fixed.dwFileSubtype;
+  info->fileDateMS = fixed.dwFileDateMS;
+  info->fileDateLS = fixed.dwFileDateLS;
+  return true;
+}
+
+}  // namespace uninst

@@ -1,0 +1,224 @@
+#include "registry/DeviceSweeps.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "app/Text.h"
+#include "registry/RegKey.h"
+#include "registry/RegistryString.h"
+
+namespace uninst {
+
+namespace {
+
+constexpr std::uint32_t kPathSize = UninstallApp::kPathBufferSize;
+constexpr std::uint32_t kDeviceNameSize = 256;
+constexpr std::uint32_t kInstanceNameSize = 512;
+// Only the first indexes of a named-device branch and device key are looked at.
+constexpr std::uint32_t kDeviceSearchLimit = 100;
+constexpr std::uint32_t kInstanceLimit = 100;
+constexpr std::size_t kDeviceNamePrefixLength = sizeof kDeviceNamePrefix - 1;
+static_assert(kDeviceNamePrefixLength == 23, "the device name prefix is 23 bytes");
+
+// Enumerating subkeys needs its own right on the NT family.
+constexpr std::uint32_t kEnumerateAccess = kKeyQueryValue | kKeyEnumerateSubKeys;
+
+constexpr char kDriverValue[] = "Driver";
+constexpr char kInfSectionValue[] = "InfSection";
+constexpr char kInfPathValue[] = "InfPath";
+
+// Directories below the windows directory that hold the INF copies, in the
+// order they are removed.
+constexpr const char* kInfCopyDirectories[] = {"inf", "inf\\other"};
+
+enum class ClassKeyMatch { kOther, kDrive, kCancelled };
+
+using SubKeyAction = SweepOutcome (*)(Run& run, const char* subKeyPath);
+
+bool EnumSubKey(Platform& platform, const RegKey& key, std::uint32_t index, char* name,
+                std::uint32_t size) {
+  if (platform.RegEnumKey(key.Handle(), index, name, size) != kErrorSuccess) return false;
+  // The name is used as a string: never read past the buffer, whatever was written.
+  name[size - 1] = '\0';
+  return true;
+}
+
+bool ProbeKey(Platform& platform, const char* path) {
+  RegKey key(platform);
+  return key.OpenEx(kLocalMachine, path, kKeyQueryValue);
+}
+
+// Reads `valueName` of `keyPath` into the path buffer; 0 when it is no string.
+std::uint32_t ReadValue(Run& run, const char* keyPath, const char* valueName) {
+  char* buffer = run.app.m_pathBuffer;
+  if (!CopyBounded(buffer, kPathSize, keyPath)) return 0;
+  return ReadRegistryString(run.app.GetPlatform(), kLocalMachine, buffer, valueName, buffer,
+                            kPathSize);
+}
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
+  for (; *a != '\0' && LowerAscii(*a) == LowerAscii(*b); ++a, ++b) {
+  }
+  return *a == '\0' && *b == '\0';
+}
+
+// "Driver" must name one instance of one class, so that the key built from it
+// can never be the class root or a whole class.
+bool IsClassInstance(const char* driver) {
+  const char* separator = std::strchr(driver, '\\');
+  return separator != nullptr && separator != driver && separator[1] != '\0' &&
+         std::strchr(separator + 1, '\\') == nullptr;
+}
+
+// An "InfPath" names a file in the INF directories and nothing else.
+bool IsBareFileName(const char* name) {
+  return name[0] != '\0' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 &&
+         std::strpbrk(name, "\\/:") == nullptr;
+}
+
+// Writes into `classKey` the device class key that instance `instanceKey`
+// points to. True when "Driver" names a class instance and that key exists.
+bool FindClassKey(Run& run, const char* instanceKey, char (&classKey)[kPathSize]) {
+  if (ReadValue(run, instanceKey, kDriverValue) == 0) return false;
+  const char* driver = run.app.m_pathBuffer;
+  const char* parts[] = {kClassRoot, driver};
+  return IsClassInstance(driver) && JoinPath(classKey, parts) &&
+         ProbeKey(run.app.GetPlatform(), classKey);
+}
+
+// Removes the INF copies of `classKey` when it was set up from the drive's INF
+// section, and says whether it was.
+ClassKeyMatch RemoveDriveInfCopies(Run& run, const char* classKey) {
+  if (ReadValue(run, classKey, kInfSectionValue) == 0 ||
+      !EqualsIgnoringAsciiCase(run.app.m_pathBuffer, kDriveInfSection)) {
+    return ClassKeyMatch::kOther;
+  }
+  if (ReadValue(run, classKey, kInfPathValue) != 0 &&
+      RemoveInfCopies(run, run.app.m_pathBuffer) == SweepOutcome::kCancelled) {
+    return ClassKeyMatch::kCancelled;
+  }
+  return ClassKeyMatch::kDrive;
+}
+
+// Visits the subkeys of the open `parent` from the last index to the first,
+// so that deleting the visited one leaves the lower indexes in place.
+SweepOutcome VisitSubKeysDownward(Run& run, const RegKey& parent, const char* parentPath,
+                                  SubKeyAction action) {
+  Platform& platform = run.app.GetPlatform();
+  std::uint32_t count = 0;
+  if (platform.RegQueryInfoKey(parent.Handle(), &count) != kErrorSuccess) {
+    return SweepOutcome::kGoOn;
+  }
+  for (std::uint32_t index = count; index-- > 0;) {
+    char name[kInstanceNameSize];
+    if (!EnumSubKey(platform, parent, index, name, sizeof name)) continue;
+    char subKey[kPathSize];
+    const char* parts[] = {parentPath, name};
+    if (!JoinPath(subKey, parts)) continue;
+    if (action(run, subKey) == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
+  }
+  return SweepOutcome::kGoOn;
+}
+
+SweepOutcome SweepVendorInstance(Run& run, const char* instanceKey) {
+  Platform& platform = run.app.GetPlatform();
+  char classKey[kPathSize];
+  if (FindClassKey(run, instanceKey, classKey)) {
+    if (RemoveDriveInfCopies(run, classKey) == ClassKeyMatch::kCancelled) {
+      return SweepOutcome::kCancelled;
+    }
+    platform.RegDeleteKey(kLocalMachine, classKey);
+  }
+  platform.RegDeleteKey(kLocalMachine, instanceKey);
+  return SweepOutcome::kGoOn;
+}
+
+SweepOutcome SweepClassSubKey(Run& run, const char* subKey) {
+  const ClassKeyMatch match = RemoveDriveInfCopies(run, subKey);
+  if (match == ClassKeyMatch::kCancelled) return SweepOutcome::kCancelled;
+  if (match == ClassKeyMatch::kDrive) run.app.GetPlatform().RegDeleteKey(kLocalMachine, subKey);
+  return SweepOutcome::kGoOn;
+}
+
+// Finds the first of the first subkeys of `branch` that carries the device
+// name prefix.
+bool FindDevice(Platform& platform, const char* branch, char (&deviceName)[kDeviceNameSize]) {
+  RegKey key(platform);
+  if (!key.Open(kLocalMachine, branch)) return false;
+  for (std::uint32_t index = 0; index < kDeviceSearchLimit; ++index) {
+    if (EnumSubKey(platform, key, index, deviceName, sizeof deviceName) &&
+        std::strncmp(deviceName, kDeviceNamePrefix, kDeviceNamePrefixLength) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Deletes the device class key of each instance below the open device key, up
+// to the first index that cannot be enumerated.
+void DeleteInstanceClassKeys(Run& run, const RegKey& device, const char* deviceKey) {
+  Platform& platform = run.app.GetPlatform();
+  for (std::uint32_t index = 0; index < kInstanceLimit; ++index) {
+    char instanceName[kInstanceNameSize];
+    if (!EnumSubKey(platform, device, index, instanceName, sizeof instanceName)) return;
+    char instanceKey[kPathSize];
+    const char* parts[] = {deviceKey, instanceName};
+    char classKey[kPathSize];
+    if (JoinPath(instanceKey, parts) && FindClassKey(run, instanceKey, classKey)) {
+      platform.RegDeleteKey(kLocalMachine, classKey);
+    }
+  }
+}
+
+}  // namespace
+
+SweepOutcome SweepNamedDevice(Run& run, const char* branch) {
+  Platform& platform = run.app.GetPlatform();
+  char deviceName[kDeviceNameSize];
+  if (!FindDevice(platform, branch, deviceName)) return SweepOutcome::kGoOn;
+  char deviceKey[kPathSize];
+  const char* parts[] = {branch, deviceName};
+  if (!JoinPath(deviceKey, parts)) return SweepOutcome::kGoOn;
+  {
+    RegKey device(platform);
+    if (device.Open(kLocalMachine, deviceKey)) DeleteInstanceClassKeys(run, device, deviceKey);
+  }
+  // The instance keys go with the device key.
+  platform.RegDeleteKey(kLocalMachine, deviceKey);
+  return SweepOutcome::kGoOn;
+}
+
+SweepOutcome SweepVendorProduct(Run& run, const char* branch) {
+  RegKey key(run.app.GetPlatform());
+  if (!key.OpenEx(kLocalMachine, branch, kEnumerateAccess)) return SweepOutcome::kGoOn;
+  if (VisitSubKeysDownward(run, key, branch, SweepVendorInstance) == SweepOutcome::kCancelled) {
+    return SweepOutcome::kCancelled;
+  }
+  key.Close();
+  run.app.GetPlatform().RegDeleteKey(kLocalMachine, branch);
+  return SweepOutcome::kGoOn;
+}
+
+SweepOutcome SweepFloppyClass(Run& run) {
+  RegKey key(run.app.GetPlatform());
+  if (!key.OpenEx(kLocalMachine, kFloppyClassKey, kEnumerateAccess)) return SweepOutcome::kGoOn;
+  return VisitSubKeysDownward(run, key, kFloppyClassKey, SweepClassSubKey);
+}
+
+SweepOutcome RemoveInfCopies(Run& run, const char* infPath) {
+  // The first removal may overwrite the path buffer that `infPath` can be.
+  char fileName[kPathSize];
+  if (!CopyBounded(fileName, sizeof fileName, infPath) || !IsBareFileName(fileName)) {
+    return SweepOutcome::kGoOn;
+  }
+  for (const char* directory : kInfCopyDirectories) {
+    const char* parts[] = {run.windowsDirectory, directory, fileName};
+    if (!JoinPath(run.app.m_pathBuffer, parts)) continue;
+    if (run.RemovePathBufferFile() == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
+  }
+  return SweepOutcome::kGoOn;
+}
+
+}  // namespace uninst

@@ -1,0 +1,53 @@
+#include "registry/SetupCatalogue.h"
+
+#include <cstdint>
+
+#include "app/Text.h"
+#include "registry/RegKey.h"
+#include "registry/RegistryString.h"
+
+namespace uninst {
+
+namespace {
+
+constexpr std::uint32_t kPathSize = UninstallApp::kPathBufferSize;
+// Deleting a value through the handle needs the set-value right on the NT family.
+constexpr std::uint32_t kValueDeleteAccess = kKeyQueryValue | kKeySetValue;
+
+// Reads the string value named `infPath` of `key` into the path buffer.
+bool ReadCatalogueValue(Run& run, const char* key, const char* infPath) {
+  char* buffer = run.app.m_pathBuffer;
+  return CopyBounded(buffer, kPathSize, infPath) &&
+         ReadRegistryString(run.app.GetPlatform(), kLocalMachine, key, buffer, buffer, kPathSize) !=
+             0;
+}
+
+SweepOutcome RemoveCataloguedFiles(Run& run) {
+  for (const char* infPath : kCataloguedInfPaths) {
+    if (!ReadCatalogueValue(run, kCatalogsKey, infPath)) continue;
+    if (run.RemovePathBufferFile() == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
+    CopyBounded(run.app.m_pathBuffer, kPathSize, infPath);
+    if (run.RemovePathBufferFile() == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
+  }
+  return SweepOutcome::kGoOn;
+}
+
+void DeleteCatalogueValues(Run& run, const char* keyPath) {
+  RegKey key(run.app.GetPlatform());
+  if (!key.OpenEx(kLocalMachine, keyPath, kValueDeleteAccess)) return;
+  for (const char* infPath : kCataloguedInfPaths) {
+    if (ReadCatalogueValue(run, keyPath, infPath)) {
+      run.app.GetPlatform().RegDeleteValue(key.Handle(), infPath);
+    }
+  }
+}
+
+}  // namespace
+
+SweepOutcome CleanSetupCatalogue(Run& run) {
+  if (RemoveCataloguedFiles(run) == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
+  for (const char* keyPath : kSetupCatalogueKeys) DeleteCatalogueValues(run, keyPath);
+  return SweepOutcome::kGoOn;
+}
+
+}  // namespace uninst

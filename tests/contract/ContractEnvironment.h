@@ -1,0 +1,60 @@
+// What the platform contract tests need from the machine they run on, apart
+// from the Platform under test: a way to set up keys and files, look at them
+// afterwards, and hold a file open as another program would.
+//
+// Each platform build provides MakeContractEnvironment(): the simulated
+// machine on the host, real Windows calls in the Windows test program. The
+// test files include nothing host-specific, so both builds compile them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace uninst::contract {
+
+// Every key the tests make lies below this key under HKEY_LOCAL_MACHINE.
+constexpr char kScratchKey[] = "Software\\UninstContract";
+
+// A file held open by another program, with read access and read and write
+// sharing, until the object is destroyed.
+class FileHold {
+ public:
+  virtual ~FileHold() = default;
+};
+
+class ContractEnvironment {
+ public:
+  virtual ~ContractEnvironment() = default;
+
+  virtual Platform& GetPlatform() = 0;
+
+  // Registry; paths below HKEY_LOCAL_MACHINE.
+  virtual void CreateKey(const std::string& path) = 0;
+  virtual void SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
+                        const std::vector<std::uint8_t>& data) = 0;
+  virtual bool KeyExists(const std::string& path) = 0;
+  virtual bool ValueExists(const std::string& keyPath, const std::string& name) = 0;
+  // Removes the key and everything below it; nothing when it is missing.
+  virtual void DeleteTree(const std::string& path) = 0;
+
+  // Files; Windows paths.
+  // An empty folder that belongs to this environment, without a trailing
+  // backslash ("C:\...\scratch").
+  virtual std::string ScratchDirectory() = 0;
+  // Creates or replaces a file (and any missing folder), then sets its
+  // last-write and last-access times to `lastWrite` (whole seconds).
+  virtual void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                         FileTime lastWrite) = 0;
+  virtual bool FileExists(const std::string& path) = 0;
+  virtual void SetAttributes(const std::string& path, std::uint32_t attributes) = 0;
+  virtual std::uint32_t Attributes(const std::string& path) = 0;
+  virtual std::unique_ptr<FileHold> HoldOpen(const std::string& path) = 0;
+};
+
+std::unique_ptr<ContractEnvironment> MakeContractEnvironment();
+
+}  // namespace uninst::contract

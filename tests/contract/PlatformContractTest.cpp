@@ -1,0 +1,566 @@
+// What the uninstaller relies on from the platform, checked against whichever
+// Platform the build provides.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/contract/ContractEnvironment.h"
+#include "tests/support/PeBuilder.h"
+
+namespace uninst::contract {
+namespace {
+
+constexpr std::uint64_t kTime1999 = 125648928000000000ULL;  // 1999-03-03 00:00:00 UTC
+constexpr std::uint64_t kTime2000 = 125963012960000000ULL;  // 2000-02-29 12:34:56 UTC
+constexpr std::uint32_t kReadWrite = kGenericRead | kGenericWrite;
+
+std::string Key(const std::string& below) { return std::string(kScratchKey) + "\\" + below; }
+
+std::vector<std::uint8_t> StringData(const std::string& text) {
+  std::vector<std::uint8_t> data(text.begin(), text.end());
+  data.push_back(0);
+  return data;
+}
+
+// Closes a registry key on every path out of a test.
+class KeyCloser {
+ public:
+  explicit KeyCloser(Platform& platform) : m_platform(platform) {}
+  ~KeyCloser() {
+    if (handle) m_platform.RegCloseKey(handle);
+  }
+  RegHandle handle = 0;
+
+ private:
+  Platform& m_platform;
+};
+
+class FileCloser {
+ public:
+  FileCloser(Platform& platform, FileHandle file) : handle(file), m_platform(platform) {}
+  ~FileCloser() {
+    if (handle != kInvalidFile) m_platform.CloseHandle(handle);
+  }
+  bool Close() {
+    const bool closed = m_platform.CloseHandle(handle);
+    handle = kInvalidFile;
+    return closed;
+  }
+
+  FileHandle handle;
+
+ private:
+  Platform& m_platform;
+};
+
+class PlatformContract : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_env = MakeContractEnvironment();
+    m_env->DeleteTree(kScratchKey);
+    m_env->CreateKey(kScratchKey);
+  }
+  void TearDown() override { m_env->DeleteTree(kScratchKey); }
+
+  Platform& Machine() { return m_env->GetPlatform(); }
+  ContractEnvironment& Env() { return *m_env; }
+  std::string File(const std::string& name) { return m_env->ScratchDirectory() + "\\" + name; }
+
+  std::string EnumName(RegHandle key, std::uint32_t index, long* result) {
+    char name[256] = {};
+    *result = Machine().RegEnumKey(key, index, name, sizeof(name));
+    return name;
+  }
+
+ private:
+  std::unique_ptr<ContractEnvironment> m_env;
+};
+
+// Registry.
+
+TEST_F(PlatformContract, OpensKeysWhateverTheLetterCase) {
+  Env().CreateKey(Key("MixedCase\\Child"));
+  KeyCloser key(Machine());
+  ASSERT_EQ(kErrorSuccess,
+            Machine().RegOpenKeyEx(kLocalMachine, "SOFTWARE\\uninstcontract\\MIXEDCASE",
+                                   kKeyQueryValue | kKeyEnumerateSubKeys, &key.handle));
+  long result = -1;
+  EXPECT_EQ("Child", EnumName(key.handle, 0, &result));
+  EXPECT_EQ(kErrorSuccess, result);
+
+  RegHandle missing = 0;
+  EXPECT_EQ(kErrorFileNotFound, Machine().RegOpenKeyEx(kLocalMachine, Key("Missing").c_str(),
+                                                       kKeyQueryValue, &missing));
+  EXPECT_EQ(kErrorFileNotFound,
+            Machine().RegOpenKey(kLocalMachine, Key("Missing").c_str(), &missing));
+}
+
+TEST_F(PlatformContract, EnumeratesSubkeysInAlphabeticalOrderIgnoringCase) {
+  for (const char* name : {"delta", "Alpha", "charlie", "Bravo"}) {
+    Env().CreateKey(Key(std::string("Order\\") + name));
+  }
+  KeyCloser key(Machine());
+  ASSERT_EQ(kErrorSuccess, Machine().RegOpenKey(kLocalMachine, Key("Order").c_str(), &key.handle));
+  std::uint32_t count = 0;
+  ASSERT_EQ(kErrorSuccess, Machine().RegQueryInfoKey(key.handle, &count));
+  EXPECT_EQ(4u, count);
+  std::vector<std::string> names;
+  long result = kErrorSuccess;
+  for (std::uint32_t i = 0; result == kErrorSuccess; ++i) {
+    const std::string name = EnumName(key.handle, i, &result);
+    if (result == kErrorSuccess) names.push_back(name);
+  }
+  EXPECT_EQ(kErrorNoMoreItems, result);
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "Bravo", "charlie", "delta"}), names);
+}
+
+TEST_F(PlatformContract, EnumerationNeedsRoomForTheNameAndItsTerminator) {
+  Env().CreateKey(Key("Fit\\ABCDEFGH"));
+  KeyCloser key(Machine());
+  ASSERT_EQ(kErrorSuccess, Machine().RegOpenKey(kLocalMachine, Key("Fit").c_str(), &key.handle));
+  char name[9] = {};
+  EXPECT_EQ(kErrorMoreData, Machine().RegEnumKey(key.handle, 0, name, 8));
+  EXPECT_EQ(kErrorSuccess, Machine().RegEnumKey(key.handle, 0, name, 9));
+  EXPECT_STREQ("ABCDEFGH", name);
+}
+
+struct StringValueCase {
+  const char* label;
+  std::uint32_t type;
+  std::vector<std::uint8_t> data;
+  std::uint32_t capacity;
+  long expected;
+};
+
+class StringValueContract : public PlatformContract,
+                            public ::testing::WithParamInterface<StringValueCase> {};
+
+TEST_P(StringValueContract, QueryGivesTypeSizeAndData) {
+  const StringValueCase& c = GetParam();
+  Env().SetValue(Key("Values"), "Value", c.type, c.data);
+  KeyCloser key(Machine());
+  ASSERT_EQ(kErrorSuccess, Machine().RegOpenKeyEx(kLocalMachine, Key("Values").c_str(),
+                                                  kKeyQueryValue, &key.handle));
+  std::vector<std::uint8_t> buffer(c.capacity + 1, 0xCC);
+  std::uint32_t type = 0;
+  std::uint32_t size = c.capacity;
+  EXPECT_EQ(c.expected,
+            Machine().RegQueryValueEx(key.handle, "value", &type, buffer.data(), &size));
+  EXPECT_EQ(c.data.size(), size);  // stored, or needed
+  EXPECT_EQ(c.type, type);
+  if (c.expected == kErrorSuccess) {
+    EXPECT_TRUE(std::equal(c.data.begin(), c.data.end(), buffer.begin()));
+    EXPECT_EQ(0xCC, buffer[c.capacity]) << "wrote past the capacity";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edges, StringValueContract,
+    ::testing::Values(
+        StringValueCase{"EmptyStringIsItsTerminator", kRegSz, {0}, 512, kErrorSuccess},
+        StringValueCase{"SevenCharacters", kRegSz, StringData("fdc\\0000"), 512, kErrorSuccess},
+        StringValueCase{"ExactlyFillsTheBuffer", kRegSz, StringData(std::string(511, 'x')), 512,
+                        kErrorSuccess},
+        StringValueCase{"OneByteTooLong", kRegSz, StringData(std::string(512, 'x')), 512,
+                        kErrorMoreData},
+        StringValueCase{"ExpandStringKeepsItsType", kRegExpandSz, StringData("%windir%"), 512,
+                        kErrorSuccess},
+        StringValueCase{"DwordKeepsItsType", kRegDword, {1, 0, 0, 0}, 512, kErrorSuccess}),
+    [](const ::testing::TestParamInfo<StringValueCase>& info) { return info.param.label; });
+
+TEST_F(PlatformContract, QueryWithoutDataBufferGivesTheSize) {
+  Env().SetValue(Key("Values"), "Driver", kRegSz, StringData("fdc\\0000"));
+  KeyCloser key(Machine());
+  ASSERT_EQ(kErrorSuccess, Machine().RegOpenKeyEx(kLocalMachine, Key("Values").c_str(),
+                                                  kKeyQueryValue, &key.handle));
+  std::uint32_t size = 0;
+  EXPECT_EQ(kErrorSuccess,
+            Machine().RegQueryValueEx(key.handle, "Driver", nullptr, nullptr, &size));
+  EXPECT_EQ(9u, size);
+  std::uint8_t data[16];
+  size = sizeof(data);
+  EXPECT_EQ(kErrorFileNotFound,
+            Machine().RegQueryValueEx(key.handle, "Missing", nullptr, data, &size));
+}
+
+enum class KeyCall { kEnum, kQueryInfo, kQueryValue, kDeleteValue };
+
+struct AccessCase {
+  const char* label;
+  bool plainOpen;
+  std::uint32_t access;
+  KeyCall call;
+  long expected;
+};
+
+class AccessContract : public PlatformContract, public ::testing::WithParamInterface<AccessCase> {
+ protected:
+  long Call(RegHandle key, KeyCall call) {
+    char name[64];
+    std::uint32_t count = 0;
+    std::uint8_t data[64];
+    std::uint32_t size = sizeof(data);
+    switch (call) {
+      case KeyCall::kEnum:
+        return Machine().RegEnumKey(key, 0, name, sizeof(name));
+      case KeyCall::kQueryInfo:
+        return Machine().RegQueryInfoKey(key, &count);
+      case KeyCall::kQueryValue:
+        return Machine().RegQueryValueEx(key, "Value", nullptr, data, &size);
+      case KeyCall::kDeleteValue:
+        return Machine().RegDeleteValue(key, "Value");
+    }
+    return -1;
+  }
+};
+
+TEST_P(AccessContract, CallsNeedTheirAccessRight) {
+  const AccessCase& c = GetParam();
+  Env().CreateKey(Key("Rights\\Child"));
+  Env().SetValue(Key("Rights"), "Value", kRegSz, StringData("x"));
+  KeyCloser key(Machine());
+  const std::string path = Key("Rights");
+  ASSERT_EQ(kErrorSuccess,
+            c.plainOpen
+                ? Machine().RegOpenKey(kLocalMachine, path.c_str(), &key.handle)
+                : Machine().RegOpenKeyEx(kLocalMachine, path.c_str(), c.access, &key.handle));
+  EXPECT_EQ(c.expected, Call(key.handle, c.call));
+  EXPECT_EQ(c.call == KeyCall::kDeleteValue && c.expected == kErrorSuccess,
+            !Env().ValueExists(path, "Value"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rights, AccessContract,
+    ::testing::Values(
+        AccessCase{"QueryCannotEnumerate", false, kKeyQueryValue, KeyCall::kEnum,
+                   kErrorAccessDenied},
+        AccessCase{"QueryCountsSubkeys", false, kKeyQueryValue, KeyCall::kQueryInfo, kErrorSuccess},
+        AccessCase{"QueryReadsValues", false, kKeyQueryValue, KeyCall::kQueryValue, kErrorSuccess},
+        AccessCase{"QueryCannotDeleteValues", false, kKeyQueryValue, KeyCall::kDeleteValue,
+                   kErrorAccessDenied},
+        AccessCase{"EnumerateEnumerates", false, kKeyEnumerateSubKeys, KeyCall::kEnum,
+                   kErrorSuccess},
+        AccessCase{"EnumerateCannotRead", false, kKeyEnumerateSubKeys, KeyCall::kQueryValue,
+                   kErrorAccessDenied},
+        AccessCase{"SetValueDeletesValues", false, kKeySetValue, KeyCall::kDeleteValue,
+                   kErrorSuccess},
+        AccessCase{"PlainOpenEnumerates", true, 0, KeyCall::kEnum, kErrorSuccess},
+        AccessCase{"PlainOpenReads", true, 0, KeyCall::kQueryValue, kErrorSuccess},
+        AccessCase{"PlainOpenDeletesValues", true, 0, KeyCall::kDeleteValue, kErrorSuccess}),
+    [](const ::testing::TestParamInfo<AccessCase>& info) { return info.param.label; });
+
+TEST_F(PlatformContract, DeletesAKeyWithItsWholeSubtree) {
+  Env().CreateKey(Key("Tree\\A\\B\\C"));
+  Env().CreateKey(Key("Tree\\D"));
+  Env().SetValue(Key("Tree\\A\\B"), "Value", kRegSz, StringData("x"));
+  Env().CreateKey(Key("TreeSibling"));
+
+  EXPECT_EQ(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key("tree").c_str()));
+  EXPECT_FALSE(Env().KeyExists(Key("Tree")));
+  EXPECT_TRUE(Env().KeyExists(Key("TreeSibling")));
+  EXPECT_NE(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key("Tree").c_str()));
+}
+
+TEST_F(PlatformContract, HandleOfADeletedKeyReportsKeyDeleted) {
+  Env().CreateKey(Key("Gone\\Child"));
+  KeyCloser key(Machine());
+  ASSERT_EQ(kErrorSuccess, Machine().RegOpenKey(kLocalMachine, Key("Gone").c_str(), &key.handle));
+  ASSERT_EQ(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key("Gone").c_str()));
+  std::uint32_t count = 0;
+  EXPECT_EQ(kErrorKeyDeleted, Machine().RegQueryInfoKey(key.handle, &count));
+  EXPECT_EQ(kErrorSuccess, Machine().RegCloseKey(key.handle));
+  key.handle = 0;
+}
+
+TEST_F(PlatformContract, EnumeratesFromTheHighestIndexWhileDeleting) {
+  const std::vector<std::string> instances = {"0000", "0001", "0002", "ROOT", "z_last"};
+  for (const std::string& name : instances) Env().CreateKey(Key("Branch\\" + name + "\\Sub"));
+  KeyCloser branch(Machine());
+  ASSERT_EQ(kErrorSuccess,
+            Machine().RegOpenKey(kLocalMachine, Key("Branch").c_str(), &branch.handle));
+  std::uint32_t count = 0;
+  ASSERT_EQ(kErrorSuccess, Machine().RegQueryInfoKey(branch.handle, &count));
+  ASSERT_EQ(instances.size(), count);
+
+  std::vector<std::string> visited;
+  for (std::uint32_t i = count; i-- > 0;) {
+    long result = -1;
+    const std::string name = EnumName(branch.handle, i, &result);
+    ASSERT_EQ(kErrorSuccess, result) << "index " << i;
+    visited.push_back(name);
+    EXPECT_EQ(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key("Branch\\" + name).c_str()));
+  }
+  EXPECT_EQ(std::vector<std::string>(instances.rbegin(), instances.rend()), visited);
+  ASSERT_EQ(kErrorSuccess, Machine().RegQueryInfoKey(branch.handle, &count));
+  EXPECT_EQ(0u, count);
+}
+
+// Files.
+
+TEST_F(PlatformContract, NoSharingOpenFailsWhileAnotherHandleIsOpen) {
+  const std::string path = File("shared.bin");
+  Env().WriteFile(path, {1, 2, 3}, FileTime{kTime1999});
+  FileCloser first(Machine(),
+                   Machine().CreateFile(path.c_str(), kGenericRead, kFileShareRead, false));
+  ASSERT_NE(kInvalidFile, first.handle);
+  EXPECT_EQ(kInvalidFile, Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
+  EXPECT_FALSE(Machine().DeleteFile(path.c_str()));
+  ASSERT_TRUE(first.Close());
+
+  FileCloser exclusive(Machine(), Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
+  ASSERT_NE(kInvalidFile, exclusive.handle);
+  EXPECT_EQ(kInvalidFile, Machine().CreateFile(path.c_str(), kGenericRead, kFileShareRead, false));
+}
+
+TEST_F(PlatformContract, FileInUseByAnotherProgramCannotBeOpenedAloneNorDeleted) {
+  const std::string path = File("inuse.sys");
+  Env().WriteFile(path, {1}, FileTime{kTime1999});
+  {
+    const std::unique_ptr<FileHold> hold = Env().HoldOpen(path);
+    EXPECT_EQ(kInvalidFile, Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
+    EXPECT_FALSE(Machine().DeleteFile(path.c_str()));
+    EXPECT_TRUE(Env().FileExists(path));
+  }
+  FileCloser file(Machine(), Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
+  EXPECT_NE(kInvalidFile, file.handle);
+  file.Close();
+  EXPECT_TRUE(Machine().DeleteFile(path.c_str()));
+  EXPECT_FALSE(Env().FileExists(path));
+}
+
+TEST_F(PlatformContract, MissingFilesAndDirectoriesAreNotOpened) {
+  const std::string missing = File("missing.inf");
+  const std::string directory = File("folder");
+  Env().WriteFile(directory + "\\inside.txt", {1}, FileTime{kTime1999});
+  for (const std::string& path : {missing, directory}) {
+    EXPECT_EQ(kInvalidFile, Machine().CreateFile(path.c_str(), kGenericRead, 0, true)) << path;
+    EXPECT_FALSE(Machine().DeleteFile(path.c_str())) << path;
+  }
+  FindData data;
+  EXPECT_FALSE(Machine().FindFile(missing.c_str(), &data));
+  EXPECT_EQ(kInvalidFileAttributes, Machine().GetFileAttributes(missing.c_str()));
+  EXPECT_FALSE(Machine().SetFileAttributes(missing.c_str(), 0));
+  EXPECT_EQ(0u, Machine().GetFileVersionInfoSize(missing.c_str()));
+  EXPECT_TRUE(Machine().FindFile(directory.c_str(), &data));
+  EXPECT_NE(0u, data.attributes & kFileAttributeDirectory);
+}
+
+class AttributeContract : public PlatformContract,
+                          public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(AttributeContract, AttributesAreReportedAndCleared) {
+  const std::uint32_t attributes = GetParam();
+  constexpr std::uint32_t kKept =
+      kFileAttributeReadOnly | kFileAttributeHidden | kFileAttributeSystem;
+  const std::string path = File("attributes.sys");
+  Env().WriteFile(path, {1, 2}, FileTime{kTime1999});
+
+  Env().SetAttributes(path, attributes);
+  EXPECT_EQ(attributes, Machine().GetFileAttributes(path.c_str()) & kKept);
+  FindData data;
+  ASSERT_TRUE(Machine().FindFile(path.c_str(), &data));
+  EXPECT_EQ(attributes, data.attributes & kKept);
+
+  ASSERT_TRUE(Machine().SetFileAttributes(path.c_str(), 0));
+  EXPECT_EQ(0u, Machine().GetFileAttributes(path.c_str()) & kKept);
+  EXPECT_EQ(0u, Env().Attributes(path) & kKept);
+
+  ASSERT_TRUE(Machine().SetFileAttributes(path.c_str(), attributes));
+  EXPECT_EQ(attributes, Env().Attributes(path) & kKept);
+  ASSERT_TRUE(Machine().SetFileAttributes(path.c_str(), 0));
+  EXPECT_TRUE(Machine().DeleteFile(path.c_str()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bits, AttributeContract,
+                         ::testing::Values(kFileAttributeReadOnly, kFileAttributeHidden,
+                                           kFileAttributeSystem,
+                                           kFileAttributeReadOnly | kFileAttributeHidden |
+                                               kFileAttributeSystem));
+
+// Windows also refuses to open a read-only file for writing; Wine run as root
+// does not, so only the deletion is part of the contract.
+TEST_F(PlatformContract, ReadOnlyFileRefusesDeletionUntilCleared) {
+  const std::string path = File("readonly.inf");
+  Env().WriteFile(path, {1}, FileTime{kTime1999});
+  Env().SetAttributes(path, kFileAttributeReadOnly);
+  EXPECT_FALSE(Machine().DeleteFile(path.c_str()));
+  EXPECT_TRUE(Env().FileExists(path));
+  FileCloser reader(Machine(), Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
+  EXPECT_NE(kInvalidFile, reader.handle);
+  reader.Close();
+
+  ASSERT_TRUE(Machine().SetFileAttributes(path.c_str(), 0));
+  FileCloser writer(Machine(),
+                    Machine().CreateFile(path.c_str(), kReadWrite, kFileShareRead, false));
+  EXPECT_NE(kInvalidFile, writer.handle);
+  writer.Close();
+  EXPECT_TRUE(Machine().DeleteFile(path.c_str()));
+  EXPECT_FALSE(Env().FileExists(path));
+}
+
+TEST_F(PlatformContract, FileTimesAndSizeRoundTrip) {
+  const std::string path = File("times.vxd");
+  Env().WriteFile(path, std::vector<std::uint8_t>(1536, 0x5A), FileTime{kTime1999});
+  {
+    FileCloser file(Machine(), Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
+    ASSERT_NE(kInvalidFile, file.handle);
+    FileTime lastWrite;
+    ASSERT_TRUE(Machine().GetFileTime(file.handle, nullptr, nullptr, &lastWrite));
+    EXPECT_EQ(kTime1999, lastWrite.ticks);
+    EXPECT_EQ(1536u, Machine().GetFileSize(file.handle));
+  }
+  FindData data;
+  ASSERT_TRUE(Machine().FindFile(path.c_str(), &data));
+  EXPECT_EQ(1536u, data.size);
+  EXPECT_EQ(kTime1999, data.lastWriteTime.ticks);
+
+  FileCloser writer(Machine(),
+                    Machine().CreateFile(path.c_str(), kReadWrite, kFileShareRead, false));
+  ASSERT_NE(kInvalidFile, writer.handle);
+  const FileTime access{kTime2000};
+  const FileTime write{kTime2000 + 20000000};
+  ASSERT_TRUE(Machine().SetFileTime(writer.handle, nullptr, &access, &write));
+  ASSERT_TRUE(Machine().SetFileTime(writer.handle, nullptr, nullptr, nullptr));
+  FileTime readAccess;
+  FileTime readWrite;
+  ASSERT_TRUE(Machine().GetFileTime(writer.handle, nullptr, &readAccess, &readWrite));
+  EXPECT_EQ(access.ticks, readAccess.ticks);
+  EXPECT_EQ(write.ticks, readWrite.ticks);
+  writer.Close();
+  ASSERT_TRUE(Machine().FindFile(path.c_str(), &data));
+  EXPECT_EQ(write.ticks, data.lastWriteTime.ticks);
+}
+
+TEST_F(PlatformContract, PathsIgnoreLetterCase) {
+  Env().WriteFile(File("Drivers\\MixedCase.Sys"), {7, 7}, FileTime{kTime1999});
+  const std::string other = File("DRIVERS\\mixedcase.SYS");
+  FileCloser file(Machine(), Machine().CreateFile(other.c_str(), kGenericRead, 0, true));
+  EXPECT_NE(kInvalidFile, file.handle);
+  file.Close();
+  FindData data;
+  EXPECT_TRUE(Machine().FindFile(other.c_str(), &data));
+  EXPECT_EQ(2u, data.size);
+  EXPECT_NE(kInvalidFileAttributes, Machine().GetFileAttributes(other.c_str()));
+  EXPECT_TRUE(Machine().DeleteFile(other.c_str()));
+  EXPECT_FALSE(Env().FileExists(File("Drivers\\MixedCase.Sys")));
+}
+
+// Version information.
+
+struct VersionCase {
+  const char* label;
+  testsupport::PeImageSpec spec;
+};
+
+class VersionContract : public PlatformContract,
+                        public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(VersionContract, ReadsTheFixedVersionOfAVersionedFile) {
+  const testsupport::PeImageSpec& spec = GetParam().spec;
+  const std::string path = File("versioned.sys");
+  Env().WriteFile(path, testsupport::BuildPeImage(spec), FileTime{kTime1999});
+  const std::uint32_t size = Machine().GetFileVersionInfoSize(path.c_str());
+  ASSERT_GT(size, 0u);
+  std::vector<std::uint32_t> block((size + 3) / 4);
+  ASSERT_TRUE(Machine().GetFileVersionInfo(path.c_str(), size, block.data()));
+  FixedFileInfo info;
+  ASSERT_TRUE(Machine().QueryFixedFileInfo(block.data(), &info));
+  EXPECT_EQ(0xFEEF04BDu, info.signature);
+  EXPECT_EQ(spec.fileVersion.HighWord(), info.fileVersionMS);
+  EXPECT_EQ(spec.fileVersion.LowWord(), info.fileVersionLS);
+  EXPECT_EQ(spec.productVersion.HighWord(), info.productVersionMS);
+  EXPECT_EQ(spec.productVersion.LowWord(), info.productVersionLS);
+}
+
+testsupport::PeImageSpec Spec(testsupport::VersionQuad file, testsupport::VersionQuad product,
+                              bool pe32Plus) {
+  testsupport::PeImageSpec spec;
+  spec.fileVersion = file;
+  spec.productVersion = product;
+  spec.pe32Plus = pe32Plus;
+  return spec;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, VersionContract,
+    ::testing::Values(VersionCase{"Pe32", Spec({{1, 2, 3, 4}}, {{5, 6, 7, 8}}, false)},
+                      VersionCase{"Pe32Plus", Spec({{1, 2, 3, 4}}, {{5, 6, 7, 8}}, true)},
+                      VersionCase{"Extremes", Spec({{65535, 0, 65535, 1}}, {{0, 0, 0, 0}}, false)}),
+    [](const ::testing::TestParamInfo<VersionCase>& info) { return info.param.label; });
+
+TEST_F(PlatformContract, FilesWithoutVersionResourceHaveNoVersion) {
+  testsupport::PeImageSpec stringsOnly;
+  stringsOnly.resourceType = testsupport::kResourceTypeString;
+  Env().WriteFile(File("strings.dll"), testsupport::BuildPeImage(stringsOnly), FileTime{kTime1999});
+  Env().WriteFile(File("driver.inf"), StringData("[Version]\r\nSignature=$CHICAGO$\r\n"),
+                  FileTime{kTime1999});
+  EXPECT_EQ(0u, Machine().GetFileVersionInfoSize(File("strings.dll").c_str()));
+  EXPECT_EQ(0u, Machine().GetFileVersionInfoSize(File("driver.inf").c_str()));
+}
+
+// Time conversions.
+
+struct CalendarCase {
+  std::uint64_t ticks;
+  SystemTime fields;
+};
+
+class CalendarContract : public PlatformContract,
+                         public ::testing::WithParamInterface<CalendarCase> {};
+
+TEST_P(CalendarContract, ConvertsBothWays) {
+  const CalendarCase& c = GetParam();
+  SystemTime fields;
+  ASSERT_TRUE(Machine().FileTimeToSystemTime(FileTime{c.ticks}, &fields));
+  EXPECT_EQ(c.fields.year, fields.year);
+  EXPECT_EQ(c.fields.month, fields.month);
+  EXPECT_EQ(c.fields.dayOfWeek, fields.dayOfWeek);
+  EXPECT_EQ(c.fields.day, fields.day);
+  EXPECT_EQ(c.fields.hour, fields.hour);
+  EXPECT_EQ(c.fields.minute, fields.minute);
+  EXPECT_EQ(c.fields.second, fields.second);
+  EXPECT_EQ(c.fields.milliseconds, fields.milliseconds);
+  FileTime time;
+  ASSERT_TRUE(Machine().SystemTimeToFileTime(c.fields, &time));
+  EXPECT_EQ(c.ticks, time.ticks);
+
+  FileTime local;
+  FileTime back;
+  ASSERT_TRUE(Machine().FileTimeToLocalFileTime(time, &local));
+  ASSERT_TRUE(Machine().LocalFileTimeToFileTime(local, &back));
+  EXPECT_EQ(c.ticks, back.ticks);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dates, CalendarContract,
+    ::testing::Values(CalendarCase{116444736000000000ULL, {1970, 1, 4, 1, 0, 0, 0, 0}},
+                      CalendarCase{kTime1999, {1999, 3, 3, 3, 0, 0, 0, 0}},
+                      CalendarCase{125963012967890000ULL, {2000, 2, 2, 29, 12, 34, 56, 789}},
+                      CalendarCase{137919572470000000ULL, {2038, 1, 2, 19, 3, 14, 7, 0}},
+                      CalendarCase{2650467743999990000ULL, {9999, 12, 5, 31, 23, 59, 59, 999}}));
+
+// Windows also refuses 29 February of a common year; Wine accepts it, so
+// that case is left to the simulated machine's own tests.
+TEST_F(PlatformContract, RefusesCalendarFieldsThatNameNoTime) {
+  const SystemTime invalid[] = {
+      {1999, 0, 0, 1, 0, 0, 0, 0},      {1999, 13, 0, 1, 0, 0, 0, 0},
+      {1999, 1, 0, 0, 0, 0, 0, 0},      {1999, 4, 0, 31, 0, 0, 0, 0},
+      {1999, 1, 0, 1, 24, 0, 0, 0},     {1999, 1, 0, 1, 0, 60, 0, 0},
+      {1999, 1, 0, 1, 0, 0, 60, 0},     {1999, 1, 0, 1, 0, 0, 0, 1000},
+      {1600, 12, 0, 31, 23, 59, 59, 0},
+  };
+  for (const SystemTime& fields : invalid) {
+    FileTime time{12345};
+    EXPECT_FALSE(Machine().SystemTimeToFileTime(fields, &time))
+        << fields.year << "-" << fields.month << "-" << fields.day << " " << fields.hour << ":"
+        << fields.minute << ":" << fields.second << "." << fields.milliseconds;
+  }
+  SystemTime leapDay{2000, 2, 0, 29, 0, 0, 0, 0};
+  FileTime time;
+  EXPECT_TRUE(Machine().SystemTimeToFileTime(leapDay, &time));
+}
+
+}  // namespace
+}  // namespace uninst::contract

@@ -1,0 +1,75 @@
+// The contract tests' environment on the simulated machine.
+#include "platform/sim/SimMachine.h"
+#include "tests/contract/ContractEnvironment.h"
+#include "tests/support/SimFixture.h"
+
+namespace uninst::contract {
+namespace {
+
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
+constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
+
+class SimFileHold final : public FileHold {
+ public:
+  SimFileHold(sim::SimMachine& machine, std::string path)
+      : m_machine(machine), m_path(std::move(path)) {
+    m_machine.SetInUse(m_path, true);
+  }
+  ~SimFileHold() override { m_machine.SetInUse(m_path, false); }
+
+ private:
+  sim::SimMachine& m_machine;
+  std::string m_path;
+};
+
+class SimEnvironment final : public ContractEnvironment {
+ public:
+  SimEnvironment() {
+    // Making the host path of a file inside the scratch folder makes the folder.
+    m_world.machine.CreateHostPath(ScratchDirectory() + "\\file");
+  }
+
+  Platform& GetPlatform() override { return m_world.machine; }
+
+  void CreateKey(const std::string& path) override { Registry().CreateKey(path); }
+  void SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
+                const std::vector<std::uint8_t>& data) override {
+    Registry().SetValue(keyPath, name, type, data);
+  }
+  bool KeyExists(const std::string& path) override { return Registry().KeyExists(path); }
+  bool ValueExists(const std::string& keyPath, const std::string& name) override {
+    return Registry().GetValue(keyPath, name).has_value();
+  }
+  void DeleteTree(const std::string& path) override { Registry().DeleteKey(path); }
+
+  std::string ScratchDirectory() override { return "C:\\Contract\\Scratch"; }
+  void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                 FileTime lastWrite) override {
+    const std::int64_t seconds =
+        static_cast<std::int64_t>(lastWrite.ticks / kTicksPerSecond) - kSecondsFrom1601To1970;
+    m_world.machine.WriteFile(path, bytes, seconds);
+  }
+  bool FileExists(const std::string& path) override { return m_world.machine.FileExists(path); }
+  void SetAttributes(const std::string& path, std::uint32_t attributes) override {
+    m_world.machine.SetAttributesOf(path, attributes);
+  }
+  std::uint32_t Attributes(const std::string& path) override {
+    return m_world.machine.AttributesOf(path);
+  }
+  std::unique_ptr<FileHold> HoldOpen(const std::string& path) override {
+    return std::make_unique<SimFileHold>(m_world.machine, path);
+  }
+
+ private:
+  sim::Registry& Registry() { return m_world.machine.GetRegistry(); }
+
+  testsupport::SimWorld m_world;
+};
+
+}  // namespace
+
+std::unique_ptr<ContractEnvironment> MakeContractEnvironment() {
+  return std::make_unique<SimEnvironment>();
+}
+
+}  // namespace uninst::contract

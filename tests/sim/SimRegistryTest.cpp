@@ -1,0 +1,278 @@
+// The simulated registry: NT's ordering, case, handle and error rules.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/sim/SimMachine.h"
+
+namespace uninst::sim {
+namespace {
+
+std::vector<std::string> Enumerate(SimMachine& machine, RegHandle key) {
+  std::vector<std::string> names;
+  char name[512];
+  for (std::uint32_t i = 0; machine.RegEnumKey(key, i, name, sizeof(name)) == kErrorSuccess; ++i) {
+    names.push_back(name);
+  }
+  return names;
+}
+
+struct OrderCase {
+  const char* label;
+  std::vector<std::string> created;
+  std::vector<std::string> enumerated;
+};
+
+class RegistryOrder : public ::testing::TestWithParam<OrderCase> {};
+
+TEST_P(RegistryOrder, EnumeratesByUpperCasedBytes) {
+  SimMachine machine;
+  for (const std::string& name : GetParam().created) machine.GetRegistry().CreateKey("K\\" + name);
+  EXPECT_EQ(GetParam().enumerated, machine.GetRegistry().SubKeyNames("K"));
+  RegHandle key = 0;
+  ASSERT_EQ(kErrorSuccess, machine.RegOpenKey(kLocalMachine, "K", &key));
+  EXPECT_EQ(GetParam().enumerated, Enumerate(machine, key));
+  machine.RegCloseKey(key);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, RegistryOrder,
+    ::testing::Values(
+        OrderCase{"MixedCase", {"b", "A", "C"}, {"A", "b", "C"}},
+        // Upper-cased, '_' (0x5F) sorts after every letter.
+        OrderCase{"UnderscoreAfterLetters", {"A_B", "ab", "AB_"}, {"ab", "AB_", "A_B"}},
+        OrderCase{"PrefixFirst", {"Key10", "key2", "KEY1"}, {"KEY1", "Key10", "key2"}},
+        OrderCase{"DigitsBeforeLetters", {"ROOT", "0001", "0000"}, {"0000", "0001", "ROOT"}},
+        OrderCase{"HighBytesLast", {"\xC3\xA9", "z"}, {"z", "\xC3\xA9"}},
+        OrderCase{"SameNameOtherCase", {"Flop", "FLOP", "flop"}, {"Flop"}}),
+    [](const ::testing::TestParamInfo<OrderCase>& info) { return info.param.label; });
+
+TEST(SimRegistry, KeepsTheCaseOfTheFirstSpellingAndFindsAnyCase) {
+  Registry registry;
+  registry.CreateKey("Enum\\FLOP");
+  registry.CreateKey("ENUM\\flop\\Instance");
+  registry.SetString("enum\\Flop\\INSTANCE", "Driver", "fdc\\0000");
+  EXPECT_EQ((std::vector<std::string>{"Enum", "Enum\\FLOP", "Enum\\FLOP\\Instance"}),
+            registry.AllKeys());
+  const std::optional<RegValue> value = registry.GetValue("ENUM\\FLOP\\instance", "DRIVER");
+  ASSERT_TRUE(value);
+  EXPECT_EQ("Driver", value->name);
+  EXPECT_EQ(kRegSz, value->type);
+  EXPECT_EQ(std::vector<std::uint8_t>({'f', 'd', 'c', '\\', '0', '0', '0', '0', 0}), value->data);
+}
+
+TEST(SimRegistry, ValuesKeepCreationOrderAndAreReplacedInPlace) {
+  Registry registry;
+  registry.SetValue("K", "b", kRegDword, {1, 0, 0, 0});
+  registry.SetString("K", "a", "x");
+  registry.SetString("K", "B", "y");
+  const std::vector<RegValue> values = registry.Values("K");
+  ASSERT_EQ(2u, values.size());
+  EXPECT_EQ("b", values[0].name);
+  EXPECT_EQ(kRegSz, values[0].type);
+  EXPECT_EQ("a", values[1].name);
+  EXPECT_TRUE(registry.Values("Missing").empty());
+}
+
+TEST(SimRegistry, DeleteKeyRemovesTheSubtreeOnly) {
+  Registry registry;
+  registry.CreateKey("A\\B\\C");
+  registry.CreateKey("A\\D");
+  registry.CreateKey("AB");
+  EXPECT_TRUE(registry.DeleteKey("a\\b"));
+  EXPECT_EQ((std::vector<std::string>{"A", "A\\D", "AB"}), registry.AllKeys());
+  EXPECT_FALSE(registry.DeleteKey("A\\B"));
+  EXPECT_FALSE(registry.DeleteKey(""));
+  EXPECT_TRUE(registry.KeyExists(""));
+}
+
+// Platform calls.
+
+class SimRegistryCalls : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    machine.GetRegistry().CreateKey("Branch\\0000\\Deep");
+    machine.GetRegistry().CreateKey("Branch\\0001");
+    machine.GetRegistry().SetString("Branch\\0000", "Driver", "fdc\\0000");
+  }
+  RegHandle Open(const char* path,
+                 std::uint32_t access = kKeyQueryValue | kKeyEnumerateSubKeys | kKeySetValue) {
+    RegHandle key = 0;
+    EXPECT_EQ(kErrorSuccess, machine.RegOpenKeyEx(kLocalMachine, path, access, &key)) << path;
+    return key;
+  }
+
+  SimMachine machine;
+};
+
+TEST_F(SimRegistryCalls, OpenReportsWhyItFails) {
+  RegHandle key = 99;
+  EXPECT_EQ(kErrorFileNotFound, machine.RegOpenKeyEx(kLocalMachine, "Branch\\0002", 1, &key));
+  EXPECT_EQ(0u, key);
+  EXPECT_EQ(161, machine.RegOpenKey(kLocalMachine, "\\Branch", &key));
+  EXPECT_EQ(kErrorInvalidHandle, machine.RegOpenKey(0x1234, "Branch", &key));
+  EXPECT_EQ(kErrorInvalidParameter, machine.RegOpenKey(kLocalMachine, "Branch", nullptr));
+  EXPECT_EQ(0u, machine.OpenHandleCount());
+}
+
+TEST_F(SimRegistryCalls, EmptyPathOpensTheRootKeyItself) {
+  const RegHandle root = Open("");
+  EXPECT_EQ(std::vector<std::string>{"Branch"}, Enumerate(machine, root));
+  RegHandle same = 0;
+  ASSERT_EQ(kErrorSuccess, machine.RegOpenKey(root, nullptr, &same));
+  EXPECT_EQ(std::vector<std::string>{"Branch"}, Enumerate(machine, same));
+  EXPECT_EQ(2u, machine.OpenHandleCount());
+  EXPECT_EQ(kErrorSuccess, machine.RegCloseKey(same));
+  EXPECT_EQ(kErrorSuccess, machine.RegCloseKey(root));
+  EXPECT_EQ(0u, machine.OpenHandleCount());
+}
+
+TEST_F(SimRegistryCalls, OpenKeyHandlesServeAsRoots) {
+  const RegHandle branch = Open("BRANCH");
+  RegHandle instance = 0;
+  ASSERT_EQ(kErrorSuccess, machine.RegOpenKeyEx(branch, "0000", kKeyQueryValue, &instance));
+  std::uint8_t data[32];
+  std::uint32_t size = sizeof(data);
+  EXPECT_EQ(kErrorSuccess, machine.RegQueryValueEx(instance, "driver", nullptr, data, &size));
+  EXPECT_EQ(kErrorSuccess, machine.RegDeleteKey(branch, "0001"));
+  EXPECT_FALSE(machine.GetRegistry().KeyExists("Branch\\0001"));
+  machine.RegCloseKey(instance);
+  machine.RegCloseKey(branch);
+}
+
+TEST_F(SimRegistryCalls, EnumerationErrors) {
+  const RegHandle branch = Open("Branch");
+  char name[5];
+  EXPECT_EQ(kErrorSuccess, machine.RegEnumKey(branch, 1, name, sizeof(name)));
+  EXPECT_STREQ("0001", name);
+  EXPECT_EQ(kErrorMoreData, machine.RegEnumKey(branch, 1, name, 4));
+  EXPECT_EQ(kErrorNoMoreItems, machine.RegEnumKey(branch, 2, name, sizeof(name)));
+  EXPECT_EQ(kErrorNoMoreItems, machine.RegEnumKey(branch, 0xFFFFFFFFu, name, sizeof(name)));
+  EXPECT_EQ(kErrorInvalidHandle, machine.RegEnumKey(0x4321, 0, name, sizeof(name)));
+  machine.RegCloseKey(branch);
+  EXPECT_EQ(kErrorInvalidHandle, machine.RegEnumKey(branch, 0, name, sizeof(name)));
+  EXPECT_EQ(kErrorInvalidHandle, machine.RegCloseKey(branch));
+}
+
+TEST_F(SimRegistryCalls, QueryValueSizesAndBuffers) {
+  const RegHandle key = Open("Branch\\0000");
+  std::uint8_t data[9];
+  std::uint32_t size = 8;
+  std::uint32_t type = 0;
+  std::fill(std::begin(data), std::end(data), 0xEE);
+  EXPECT_EQ(kErrorMoreData, machine.RegQueryValueEx(key, "Driver", &type, data, &size));
+  EXPECT_EQ(9u, size);
+  EXPECT_EQ(kRegSz, type);
+  EXPECT_EQ(0xEE, data[0]) << "a buffer that is too small stays untouched";
+  EXPECT_EQ(kErrorInvalidParameter, machine.RegQueryValueEx(key, "Driver", &type, data, nullptr));
+  EXPECT_EQ(kErrorFileNotFound, machine.RegQueryValueEx(key, nullptr, &type, nullptr, &size));
+  machine.GetRegistry().SetValue("Branch\\0000", "", kRegBinary, {});
+  size = 0;
+  EXPECT_EQ(kErrorSuccess, machine.RegQueryValueEx(key, nullptr, &type, data, &size));
+  EXPECT_EQ(0u, size);
+  EXPECT_EQ(kRegBinary, type);
+  machine.RegCloseKey(key);
+}
+
+TEST_F(SimRegistryCalls, DeletingKeysAndValues) {
+  EXPECT_EQ(kErrorInvalidParameter, machine.RegDeleteKey(kLocalMachine, ""));
+  EXPECT_EQ(kErrorInvalidParameter, machine.RegDeleteKey(kLocalMachine, nullptr));
+  EXPECT_EQ(161, machine.RegDeleteKey(kLocalMachine, "\\Branch"));
+  EXPECT_EQ(kErrorFileNotFound, machine.RegDeleteKey(kLocalMachine, "Branch\\0002"));
+  EXPECT_EQ(kErrorFileNotFound, machine.RegDeleteKey(kLocalMachine, "Nothing\\0002"));
+  EXPECT_TRUE(machine.GetRegistry().KeyExists("Branch"));
+
+  const RegHandle key = Open("Branch\\0000", kKeySetValue);
+  EXPECT_EQ(kErrorSuccess, machine.RegDeleteValue(key, "DRIVER"));
+  EXPECT_EQ(kErrorFileNotFound, machine.RegDeleteValue(key, "Driver"));
+  machine.RegCloseKey(key);
+  // A trailing separator names the same key, as on Windows.
+  EXPECT_EQ(kErrorSuccess, machine.RegDeleteKey(kLocalMachine, "Branch\\0000\\"));
+  EXPECT_EQ((std::vector<std::string>{"Branch", "Branch\\0001"}), machine.GetRegistry().AllKeys());
+}
+
+TEST_F(SimRegistryCalls, HandlesOfDeletedKeysReportKeyDeleted) {
+  const RegHandle deep = Open("Branch\\0000\\Deep");
+  const RegHandle instance = Open("Branch\\0000");
+  ASSERT_EQ(kErrorSuccess, machine.RegDeleteKey(kLocalMachine, "Branch\\0000"));
+  machine.GetRegistry().CreateKey("Branch\\0000\\Deep");  // a new key of the same name
+
+  char name[16];
+  std::uint32_t count = 0;
+  std::uint32_t size = sizeof(name);
+  RegHandle child = 0;
+  for (const RegHandle key : {deep, instance}) {
+    EXPECT_EQ(kErrorKeyDeleted, machine.RegEnumKey(key, 0, name, sizeof(name)));
+    EXPECT_EQ(kErrorKeyDeleted, machine.RegQueryInfoKey(key, &count));
+    EXPECT_EQ(kErrorKeyDeleted, machine.RegQueryValueEx(key, "Driver", nullptr, nullptr, &size));
+    EXPECT_EQ(kErrorKeyDeleted, machine.RegDeleteValue(key, "Driver"));
+    EXPECT_EQ(kErrorKeyDeleted, machine.RegOpenKey(key, "", &child));
+    EXPECT_EQ(kErrorKeyDeleted, machine.RegDeleteKey(key, "Deep"));
+    EXPECT_EQ(kErrorSuccess, machine.RegCloseKey(key));
+  }
+  EXPECT_TRUE(machine.GetRegistry().KeyExists("Branch\\0000\\Deep"));
+  EXPECT_EQ(0u, machine.OpenHandleCount());
+}
+
+TEST_F(SimRegistryCalls, ManySubkeysAreEnumeratedAndDeletedFromTheTop) {
+  constexpr int kCount = 10000;
+  Registry& registry = machine.GetRegistry();
+  char name[16];
+  for (int i = 0; i < kCount; ++i) {
+    std::snprintf(name, sizeof(name), "%05d", i);
+    registry.CreateKey(std::string("Big\\") + name);
+  }
+  const RegHandle big = Open("Big");
+  std::uint32_t count = 0;
+  ASSERT_EQ(kErrorSuccess, machine.RegQueryInfoKey(big, &count));
+  ASSERT_EQ(static_cast<std::uint32_t>(kCount), count);
+  int deleted = 0;
+  for (std::uint32_t i = count; i-- > 0;) {
+    char enumerated[16];
+    ASSERT_EQ(kErrorSuccess, machine.RegEnumKey(big, i, enumerated, sizeof(enumerated)));
+    std::snprintf(name, sizeof(name), "%05u", i);
+    ASSERT_STREQ(name, enumerated);
+    ASSERT_EQ(kErrorSuccess,
+              machine.RegDeleteKey(kLocalMachine, (std::string("Big\\") + enumerated).c_str()));
+    ++deleted;
+  }
+  EXPECT_EQ(kCount, deleted);
+  ASSERT_EQ(kErrorSuccess, machine.RegQueryInfoKey(big, &count));
+  EXPECT_EQ(0u, count);
+  machine.RegCloseKey(big);
+}
+
+struct RightsCase {
+  std::uint32_t access;
+  long enumResult;
+  long countResult;
+  long queryResult;
+  long deleteValueResult;
+};
+
+class RegistryRights : public SimRegistryCalls, public ::testing::WithParamInterface<RightsCase> {};
+
+TEST_P(RegistryRights, EachCallChecksItsRight) {
+  const RightsCase& c = GetParam();
+  const RegHandle key = Open("Branch\\0000", c.access);
+  char name[16];
+  std::uint32_t count = 0;
+  std::uint32_t size = 0;
+  EXPECT_EQ(c.enumResult, machine.RegEnumKey(key, 0, name, sizeof(name)));
+  EXPECT_EQ(c.countResult, machine.RegQueryInfoKey(key, &count));
+  EXPECT_EQ(c.queryResult, machine.RegQueryValueEx(key, "Driver", nullptr, nullptr, &size));
+  EXPECT_EQ(c.deleteValueResult, machine.RegDeleteValue(key, "Driver"));
+  machine.RegCloseKey(key);
+}
+
+INSTANTIATE_TEST_SUITE_P(Masks, RegistryRights,
+                         ::testing::Values(RightsCase{0, 5, 5, 5, 5},
+                                           RightsCase{kKeyQueryValue, 5, 0, 0, 5},
+                                           RightsCase{kKeySetValue, 5, 5, 5, 0},
+                                           RightsCase{kKeyEnumerateSubKeys, 0, 5, 5, 5},
+                                           RightsCase{0xF003F, 0, 0, 0, 0}));
+
+}  // namespace
+}  // namespace uninst::sim

@@ -1,0 +1,226 @@
+#include "tests/support/PeBuilder.h"
+
+#include <string>
+
+namespace uninst::testsupport {
+namespace {
+
+constexpr std::uint32_t kPeHeaderOffset = 0x40;
+constexpr std::uint32_t kFileAlignment = 0x200;
+constexpr std::uint32_t kSectionAlignment = 0x1000;
+constexpr std::uint32_t kSectionRva = 0x1000;
+constexpr std::uint32_t kSectionOffset = 0x200;  // = SizeOfHeaders
+constexpr std::uint32_t kDataDirectoryCount = 16;
+constexpr std::uint32_t kResourceDirectoryIndex = 2;
+constexpr std::uint32_t kSubdirectory = 0x80000000u;
+constexpr std::uint16_t kLanguageEnglishUs = 0x0409;
+// Root, type and name directories with one entry each, then the data entry.
+constexpr std::uint32_t kDirectoryWithOneEntry = 16 + 8;
+constexpr std::uint32_t kDataEntryOffset = 3 * kDirectoryWithOneEntry;
+constexpr std::uint32_t kResourceDataOffset = kDataEntryOffset + 16;
+
+class ByteWriter {
+ public:
+  void Put8(std::uint8_t value) { m_bytes.push_back(value); }
+  void Put16(std::uint16_t value) {
+    Put8(static_cast<std::uint8_t>(value));
+    Put8(static_cast<std::uint8_t>(value >> 8));
+  }
+  void Put32(std::uint32_t value) {
+    Put16(static_cast<std::uint16_t>(value));
+    Put16(static_cast<std::uint16_t>(value >> 16));
+  }
+  void Put64(std::uint64_t value) {
+    Put32(static_cast<std::uint32_t>(value));
+    Put32(static_cast<std::uint32_t>(value >> 32));
+  }
+  // 32 or 64 bits, as the image's word size.
+  void PutWord(std::uint64_t value, bool wide) {
+    if (wide) {
+      Put64(value);
+    } else {
+      Put32(static_cast<std::uint32_t>(value));
+    }
+  }
+  void PutBytes(const std::vector<std::uint8_t>& bytes) {
+    m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
+  }
+  // UTF-16 of ASCII text, with its terminator.
+  void PutWide(const std::string& text) {
+    for (char c : text) Put16(static_cast<std::uint8_t>(c));
+    Put16(0);
+  }
+  void PadTo(std::size_t size) { m_bytes.resize(size > m_bytes.size() ? size : m_bytes.size()); }
+  void Align(std::size_t alignment) {
+    PadTo((m_bytes.size() + alignment - 1) / alignment * alignment);
+  }
+  void Patch16(std::size_t at, std::uint16_t value) {
+    m_bytes[at] = static_cast<std::uint8_t>(value);
+    m_bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
+  }
+  std::size_t Size() const { return m_bytes.size(); }
+  std::vector<std::uint8_t> Take() { return std::move(m_bytes); }
+
+ private:
+  std::vector<std::uint8_t> m_bytes;
+};
+
+// One version block node: wLength, wValueLength, wType, key, padding, value.
+// The caller writes the value and children, then closes the node.
+std::size_t OpenNode(ByteWriter& out, std::uint16_t valueLength, std::uint16_t type,
+                     const std::string& key) {
+  const std::size_t start = out.Size();
+  out.Put16(0);
+  out.Put16(valueLength);
+  out.Put16(type);
+  out.PutWide(key);
+  out.Align(4);
+  return start;
+}
+
+void CloseNode(ByteWriter& out, std::size_t start) {
+  out.Patch16(start, static_cast<std::uint16_t>(out.Size() - start));
+}
+
+std::uint32_t AlignUp(std::uint32_t value, std::uint32_t alignment) {
+  return (value + alignment - 1) / alignment * alignment;
+}
+
+void PutResourceDirectory(ByteWriter& out, std::uint32_t id, std::uint32_t target) {
+  out.Put32(0);  // characteristics
+  out.Put32(0);  // time stamp
+  out.Put32(0);  // major and minor version
+  out.Put16(0);  // named entries
+  out.Put16(1);  // ID entries
+  out.Put32(id);
+  out.Put32(target);
+}
+
+std::vector<std::uint8_t> BuildResourceSection(const PeImageSpec& spec) {
+  const std::vector<std::uint8_t> block =
+      BuildVersionInfoBlock(spec.fileVersion, spec.productVersion);
+  ByteWriter out;
+  PutResourceDirectory(out, spec.resourceType, kSubdirectory | kDirectoryWithOneEntry);
+  PutResourceDirectory(out, 1, kSubdirectory | (2 * kDirectoryWithOneEntry));
+  PutResourceDirectory(out, kLanguageEnglishUs, kDataEntryOffset);
+  out.Put32(kSectionRva + kResourceDataOffset);
+  out.Put32(static_cast<std::uint32_t>(block.size()));
+  out.Put32(0);  // code page
+  out.Put32(0);  // reserved
+  out.PutBytes(block);
+  return out.Take();
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> BuildVersionInfoBlock(const VersionQuad& fileVersion,
+                                                const VersionQuad& productVersion) {
+  constexpr std::uint16_t kFixedInfoSize = 52;
+  ByteWriter out;
+  const std::size_t root = OpenNode(out, kFixedInfoSize, 0, "VS_VERSION_INFO");
+  out.Put32(0xFEEF04BDu);  // signature
+  out.Put32(0x00010000u);  // structure version 1.0
+  out.Put32(fileVersion.HighWord());
+  out.Put32(fileVersion.LowWord());
+  out.Put32(productVersion.HighWord());
+  out.Put32(productVersion.LowWord());
+  out.Put32(0x3F);  // flags mask
+  out.Put32(0);     // flags
+  out.Put32(4);     // VOS__WINDOWS32
+  out.Put32(3);     // VFT_DRV
+  out.Put32(0);     // subtype
+  out.Put32(0);     // date
+  out.Put32(0);
+  const std::size_t varFileInfo = OpenNode(out, 0, 1, "VarFileInfo");
+  const std::size_t translation = OpenNode(out, 4, 0, "Translation");
+  out.Put16(kLanguageEnglishUs);
+  out.Put16(1200);  // UTF-16
+  CloseNode(out, translation);
+  CloseNode(out, varFileInfo);
+  CloseNode(out, root);
+  return out.Take();
+}
+
+PeResourcePlacement VersionResourcePlacement(const PeImageSpec& spec) {
+  const std::uint32_t size = static_cast<std::uint32_t>(
+      BuildVersionInfoBlock(spec.fileVersion, spec.productVersion).size());
+  return {kSectionOffset + kResourceDataOffset, size};
+}
+
+std::vector<std::uint8_t> BuildPeImage(const PeImageSpec& spec) {
+  const bool wide = spec.pe32Plus;
+  const std::vector<std::uint8_t> resources = BuildResourceSection(spec);
+  const std::uint32_t resourceSize = static_cast<std::uint32_t>(resources.size());
+  const std::uint32_t rawSize = AlignUp(resourceSize, kFileAlignment);
+  const std::uint16_t optionalHeaderSize = wide ? 240 : 224;
+
+  ByteWriter out;
+  out.Put16(0x5A4D);  // "MZ"
+  out.PadTo(0x3C);
+  out.Put32(kPeHeaderOffset);
+  out.PadTo(kPeHeaderOffset);
+  out.Put32(0x00004550);  // "PE\0\0"
+
+  out.Put16(wide ? 0x8664 : 0x014C);  // machine
+  out.Put16(1);                       // sections
+  out.Put32(0);                       // time stamp
+  out.Put32(0);                       // symbol table
+  out.Put32(0);                       // symbols
+  out.Put16(optionalHeaderSize);
+  out.Put16(wide ? 0x2022 : 0x2102);  // executable DLL
+
+  out.Put16(wide ? 0x20B : 0x10B);
+  out.Put8(1);  // linker version
+  out.Put8(0);
+  out.Put32(0);        // size of code
+  out.Put32(rawSize);  // size of initialized data
+  out.Put32(0);        // size of uninitialized data
+  out.Put32(0);        // entry point: none, a resource-only DLL
+  out.Put32(kSectionRva);
+  if (!wide) out.Put32(kSectionRva);  // base of data
+  out.PutWord(0x10000000, wide);      // image base
+  out.Put32(kSectionAlignment);
+  out.Put32(kFileAlignment);
+  out.Put16(4);  // operating system version
+  out.Put16(0);
+  out.Put16(0);  // image version
+  out.Put16(0);
+  out.Put16(4);  // subsystem version
+  out.Put16(0);
+  out.Put32(0);                                                       // Win32 version value
+  out.Put32(kSectionRva + AlignUp(resourceSize, kSectionAlignment));  // size of image
+  out.Put32(kSectionOffset);                                          // size of headers
+  out.Put32(0);                                                       // checksum
+  out.Put16(2);                                                       // GUI subsystem
+  out.Put16(0);                                                       // DLL characteristics
+  out.PutWord(0x100000, wide);                                        // stack reserve
+  out.PutWord(0x1000, wide);                                          // stack commit
+  out.PutWord(0x100000, wide);                                        // heap reserve
+  out.PutWord(0x1000, wide);                                          // heap commit
+  out.Put32(0);                                                       // loader flags
+  out.Put32(kDataDirectoryCount);
+  for (std::uint32_t i = 0; i < kDataDirectoryCount; ++i) {
+    const bool isResources = i == kResourceDirectoryIndex;
+    out.Put32(isResources ? kSectionRva : 0);
+    out.Put32(isResources ? resourceSize : 0);
+  }
+
+  const char kName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+  for (char c : kName) out.Put8(static_cast<std::uint8_t>(c));
+  out.Put32(resourceSize);  // virtual size
+  out.Put32(kSectionRva);
+  out.Put32(rawSize);
+  out.Put32(kSectionOffset);
+  out.Put32(0);  // relocations
+  out.Put32(0);  // line numbers
+  out.Put16(0);
+  out.Put16(0);
+  out.Put32(0x40000040u);  // initialized data, readable
+
+  out.PadTo(kSectionOffset);
+  out.PutBytes(resources);
+  out.PadTo(kSectionOffset + rawSize);
+  return out.Take();
+}
+
+}  // namespace uninst::testsupport

@@ -1,0 +1,45 @@
+// Builds small Windows program files for tests: a valid PE32 or PE32+ image
+// whose one section holds a resource directory with a version resource of
+// the given file and product versions. Portable C++: usable by host tests
+// and by tests built for Windows.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace uninst::testsupport {
+
+// Four version numbers, most significant first: {1, 2, 3, 4} is 1.2.3.4.
+struct VersionQuad {
+  std::uint16_t parts[4] = {1, 0, 0, 0};
+
+  std::uint32_t HighWord() const { return (std::uint32_t{parts[0]} << 16) | parts[1]; }
+  std::uint32_t LowWord() const { return (std::uint32_t{parts[2]} << 16) | parts[3]; }
+};
+
+constexpr std::uint16_t kResourceTypeVersion = 16;
+constexpr std::uint16_t kResourceTypeString = 6;
+
+struct PeImageSpec {
+  VersionQuad fileVersion;
+  VersionQuad productVersion;
+  bool pe32Plus = false;
+  // The type of the image's one resource; any other than version leaves the
+  // image without version information.
+  std::uint16_t resourceType = kResourceTypeVersion;
+};
+
+// A VS_VERSIONINFO block: the fixed part and a VarFileInfo translation.
+std::vector<std::uint8_t> BuildVersionInfoBlock(const VersionQuad& fileVersion,
+                                                const VersionQuad& productVersion);
+
+std::vector<std::uint8_t> BuildPeImage(const PeImageSpec& spec);
+
+// Where BuildPeImage puts the version resource in the file.
+struct PeResourcePlacement {
+  std::uint32_t offset;
+  std::uint32_t size;
+};
+PeResourcePlacement VersionResourcePlacement(const PeImageSpec& spec);
+
+}  // namespace uninst::testsupport

@@ -1,0 +1,286 @@
+// registry.reg reading and writing: both formats, every value kind, and the
+// errors a hand-edited file can hold.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tools/uninst-sim/RegFile.h"
+#include "tools/uninst-sim/TextCodec.h"
+
+namespace uninst::tool {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes StringData(const std::string& text) {
+  Bytes data = BytesOf(text);
+  data.push_back(0);
+  return data;
+}
+
+sim::RegValue Value(std::string name, std::uint32_t type, Bytes data) {
+  return sim::RegValue{std::move(name), type, std::move(data)};
+}
+
+std::string Version5File(const std::string& utf8) { return "\xFF\xFE" + *Utf8ToUtf16Le(utf8); }
+
+std::vector<RegKeyEntry> ReadKeys(const std::string& bytes) {
+  Outcome<RegDocument> document = ReadRegFile(bytes);
+  EXPECT_TRUE(document.Ok()) << document.Error();
+  return document.Ok() ? document.Value().keys : std::vector<RegKeyEntry>{};
+}
+
+struct ValueCase {
+  const char* line;
+  sim::RegValue expected;
+};
+
+class ValueKinds : public ::testing::TestWithParam<ValueCase> {};
+
+TEST_P(ValueKinds, ReadInBothFormats) {
+  const std::string body =
+      std::string("\r\n[HKEY_LOCAL_MACHINE\\K]\r\n") + GetParam().line + "\r\n";
+  for (const std::string& file :
+       {std::string("REGEDIT4\r\n") + body,
+        Version5File(std::string("Windows Registry Editor Version 5.00\r\n") + body)}) {
+    const std::vector<RegKeyEntry> keys = ReadKeys(file);
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_TRUE(keys[0] == (RegKeyEntry{"K", {GetParam().expected}})) << GetParam().line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RegFile, ValueKinds,
+    ::testing::Values(
+        ValueCase{R"("s"="text")", Value("s", kRegSz, StringData("text"))},
+        ValueCase{R"("empty"="")", Value("empty", kRegSz, {0})},
+        ValueCase{R"(@="default")", Value("", kRegSz, StringData("default"))},
+        ValueCase{R"("esc\"aped\\"="C:\\WIN \"98\"")",
+                  Value("esc\"aped\\", kRegSz, StringData("C:\\WIN \"98\""))},
+        ValueCase{"\"j\"=\"\xE6\x97\xA5\xE6\x9C\xAC\"", Value("j", kRegSz, StringData("日本"))},
+        ValueCase{R"("d"=dword:0000002a)", Value("d", kRegDword, {0x2A, 0, 0, 0})},
+        ValueCase{R"("d"=DWORD:FFFFFFFF)", Value("d", kRegDword, {0xFF, 0xFF, 0xFF, 0xFF})},
+        ValueCase{R"("d"=dword:1)", Value("d", kRegDword, {1, 0, 0, 0})},
+        ValueCase{R"("b"=hex:00,ff,7a)", Value("b", kRegBinary, {0x00, 0xFF, 0x7A})},
+        ValueCase{R"("b"=hex:)", Value("b", kRegBinary, {})},
+        ValueCase{R"("x"=hex(2):25,00)", Value("x", kRegExpandSz, {0x25, 0x00})},
+        ValueCase{R"("m"=hex(7):41,00,00)", Value("m", kRegMultiSz, {0x41, 0, 0})},
+        ValueCase{R"("n"=hex(0):)", Value("n", kRegNone, {})},
+        ValueCase{R"("q"=hex(b):01,02,03,04,05,06,07,08)",
+                  Value("q", 0xB, {1, 2, 3, 4, 5, 6, 7, 8})},
+        ValueCase{R"("t"=hex(ffffffff):1)", Value("t", 0xFFFFFFFFu, {0x01})},
+        ValueCase{"\"c\"=hex:01,02,\\\r\n  03,04,\\\r\n  05",
+                  Value("c", kRegBinary, {1, 2, 3, 4, 5})},
+        ValueCase{"\"w\" = hex: 01 , 02 ", Value("w", kRegBinary, {1, 2})}));
+
+TEST(RegFile, AppliesDeletionsCommentsAndRepeatsInOrder) {
+  const std::vector<RegKeyEntry> keys = ReadKeys(
+      "REGEDIT4\n"
+      "; a comment\n"
+      "[HKEY_LOCAL_MACHINE\\A\\B\\C]\n"
+      "  ; an indented comment\n"
+      "\"v\"=\"1\"\n"
+      "\"gone\"=\"x\"\n"
+      "[hkey_local_machine\\a\\d]\n"
+      "[HKEY_LOCAL_MACHINE\\A\\B]\n"
+      "\"w\"=\"2\"\n"
+      "[-HKEY_LOCAL_MACHINE\\A\\B\\C]\n"
+      "[HKEY_LOCAL_MACHINE\\a\\b]\n"
+      "\"W\"=\"3\"\n"
+      "\"GONE\"=-\n"
+      "[HKEY_LOCAL_MACHINE\\A\\B\\C\\E]\n");
+  const std::vector<RegKeyEntry> expected = {
+      {"A", {}},          {"A\\B", {Value("w", kRegSz, StringData("3"))}},
+      {"A\\d", {}},       {"A\\B\\C", {}},
+      {"A\\B\\C\\E", {}},
+  };
+  EXPECT_EQ(keys, expected);
+}
+
+TEST(RegFile, ReadsRegedit4BytesAsTheyAre) {
+  const std::vector<RegKeyEntry> keys =
+      ReadKeys("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K\xE9]\r\n\"v\"=\"\xFF\"\r\n");
+  ASSERT_EQ(keys.size(), 1u);
+  EXPECT_EQ(keys[0].path, "K\xE9");
+  EXPECT_EQ(keys[0].values[0].data, (Bytes{0xFF, 0}));
+}
+
+struct MalformedCase {
+  std::string text;
+  int line;
+  const char* says;
+};
+
+class Malformed : public ::testing::TestWithParam<MalformedCase> {};
+
+TEST_P(Malformed, NamesTheLine) {
+  Outcome<RegDocument> document = ReadRegFile(GetParam().text);
+  ASSERT_FALSE(document.Ok());
+  EXPECT_EQ(document.Error().rfind("line " + std::to_string(GetParam().line) + ": ", 0), 0u)
+      << document.Error();
+  EXPECT_NE(document.Error().find(GetParam().says), std::string::npos) << document.Error();
+}
+
+const std::string kKey = "[HKEY_LOCAL_MACHINE\\K]\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    RegFile, Malformed,
+    ::testing::Values(
+        MalformedCase{"", 1, "not a registry file"},
+        MalformedCase{"REGEDIT5\n", 1, "not a registry file"},
+        MalformedCase{"REGEDIT4\n[HKEY_CURRENT_USER\\Software]\n", 2, "not below"},
+        MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINEX\\A]\n", 2, "not below"},
+        MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\n", 2, "must end with ']'"},
+        MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty name"},
+        MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\]\n", 2, "empty name"},
+        MalformedCase{"REGEDIT4\n[-HKEY_LOCAL_MACHINE]\n", 2, "cannot delete"},
+        MalformedCase{"REGEDIT4\n\"v\"=\"x\"\n", 2, "must follow a key"},
+        MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINE]\n\"v\"=\"x\"\n", 3, "must follow a key"},
+        MalformedCase{"REGEDIT4\n[-HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"x\"\n", 3, "deleted key"},
+        MalformedCase{"REGEDIT4\n" + kKey + "\"v\"=\"x\n", 3, "not closed"},
+        MalformedCase{"REGEDIT4\n" + kKey + "\"v=\"x\"\n", 3, "expected '='"},
+        MalformedCase{"REGEDIT4\n" + kKey + "\"v\"=\"a\\n\"\n", 3, "unknown escape"},
+        MalformedCase{"REGEDIT4\n" + kKey + "\"v\"=\"x\" junk\n", 3, "after the value"},
+        MalformedCase{"REGEDIT4\n" + kKey + "\"v\"=word:1\n", 3, "unknown value type"},
+        MalformedCase{"REGEDIT4\n" + kKey + "\"v\"=dword:\n", 3, "dword"},
+        MalformedCase{"REGEDIT4\n" + kKey + "\"v\"=dword:123456789\n", 3, "dword"},
+        MalformedCase{"REGEDIT4\n" + kKey + "\"v\"=hex(2:00\n", 3, "hex(type):"},
+        MalformedCase{"REGEDIT4\n" + kKey + "\"v\"=hex:0g\n", 3, "','"},
+        MalformedCase{"REGEDIT4\n" + kKey + "\"v\"=hex:100\n", 3, "hex list"},
+        MalformedCase{"REGEDIT4\n" + kKey + "\"v\"=hex:01,\n", 3, "ends with ','"},
+        MalformedCase{"REGEDIT4\n" + kKey + "\"v\"=hex:01,\\\n  02,\\\n  zz\n", 5, "hex list"},
+        MalformedCase{"REGEDIT4\n" + kKey + "\"v\"=hex:01,\\", 3, "past the end"},
+        MalformedCase{"REGEDIT4\n" + kKey + "value=1\n", 3, "unexpected text"},
+        MalformedCase{std::string("\xFF\xFEW\x00\n\x00\x00\xD8", 8), 2, "UTF-16LE"}));
+
+// A registry of every kind of value, with names that need care.
+std::vector<RegKeyEntry> TrickyKeys() {
+  return {
+      {"Enum", {}},
+      {"Enum\\FLOP", {}},
+      {"Enum\\FLOP\\KEY ]WITH[ BRACKETS",
+       {Value("", kRegSz, StringData("default")), Value("@", kRegSz, StringData("at")),
+        Value("q\"uo\\te", kRegSz, StringData("a\"b\\c"))}},
+      {"Text",
+       {Value("utf8", kRegSz, StringData("日本語")), Value("empty", kRegSz, {0}),
+        Value("unterminated", kRegSz, BytesOf("abc")), Value("no data", kRegSz, {}),
+        Value("inner zero", kRegSz, {'a', 0, 'b', 0}), Value("break", kRegSz, StringData("a\nb")),
+        Value("latin1", kRegSz, {0xE9, 0}), Value("expand", kRegExpandSz, StringData("%x%"))}},
+      {"Numbers",
+       {Value("d", kRegDword, {1, 2, 3, 4}), Value("short dword", kRegDword, {1, 2}),
+        Value("bin", kRegBinary, Bytes(200, 0xAB)), Value("none", kRegNone, {}),
+        Value("big type", 0x12345678, {9})}},
+  };
+}
+
+TEST(RegFile, WritesRegedit4TheWayRegeditDoes) {
+  const std::vector<RegKeyEntry> keys = {
+      {"A\\B",
+       {Value("", kRegSz, StringData("x\\y")), Value("d", kRegDword, {0x2A, 0, 0, 0}),
+        Value("b", kRegBinary, {0xDE, 0xAD}), Value("m", kRegMultiSz, {0x41, 0, 0}),
+        Value("u", kRegSz, BytesOf("no end"))}},
+  };
+  Outcome<std::string> text = WriteRegFile(keys, RegFormat::kRegedit4);
+  ASSERT_TRUE(text.Ok()) << text.Error();
+  EXPECT_EQ(text.Value(),
+            "REGEDIT4\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\A\\B]\r\n"
+            "@=\"x\\\\y\"\r\n"
+            "\"d\"=dword:0000002a\r\n"
+            "\"b\"=hex:de,ad\r\n"
+            "\"m\"=hex(7):41,00,00\r\n"
+            "\"u\"=hex(1):6e,6f,20,65,6e,64\r\n"
+            "\r\n");
+}
+
+TEST(RegFile, WrapsLongHexListsWithContinuations) {
+  Outcome<std::string> text =
+      WriteRegFile({{"K", {Value("bin", kRegBinary, Bytes(100, 0x11))}}}, RegFormat::kRegedit4);
+  ASSERT_TRUE(text.Ok());
+  std::size_t start = 0;
+  int lines = 0;
+  while (start < text.Value().size()) {
+    const std::size_t end = text.Value().find("\r\n", start);
+    EXPECT_LE(end - start, 80u);
+    start = end + 2;
+    ++lines;
+  }
+  EXPECT_GT(lines, 6);
+  EXPECT_EQ(ReadKeys(text.Value()),
+            (std::vector<RegKeyEntry>{{"K", {Value("bin", kRegBinary, Bytes(100, 0x11))}}}));
+}
+
+class RoundTrip : public ::testing::TestWithParam<RegFormat> {};
+
+TEST_P(RoundTrip, KeepsNamesTypesAndBytes) {
+  const std::vector<RegKeyEntry> keys = TrickyKeys();
+  Outcome<std::string> first = WriteRegFile(keys, GetParam());
+  ASSERT_TRUE(first.Ok()) << first.Error();
+  Outcome<RegDocument> read = ReadRegFile(first.Value());
+  ASSERT_TRUE(read.Ok()) << read.Error();
+  EXPECT_EQ(read.Value().format, GetParam());
+  EXPECT_EQ(read.Value().keys, keys);
+  Outcome<std::string> second = WriteRegFile(read.Value().keys, GetParam());
+  ASSERT_TRUE(second.Ok());
+  EXPECT_EQ(second.Value(), first.Value());
+}
+
+TEST_P(RoundTrip, KeepsRandomBinaryData) {
+  std::mt19937 random(1234);
+  std::vector<RegKeyEntry> keys;
+  for (int k = 0; k < 30; ++k) {
+    RegKeyEntry key{"Key" + std::to_string(k), {}};
+    for (int v = 0; v < 5; ++v) {
+      Bytes data(random() % 40);
+      for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random());
+      if (v == 0 && !data.empty()) data.back() = 0;
+      key.values.push_back(Value("v" + std::to_string(v), random() % 12, std::move(data)));
+    }
+    keys.push_back(std::move(key));
+  }
+  Outcome<std::string> text = WriteRegFile(keys, GetParam());
+  ASSERT_TRUE(text.Ok()) << text.Error();
+  EXPECT_EQ(ReadKeys(text.Value()), keys);
+}
+
+INSTANTIATE_TEST_SUITE_P(RegFile, RoundTrip,
+                         ::testing::Values(RegFormat::kRegedit4, RegFormat::kVersion5));
+
+TEST(RegFile, Version5IsUtf16WithByteOrderMark) {
+  Outcome<std::string> text =
+      WriteRegFile({{"K", {Value("日", kRegSz, StringData("本"))}}}, RegFormat::kVersion5);
+  ASSERT_TRUE(text.Ok());
+  EXPECT_EQ(text.Value().compare(0, 4, std::string("\xFF\xFEW\x00", 4)), 0);
+  EXPECT_EQ(*Utf16LeToUtf8(text.Value().substr(2), nullptr),
+            "Windows Registry Editor Version "
+            "5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"日\"=\"本\"\r\n\r\n");
+}
+
+struct UnwritableCase {
+  RegKeyEntry key;
+  RegFormat format;
+  const char* says;
+};
+
+class Unwritable : public ::testing::TestWithParam<UnwritableCase> {};
+
+TEST_P(Unwritable, IsRefusedWithTheName) {
+  Outcome<std::string> text = WriteRegFile({GetParam().key}, GetParam().format);
+  ASSERT_FALSE(text.Ok());
+  EXPECT_NE(text.Error().find(GetParam().says), std::string::npos) << text.Error();
+  EXPECT_NE(text.Error().find("cannot be written back"), std::string::npos) << text.Error();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RegFile, Unwritable,
+    ::testing::Values(
+        UnwritableCase{{"K", {Value("a\nb", kRegSz, {0})}}, RegFormat::kRegedit4, "line break"},
+        UnwritableCase{{"K\rX", {}}, RegFormat::kRegedit4, "line break"},
+        UnwritableCase{{"K", {Value("\xE9", kRegSz, {0})}}, RegFormat::kVersion5, "UTF-8"},
+        UnwritableCase{{"K\xFF", {}}, RegFormat::kVersion5, "UTF-8"},
+        UnwritableCase{{"A\\\\B", {}}, RegFormat::kRegedit4, "empty name"},
+        UnwritableCase{{"", {}}, RegFormat::kRegedit4, "empty name"}));
+
+}  // namespace
+}  // namespace uninst::tool

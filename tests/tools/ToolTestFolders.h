@@ -1,0 +1,83 @@
+// Scratch folders for the uninst-sim tests, and a byte-exact picture of a
+// folder tree to prove that a run left it alone.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "tools/uninst-sim/MachineFolder.h"
+
+namespace uninst::tool::testing {
+
+namespace fs = std::filesystem;
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "unsim-test-XXXXXX").string();
+    m_path = ::mkdtemp(pattern.data());
+  }
+  ~ScratchFolder() { fs::remove_all(m_path); }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const fs::path& Path() const { return m_path; }
+
+ private:
+  fs::path m_path;
+};
+
+inline std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void WriteText(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+inline fs::path DemoMachine() {
+  return fs::path(__FILE__).parent_path() / ".." / ".." / "examples" / "demo-machine";
+}
+
+// A copy of the demo machine that a test may change, with its [files]
+// entries applied as any load applies them, so that a later load changes
+// nothing by itself.
+inline void CopyDemoMachine(const fs::path& to) {
+  ASSERT_EQ(CopyMachineFolder(DemoMachine().string(), to.string()), "");
+  Outcome<MachineFolder> folder = ReadMachineFolder(to.string());
+  ASSERT_TRUE(folder.Ok()) << folder.Error();
+  sim::SimMachine machine;
+  SetUpMachine(folder.Value(), machine);
+}
+
+// Every entry below `root`: contents, mode, last-write time and DOS attributes.
+inline std::map<std::string, std::string> TreePicture(const fs::path& root) {
+  std::map<std::string, std::string> picture;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    struct stat status {};
+    ::lstat(entry.path().c_str(), &status);
+    std::string line = std::to_string(status.st_mode) + " " +
+                       std::to_string(status.st_mtim.tv_sec) + "." +
+                       std::to_string(status.st_mtim.tv_nsec);
+    char attribute[64] = {};
+    if (::getxattr(entry.path().c_str(), "user.DOSATTRIB", attribute, sizeof attribute - 1) > 0) {
+      line += std::string(" dos=") + attribute;
+    }
+    if (entry.is_regular_file()) line += " " + ReadText(entry.path());
+    picture[fs::relative(entry.path(), root).string()] = line;
+  }
+  return picture;
+}
+
+}  // namespace uninst::tool::testing

@@ -1,0 +1,317 @@
+// uninst-sim from its command line: options, refusals that leave the machine
+// alone, the demo run with its summary and report, and --dry-run.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tests/tools/ToolTestFolders.h"
+#include "tools/uninst-sim/Options.h"
+#include "tools/uninst-sim/Tool.h"
+
+namespace uninst::tool {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ScratchFolder;
+
+struct OptionsCase {
+  std::vector<std::string> args;
+  const char* error;  // "" when the arguments are good
+};
+
+class ToolOptions : public ::testing::TestWithParam<OptionsCase> {};
+
+TEST_P(ToolOptions, AreCheckedBeforeAnythingRuns) {
+  Outcome<Options> options = ParseOptions(GetParam().args);
+  if (std::string(GetParam().error).empty()) {
+    EXPECT_TRUE(options.Ok()) << options.Error();
+  } else {
+    ASSERT_FALSE(options.Ok());
+    EXPECT_EQ(options.Error(), GetParam().error);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UninstSim, ToolOptions,
+    ::testing::Values(
+        OptionsCase{{"--machine", "m"}, ""},
+        OptionsCase{{"--machine=m", "--answers=yes,N,cancel,OK,o", "--report", "r.json",
+                     "--dry-run", "--", "/E", "--machine"},
+                    ""},
+        OptionsCase{{"--help"}, ""}, OptionsCase{{}, "--machine DIR is required"},
+        OptionsCase{{"--machine"}, "--machine needs a value"},
+        OptionsCase{{"--machine", "a", "--machine", "b"}, "--machine given twice"},
+        OptionsCase{{"--machine="}, "--machine needs a folder"},
+        OptionsCase{{"--machine", "m", "--verbose"}, "unknown option --verbose"},
+        OptionsCase{{"--machine", "m", "-x"}, "unknown option -x"},
+        OptionsCase{{"--machine", "m", "/E"},
+                    "unexpected argument \"/E\" (the program's switches go after --)"},
+        OptionsCase{{"--machine", "m", "--answers", "yes,maybe"},
+                    "unknown answer \"maybe\" in --answers (use yes, no, cancel, ok)"},
+        OptionsCase{{"--machine", "m", "--answers", "yes,,no"},
+                    "unknown answer \"\" in --answers (use yes, no, cancel, ok)"},
+        OptionsCase{{"--machine", "m", "--dry-run=yes"}, "--dry-run takes no value"},
+        OptionsCase{{"--machine", "m", "--report", "a", "--report", "b"}, "--report given twice"}));
+
+TEST(UninstSim, BuildsTheProcessCommandLine) {
+  Outcome<Options> options = ParseOptions({"--machine", "m", "--", "/E", "/DC:\\WIN 98"});
+  ASSERT_TRUE(options.Ok());
+  EXPECT_EQ(ProgramCommandLine(options.Value()), "UNINST.EXE /E /DC:\\WIN 98");
+  EXPECT_EQ(options.Value().answers, std::nullopt);
+}
+
+struct ToolRun {
+  int status = 0;
+  std::string out;
+  std::string err;
+};
+
+ToolRun RunWith(const std::vector<std::string>& args, const std::string& keys = "",
+                bool terminal = false) {
+  std::istringstream in(keys);
+  std::ostringstream out;
+  std::ostringstream err;
+  ToolRun run;
+  run.status = RunTool(args, {in, terminal, out, err});
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+struct RefusedCase {
+  const char* name;
+  void (*spoil)(const fs::path& machine);
+  std::vector<std::string> extraArgs;
+  const char* error;
+};
+
+class RefusedRuns : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(RefusedRuns, ExitWithTwoAndLeaveTheMachineAlone) {
+  ScratchFolder scratch;
+  const fs::path machine = scratch.Path() / "machine";
+  testing::CopyDemoMachine(machine);
+  GetParam().spoil(machine);
+  const auto before = testing::TreePicture(scratch.Path());
+  std::vector<std::string> args = {"--machine", machine.string()};
+  args.insert(args.end(), GetParam().extraArgs.begin(), GetParam().extraArgs.end());
+  const ToolRun run = RunWith(args);
+  EXPECT_EQ(run.status, kExitUsage);
+  EXPECT_NE(run.err.find(GetParam().error), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(testing::TreePicture(scratch.Path()), before);
+}
+
+void LeaveAlone(const fs::path&) {}
+
+INSTANTIATE_TEST_SUITE_P(
+    UninstSim, RefusedRuns,
+    ::testing::Values(
+        RefusedCase{"NoAnswersWithoutTerminal", LeaveAlone, {"--", "/E"}, "need --answers"},
+        RefusedCase{
+            "UnknownOption", LeaveAlone, {"--answers", "yes", "--fast"}, "unknown option --fast"},
+        RefusedCase{"MissingFolder",
+                    [](const fs::path& machine) { fs::remove_all(machine); },
+                    {"--answers", "yes"},
+                    "does not exist"},
+        RefusedCase{"MissingRegistry",
+                    [](const fs::path& machine) { fs::remove(machine / "registry.reg"); },
+                    {"--answers", "yes"},
+                    "registry.reg is missing"},
+        RefusedCase{"MalformedRegistry",
+                    [](const fs::path& machine) {
+                      testing::WriteText(machine / "registry.reg",
+                                         "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n"
+                                         "\"v\"=hex:01,0x\r\n");
+                    },
+                    {"--answers", "yes"},
+                    "registry.reg: line 4: expected ','"},
+        RefusedCase{"MalformedSettings",
+                    [](const fs::path& machine) {
+                      testing::WriteText(machine / "machine.ini", "[machine]\noem = 1\n");
+                    },
+                    {"--answers", "yes"},
+                    "machine.ini: line 2: unknown setting"},
+        RefusedCase{"UnwritableValue",
+                    [](const fs::path& machine) {
+                      testing::WriteText(machine / "registry.reg",
+                                         "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n"
+                                         "\"a\rb\"=\"x\"\r\n");
+                    },
+                    {"--answers", "yes"},
+                    "cannot be written back"},
+        RefusedCase{"ReportFolderMissing",
+                    LeaveAlone,
+                    {"--answers", "yes", "--report", "/nonexistent-folder/r.json"},
+                    "does not exist"}),
+    [](const ::testing::TestParamInfo<RefusedCase>& info) { return info.param.name; });
+
+// What the demo run must remove, and neighbours it must leave.
+const char* const kRemovedKeys[] = {
+    "Enum\\FLOP\\KELMORINUSB_FLOPPY_DISK_1.00",
+    "Enum\\ESDI\\KELMORINUSB_FLOPPY_DISK_1.00",
+    "Enum\\USB\\VID_0D7C&PID_FFFF",
+    "Enum\\USB\\VID_0D7C&PID_0000",
+    "System\\CurrentControlSet\\Services\\Class\\fdc\\0001",
+    "System\\CurrentControlSet\\Services\\Class\\fdc\\0006",
+    "System\\CurrentControlSet\\Services\\Class\\fdc\\0008",
+    "System\\CurrentControlSet\\Services\\Class\\fdc\\0009",
+};
+const char* const kKeptKeys[] = {
+    "Enum\\FLOP\\GENERIC_NEC_FLOPPY_DISK_\\BIOS&*PNP0700&0000",
+    "Enum\\ESDI\\GENERIC_IDE__DISK_TYPE47_",
+    "Enum\\USB\\ROOT_HUB",
+    "Enum\\USB\\VID_0D7C&PID_0001",
+    "System\\CurrentControlSet\\Services\\Class\\fdc",
+    "System\\CurrentControlSet\\Services\\Class\\fdc\\0000",
+    "System\\CurrentControlSet\\Services\\Class\\fdc\\0010",
+    "System\\CurrentControlSet\\Services\\Class\\DiskDrive\\0000",
+};
+const char* const kKeptFiles[] = {
+    "WINDOWS/INF/MSFDC.INF",
+    "WINDOWS/INF/OEM9.INF",
+    "WINDOWS/INF/OTHER/ACMESCAN.INF",
+    "WINDOWS/SYSTEM/IOSUBSYS/HSFLOP.PDR",
+    "WINDOWS/WIN.INI",
+    "AUTOEXEC.BAT",
+    "WINDOWS/CATROOT/{F750E6C3-38EE-11D1-85E5-00C04FC295EE}/ACMESCAN.CAT",
+};
+
+bool Mentions(const std::string& text, const std::string& line) {
+  return text.find("\n  " + line + "\n") != std::string::npos;
+}
+
+TEST(UninstSim, DemoRunRemovesTheDriveAndKeepsItsNeighbours) {
+  ScratchFolder scratch;
+  const fs::path machine = scratch.Path() / "machine";
+  testing::CopyDemoMachine(machine);
+  const fs::path report = scratch.Path() / "report.json";
+  const ToolRun run = RunWith({"--machine", machine.string(), "--answers", "yes,no", "--report",
+                               report.string(), "--", "/E"});
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_EQ(run.err, "");
+
+  EXPECT_NE(run.out.find("Registry keys deleted (21):"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Registry values deleted (8):"), std::string::npos);
+  EXPECT_NE(run.out.find("Files deleted (23):"), std::string::npos);
+  EXPECT_NE(run.out.find("Restart requested: no\n"), std::string::npos);
+  EXPECT_TRUE(Mentions(run.out, "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\KMNFD.VXD"));
+  EXPECT_TRUE(Mentions(run.out,
+                       "Software\\Microsoft\\Windows\\CurrentVersion\\Setup\\SetupX\\Catalogs : "
+                       "\"C:\\WINDOWS\\INF\\KMNUFD1.INF\""));
+  for (const char* key : kRemovedKeys) EXPECT_TRUE(Mentions(run.out, key)) << key;
+  for (const char* key : kKeptKeys) EXPECT_FALSE(Mentions(run.out, key)) << key;
+
+  Outcome<MachineFolder> after = ReadMachineFolder(machine.string());
+  ASSERT_TRUE(after.Ok()) << after.Error();
+  sim::Registry registry;
+  LoadIntoRegistry(after.Value().registry, registry);
+  for (const char* key : kRemovedKeys) EXPECT_FALSE(registry.KeyExists(key)) << key;
+  for (const char* key : kKeptKeys) EXPECT_TRUE(registry.KeyExists(key)) << key;
+  const std::string setup = "Software\\Microsoft\\Windows\\CurrentVersion\\Setup\\SetupX\\";
+  EXPECT_EQ(registry.Values(setup + "INF\\OEM Name").size(), 1u);
+  EXPECT_EQ(registry.Values(setup + "Catalogs").size(), 1u);
+  EXPECT_TRUE(registry.GetValue(setup + "Catalogs\\Settings", "Version").has_value());
+  for (const char* file : kKeptFiles) EXPECT_TRUE(fs::exists(machine / "drive_c" / file)) << file;
+  EXPECT_FALSE(fs::exists(machine / "drive_c/WINDOWS/SYSTEM/USBFDD.SYS"));
+
+  const std::string json = testing::ReadText(report);
+  EXPECT_NE(json.find("\"commandLine\": \"UNINST.EXE /E\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"dryRun\": false"), std::string::npos);
+  EXPECT_NE(json.find("\"restartRequested\": false"), std::string::npos);
+  EXPECT_NE(json.find("{\"caption\": \"Corrindo Driver for Windows\", \"text\": \"This program "
+                      "will uninstall the driver files from your system.\\n\\nDo you want to "
+                      "continue?\", \"style\": 36, \"buttons\": [\"Yes\", \"No\"], \"icon\": "
+                      "\"question\", \"answer\": \"Yes\"}"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("    \"C:\\\\WINDOWS\\\\SYSTEM32\\\\DRIVERS\\\\USBFDD.SYS\""),
+            std::string::npos);
+  EXPECT_NE(
+      json.find("{\"key\": \"Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Setup\\\\"
+                "SetupX\\\\INF\\\\OEM Name\", \"name\": \"C:\\\\WINDOWS\\\\INF\\\\KMNUFD2.INF\"}"),
+      std::string::npos);
+
+  // Nothing is left of the drive: a second run finds nothing to delete.
+  const ToolRun second =
+      RunWith({"--machine", machine.string(), "--answers", "yes,ok", "--", "/E"});
+  EXPECT_EQ(second.status, kExitOk);
+  EXPECT_NE(second.out.find("Registry keys deleted (0)\nRegistry values deleted (0)\n"
+                            "Files deleted (0)\nRestart requested: no\n"),
+            std::string::npos)
+      << second.out;
+}
+
+TEST(UninstSim, DryRunLeavesTheMachineByteForByte) {
+  ScratchFolder scratch;
+  const fs::path machine = scratch.Path() / "machine";
+  testing::CopyDemoMachine(machine);
+  const auto before = testing::TreePicture(machine);
+  const fs::path report = scratch.Path() / "dry.json";
+  const ToolRun run = RunWith({"--machine", machine.string(), "--dry-run", "--answers", "yes,yes",
+                               "--report", report.string(), "--", "/E"});
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_EQ(testing::TreePicture(machine), before);
+  EXPECT_NE(run.out.find("Dry run: the machine folder was not changed"), std::string::npos);
+  EXPECT_NE(run.out.find("Files deleted (23):"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Restart requested: yes"), std::string::npos);
+  EXPECT_NE(testing::ReadText(report).find("\"dryRun\": true"), std::string::npos);
+}
+
+TEST(UninstSim, AsksTheTerminalAndRetriesUnknownKeys) {
+  ScratchFolder scratch;
+  const fs::path machine = scratch.Path() / "machine";
+  testing::CopyDemoMachine(machine);
+  const auto before = testing::TreePicture(machine);
+  // The opening question: a wrong key, then No.
+  const ToolRun run = RunWith({"--machine", machine.string()}, "x\nn\n", true);
+  EXPECT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_NE(run.out.find("+-- [Y]es [N]o\n? Please press [Y]es [N]o, then Enter.\n? > No\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(testing::TreePicture(machine), before);
+}
+
+TEST(UninstSim, ListAnswersComeFirstThenTheTerminal) {
+  ScratchFolder scratch;
+  const fs::path machine = scratch.Path() / "machine";
+  testing::CopyDemoMachine(machine);
+  // Every removal question answered No from the terminal, Enter at the end.
+  std::string keys;
+  for (int i = 0; i < 40; ++i) keys += "no\n";
+  const ToolRun run =
+      RunWith({"--machine", machine.string(), "--answers", "y", "--", "/E", "/V"}, keys, true);
+  EXPECT_EQ(run.status, kExitOk);
+  EXPECT_NE(
+      run.out.find("| C:\\WINDOWS\\SYSTEM\\USBFDD.SYS:\n|   1024 bytes 1999/03/03 (v1.0.2.5)\n"),
+      std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("Files deleted (0)\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Warning: message box"), std::string::npos);
+}
+
+TEST(UninstSim, AnswerTheBoxDoesNotOfferIsRefused) {
+  ScratchFolder scratch;
+  const fs::path machine = scratch.Path() / "machine";
+  testing::CopyDemoMachine(machine);
+  const auto before = testing::TreePicture(machine);
+  const ToolRun run = RunWith({"--machine", machine.string(), "--answers", "ok"});
+  EXPECT_EQ(run.status, kExitOk);
+  EXPECT_NE(run.out.find("Warning: message box 1: the answer OK from --answers is not one of its "
+                         "buttons"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(testing::TreePicture(machine), before);
+}
+
+TEST(UninstSim, HelpExplainsTheOptions) {
+  const ToolRun run = RunWith({"--help"});
+  EXPECT_EQ(run.status, kExitOk);
+  for (const char* word : {"--machine", "--answers", "--report", "--dry-run", "registry.reg",
+                           "machine.ini", "Exit status"}) {
+    EXPECT_NE(run.out.find(word), std::string::npos) << word;
+  }
+}
+
+}  // namespace
+}  // namespace uninst::tool

@@ -1,0 +1,118 @@
+#!/bin/sh
+# Runs a command inside a private Wine set-up: a fresh 32-bit prefix created
+# once for this run, and an Xvfb server of our own on a free display.
+#
+#   tests/wine/wine-env.sh <build-dir> <command> [args...]
+#   e.g. tests/wine/wine-env.sh build/win32 ctest --test-dir build/win32
+#
+# Exports WINEPREFIX (the base prefix, which scenarios copy rather than boot),
+# DISPLAY, WINEARCH and WINEDEBUG, runs the command and returns its status.
+# Only the processes started here are stopped at the end: our Xvfb by its
+# process id and the wineserver of our prefix. Every wait is bounded.
+#
+# Set UNINST_WINE_KEEP_PREFIX=1 to reuse a base prefix left by an earlier run.
+set -eu
+
+if [ $# -lt 2 ]; then
+  echo "usage: $0 <build-dir> <command> [args...]" >&2
+  exit 2
+fi
+
+build_dir=$(cd "$1" && pwd)
+shift
+
+wine_dir="$build_dir/wine"
+prefix="$wine_dir/base-prefix"
+xvfb_pid=""
+
+export WINEARCH=win32
+export WINEDEBUG=-all
+# No mono or gecko installer prompts while the prefix boots.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$prefix"
+unset LANG LANGUAGE LC_ALL 2>/dev/null || true
+
+log() { echo "wine-env: $*" >&2; }
+
+# Runs a command with a time limit so that nothing here can hang a build.
+bounded() {
+  limit=$1
+  shift
+  timeout --kill-after=10 "$limit" "$@"
+}
+
+stop_everything() {
+  status=$?
+  if [ -d "$prefix" ]; then
+    bounded 30 wineserver -k >/dev/null 2>&1 || true
+  fi
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  exit "$status"
+}
+trap stop_everything EXIT
+trap 'exit 130' INT TERM
+
+display_is_free() {
+  [ ! -e "/tmp/.X11-unix/X$1" ] && [ ! -e "/tmp/.X$1-lock" ]
+}
+
+# Starts Xvfb on the first free display from :90 to :150. Another program may
+# take a display between the check and the start, so a server that dies at
+# once only moves us on to the next number.
+start_xvfb() {
+  n=90
+  while [ "$n" -le 150 ]; do
+    if display_is_free "$n"; then
+      Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$wine_dir/xvfb.log" 2>&1 &
+      xvfb_pid=$!
+      waited=0
+      while [ "$waited" -lt 100 ]; do
+        if ! kill -0 "$xvfb_pid" 2>/dev/null; then
+          break
+        fi
+        if [ -S "/tmp/.X11-unix/X$n" ]; then
+          export DISPLAY=":$n"
+          log "Xvfb on $DISPLAY (pid $xvfb_pid)"
+          return 0
+        fi
+        sleep 0.1
+        waited=$((waited + 1))
+      done
+      kill "$xvfb_pid" 2>/dev/null || true
+      wait "$xvfb_pid" 2>/dev/null || true
+      xvfb_pid=""
+    fi
+    n=$((n + 1))
+  done
+  log "no free X display from :90 to :150"
+  return 1
+}
+
+create_prefix() {
+  if [ "${UNINST_WINE_KEEP_PREFIX:-0}" = 1 ] && [ -f "$prefix/.uninst-ready" ]; then
+    log "reusing $prefix"
+    return 0
+  fi
+  rm -rf "$prefix"
+  log "creating $prefix"
+  bounded 180 wineboot -i >"$wine_dir/wineboot.log" 2>&1
+  # Without a window manager every window would otherwise wait for one.
+  bounded 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+    >>"$wine_dir/wineboot.log" 2>&1
+  # Let the wineserver write the registry before scenarios copy the prefix.
+  bounded 60 wineserver -w
+  touch "$prefix/.uninst-ready"
+}
+
+mkdir -p "$wine_dir"
+start_xvfb
+create_prefix
+
+set +e
+"$@"
+status=$?
+set -e
+exit "$status"

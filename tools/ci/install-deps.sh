@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on a fresh Debian machine (as root):
+# the host toolchain and GoogleTest, mingw-w64 for the 32-bit Windows program,
+# 32-bit Wine with Xvfb for the end-to-end tests, pefile for the program
+# checks and clang for the fuzz target.
+set -euo pipefail
+
+packages=(
+  cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev clang-format
+  python3 python3-pefile
+  g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+  wine wine32:i386 xvfb xauth
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

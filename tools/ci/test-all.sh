@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The whole test suite on a fresh Debian machine, as root: set-up, both
+# builds, the host tests (sanitizers on), the Windows program checks, the
+# platform contract tests and the end-to-end scenarios under Wine, and a
+# short fuzzing run of the registry file reader.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+bash tools/ci/install-deps.sh
+
+cmake --preset host
+cmake --build --preset host
+ctest --preset host
+
+cmake --preset win32
+cmake --build --preset win32
+bash tests/wine/wine-env.sh ctest --preset win32

@@ -1,0 +1,81 @@
+// A simulated Windows machine kept in a host folder:
+//
+//   registry.reg   the registry below HKEY_LOCAL_MACHINE (required)
+//   drive_c/ ...   one folder per drive letter
+//   machine.ini    optional settings:
+//                    [machine]
+//                    oem_code_page = 437
+//                    time_zone_bias_minutes = -540
+//                    windows_directory = C:\WINDOWS   (empty: the system gives none)
+//                    [files]
+//                    C:\WINDOWS\SYSTEM\X.VXD = readonly hidden 1999-03-03T12:00:00Z
+//
+// [files] gives attributes (readonly, hidden, system) and last-write times
+// (UTC) that a folder under version control cannot keep; they are applied to
+// the files each time the machine is set up. Entries for files that no longer
+// exist are skipped.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/SimMachine.h"
+#include "tools/uninst-sim/AtomicFile.h"
+#include "tools/uninst-sim/Outcome.h"
+#include "tools/uninst-sim/RegFile.h"
+
+namespace uninst::tool {
+
+constexpr char kRegistryFileName[] = "registry.reg";
+constexpr char kSettingsFileName[] = "machine.ini";
+
+struct FileSetting {
+  std::string windowsPath;
+  std::optional<std::uint32_t> attributes;
+  std::optional<std::int64_t> lastWriteUnixSeconds;
+};
+
+struct DriveFolder {
+  char letter = 'C';
+  std::string folderName;  // "drive_c"
+};
+
+struct MachineSettings {
+  std::uint32_t oemCodePage = 437;
+  int timeZoneBiasMinutes = 0;
+  std::optional<std::string> windowsDirectory = std::string("C:\\WINDOWS");
+  std::vector<FileSetting> files;
+};
+
+struct MachineFolder {
+  std::string directory;
+  RegDocument registry;
+  MachineSettings settings;
+  std::vector<DriveFolder> drives;
+
+  std::string HostPathOf(const DriveFolder& drive) const;
+};
+
+// Reads and checks everything without changing anything.
+Outcome<MachineFolder> ReadMachineFolder(const std::string& directory);
+Outcome<MachineSettings> ReadMachineSettings(const std::string& text);
+
+// Fills a fresh machine with the folder's registry, settings and drives, and
+// applies the [files] entries to the files.
+void SetUpMachine(const MachineFolder& folder, sim::SimMachine& machine);
+
+// The registry text that would be written back, or why it cannot be.
+Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format);
+// Replaces registry.reg atomically. Returns "" on success.
+std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
+                         const FileCalls& calls = SystemFileCalls());
+
+// Every file on the machine's drives as a Windows path, sorted.
+std::vector<std::string> ListMachineFiles(const MachineFolder& folder);
+
+// Copies the folder with file modes, times and DOS attributes. "" on success.
+std::string CopyMachineFolder(const std::string& from, const std::string& to);
+
+}  // namespace uninst::tool

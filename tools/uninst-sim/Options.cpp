@@ -1,0 +1,168 @@
+#include "tools/uninst-sim/Options.h"
+
+#include "platform/Platform.h"
+#include "tools/uninst-sim/TextCodec.h"
+
+namespace uninst::tool {
+
+namespace {
+
+struct AnswerWord {
+  const char* word;
+  const char* letter;
+  int answer;
+};
+constexpr AnswerWord kAnswerWords[] = {
+    {"yes", "y", kIdYes},
+    {"no", "n", kIdNo},
+    {"cancel", "c", kIdCancel},
+    {"ok", "o", kIdOk},
+};
+
+constexpr char kProgramName[] = "UNINST.EXE";
+
+// Splits "--name=value" into its parts; `value` stays empty without '='.
+void SplitInline(const std::string& arg, std::string* name, std::optional<std::string>* value) {
+  const std::size_t equals = arg.find('=');
+  *name = arg.substr(0, equals);
+  if (equals != std::string::npos) *value = arg.substr(equals + 1);
+}
+
+}  // namespace
+
+Outcome<std::vector<int>> ParseAnswers(const std::string& list) {
+  std::vector<int> answers;
+  if (list.empty()) return answers;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = list.find(',', start);
+    const std::string word = list.substr(start, end - start);
+    bool known = false;
+    for (const AnswerWord& candidate : kAnswerWords) {
+      if (EqualsIgnoringAsciiCase(word, candidate.word) ||
+          EqualsIgnoringAsciiCase(word, candidate.letter)) {
+        answers.push_back(candidate.answer);
+        known = true;
+      }
+    }
+    if (!known) {
+      return Outcome<std::vector<int>>::Failure("unknown answer \"" + word +
+                                                "\" in --answers (use yes, no, cancel, ok)");
+    }
+    if (end == std::string::npos) return answers;
+    start = end + 1;
+  }
+}
+
+Outcome<Options> ParseOptions(const std::vector<std::string>& args) {
+  using Result = Outcome<Options>;
+  Options options;
+  bool answersGiven = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") {
+      options.programSwitches.assign(args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
+    }
+    std::string name;
+    std::optional<std::string> value;
+    SplitInline(arg, &name, &value);
+    if (name == "--help" || name == "-h") {
+      options.help = true;
+      continue;
+    }
+    if (name == "--dry-run") {
+      if (value) return Result::Failure("--dry-run takes no value");
+      options.dryRun = true;
+      continue;
+    }
+    if (name != "--machine" && name != "--answers" && name != "--report") {
+      if (arg.rfind("-", 0) == 0 && arg != "-") return Result::Failure("unknown option " + arg);
+      return Result::Failure("unexpected argument \"" + arg +
+                             "\" (the program's switches go after --)");
+    }
+    if (!value) {
+      if (i + 1 == args.size()) return Result::Failure(name + " needs a value");
+      value = args[++i];
+    }
+    if (name == "--machine") {
+      if (!options.machineDirectory.empty()) return Result::Failure("--machine given twice");
+      if (value->empty()) return Result::Failure("--machine needs a folder");
+      options.machineDirectory = *value;
+    } else if (name == "--report") {
+      if (!options.reportPath.empty()) return Result::Failure("--report given twice");
+      if (value->empty()) return Result::Failure("--report needs a file name");
+      options.reportPath = *value;
+    } else {
+      if (answersGiven) return Result::Failure("--answers given twice");
+      Outcome<std::vector<int>> answers = ParseAnswers(*value);
+      if (!answers.Ok()) return Result::Failure(answers.Error());
+      options.answers = std::move(answers.Value());
+      answersGiven = true;
+    }
+  }
+  if (!options.help && options.machineDirectory.empty()) {
+    return Result::Failure("--machine DIR is required");
+  }
+  return options;
+}
+
+std::string ProgramCommandLine(const Options& options) {
+  std::string line = kProgramName;
+  for (const std::string& word : options.programSwitches) line += " " + word;
+  return line;
+}
+
+const char* HelpText() {
+  return R"(Usage: uninst-sim --machine DIR [options] -- [program switches]
+
+Runs the uninstaller over a simulated Windows machine kept in the folder DIR,
+exactly as UNINST.EXE would run on that machine, and prints what it changed.
+The program sees the command line "UNINST.EXE" followed by the switches after
+"--", for example: uninst-sim --machine DIR -- /E /V
+
+The machine folder holds:
+  registry.reg   the registry below HKEY_LOCAL_MACHINE, as regedit writes it:
+                 "REGEDIT4" (single-byte text) or "Windows Registry Editor
+                 Version 5.00" (UTF-16LE)
+  drive_c/ ...   one folder per drive letter (drive_c is C:\)
+  machine.ini    optional:  [machine]
+                              oem_code_page = 437          (932: Japanese)
+                              time_zone_bias_minutes = 0   (local = UTC - bias)
+                              windows_directory = C:\WINDOWS  (empty: none)
+                            [files]
+                              C:\WINDOWS\X.VXD = readonly hidden system
+                                                 1999-03-03T12:00:00Z
+                 [files] attributes and UTC last-write times are applied to
+                 the files each time the machine is loaded.
+
+Options:
+  --machine DIR      the machine folder (required)
+  --answers LIST     answer the message boxes in order from a comma-separated
+                     list of yes, no, cancel, ok (or y, n, c, o). An answer the
+                     box does not offer is refused: that box gets no answer.
+                     When the list runs out, the terminal is asked.
+  --report FILE      also write the summary as JSON to FILE
+  --dry-run          run on a temporary copy of the machine and report what
+                     would be removed; the machine folder stays untouched
+  -h, --help         show this text
+
+Message boxes are shown in the terminal with their caption, text and buttons;
+answer with Y (Yes), N (No), C (Cancel) or Enter (OK), then Enter. Without a
+terminal on standard input, --answers is required; uninst-sim then stops before
+changing anything. A box left without an answer acts as a box Windows could not
+show.
+
+At the end the registry is written back to registry.reg (through a temporary
+file in the same folder, flushed and renamed over the old one; comments are not
+kept) and uninst-sim prints the registry keys, registry values and files that
+were deleted, and whether a restart was requested.
+
+Exit status: 0 when the run ended normally, whatever the answers; 1 when the
+results could not be written; 2 for a usage error or a bad machine folder
+(missing or unreadable folder, malformed registry.reg or machine.ini, a value
+that could not be written back). On status 2 the machine folder is unchanged.
+)";
+}
+
+}  // namespace uninst::tool

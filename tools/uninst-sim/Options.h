@@ -1,0 +1,32 @@
+// The command line of uninst-sim.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/uninst-sim/Outcome.h"
+
+namespace uninst::tool {
+
+struct Options {
+  bool help = false;
+  std::string machineDirectory;
+  // Message-box answers (kIdYes, ...) in the order the boxes come.
+  std::optional<std::vector<int>> answers;
+  std::string reportPath;
+  bool dryRun = false;
+  // What follows "--", handed to the program.
+  std::vector<std::string> programSwitches;
+};
+
+// `args` excludes the tool's own name.
+Outcome<Options> ParseOptions(const std::vector<std::string>& args);
+Outcome<std::vector<int>> ParseAnswers(const std::string& list);
+
+// The process command line the program sees: "UNINST.EXE" and the switches.
+std::string ProgramCommandLine(const Options& options);
+
+const char* HelpText();
+
+}  // namespace uninst::tool

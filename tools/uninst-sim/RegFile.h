@@ -1,0 +1,46 @@
+// registry.reg: the registry below HKEY_LOCAL_MACHINE in the two text forms
+// regedit writes. "REGEDIT4" files are single-byte text (the simulated
+// machine's ANSI code page is UTF-8, so the bytes are kept as they are);
+// "Windows Registry Editor Version 5.00" files are UTF-16LE with a byte-order
+// mark. String values are stored as the machine's single-byte text with its
+// terminating zero; hex lists are stored byte for byte.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/sim/SimMachine.h"
+#include "tools/uninst-sim/Outcome.h"
+
+namespace uninst::tool {
+
+enum class RegFormat { kRegedit4, kVersion5 };
+
+struct RegKeyEntry {
+  std::string path;  // below HKEY_LOCAL_MACHINE, without the root name
+  std::vector<sim::RegValue> values;
+};
+
+bool operator==(const RegKeyEntry& a, const RegKeyEntry& b);
+
+// The keys a file leaves behind once its deletions are applied, in the order
+// each first appears.
+struct RegDocument {
+  RegFormat format = RegFormat::kRegedit4;
+  std::vector<RegKeyEntry> keys;
+};
+
+// Parses a whole file. A failure names the line: "line 12: ...".
+Outcome<RegDocument> ReadRegFile(const std::string& bytes);
+
+// Writes the keys in the given order; fails when a name or value cannot be
+// expressed in the format.
+Outcome<std::string> WriteRegFile(const std::vector<RegKeyEntry>& keys, RegFormat format);
+
+// Every key of the registry (the root excluded) in enumeration order, with its
+// values.
+std::vector<RegKeyEntry> SnapshotOf(const sim::Registry& registry);
+void LoadIntoRegistry(const RegDocument& document, sim::Registry& registry);
+
+}  // namespace uninst::tool

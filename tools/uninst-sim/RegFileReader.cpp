@@ -1,0 +1,402 @@
+// Reads registry.reg into the keys it leaves, applying its deletions in order
+// as an import into an empty registry would.
+#include <cstdint>
+#include <map>
+
+#include "tools/uninst-sim/RegFile.h"
+#include "tools/uninst-sim/RegSyntax.h"
+#include "tools/uninst-sim/TextCodec.h"
+
+namespace uninst::tool {
+
+namespace {
+
+struct Failure {
+  int line = 0;
+  std::string message;
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string TrimRight(std::string text) {
+  while (!text.empty() && IsBlank(text.back())) text.pop_back();
+  return text;
+}
+
+std::size_t SkipBlanks(const std::string& text, std::size_t i) {
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  return i;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool StartsWithIgnoringCase(const std::string& text, std::size_t at, const char* prefix) {
+  const std::string wanted(prefix);
+  return text.size() - at >= wanted.size() &&
+         EqualsIgnoringAsciiCase(text.substr(at, wanted.size()), wanted);
+}
+
+// Reads up to `maxDigits` hex digits at `i` into `value`; returns the count.
+std::size_t ReadHexNumber(const std::string& text, std::size_t i, std::size_t maxDigits,
+                          std::uint32_t* value) {
+  std::size_t count = 0;
+  *value = 0;
+  while (i + count < text.size() && HexDigit(text[i + count]) >= 0) {
+    if (count == maxDigits) return 0;
+    *value = (*value << 4) | static_cast<std::uint32_t>(HexDigit(text[i + count]));
+    ++count;
+  }
+  return count;
+}
+
+// The text of the file as lines, decoded from UTF-16LE when it has the mark.
+Outcome<std::vector<std::string>> SplitLines(const std::string& bytes) {
+  std::string text = bytes;
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    std::size_t badOffset = 0;
+    std::optional<std::string> decoded = Utf16LeToUtf8(bytes.substr(2), &badOffset);
+    if (!decoded) {
+      const std::string good = *Utf16LeToUtf8(bytes.substr(2, badOffset), nullptr);
+      int line = 1;
+      for (char c : good) line += (c == '\n') ? 1 : 0;
+      return Outcome<std::vector<std::string>>::Failure("line " + std::to_string(line) +
+                                                        ": the text is not valid UTF-16LE");
+    }
+    text = *decoded;
+  } else if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    text.erase(0, 3);
+  }
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// A value's data text, joined from its continuation lines; remembers where
+// each physical line starts so that an error can name it.
+struct Logical {
+  std::string text;
+  std::vector<std::pair<std::size_t, int>> starts;  // offset in text, line number
+
+  int LineAt(std::size_t offset) const {
+    int line = starts.front().second;
+    for (const auto& [start, number] : starts) {
+      if (start <= offset) line = number;
+    }
+    return line;
+  }
+};
+
+class Reader {
+ public:
+  explicit Reader(std::vector<std::string> lines) : m_lines(std::move(lines)) {}
+
+  Outcome<RegDocument> Read() {
+    if (!ReadHeader()) return Fail();
+    for (m_next = 1; m_next < m_lines.size();) {
+      const std::size_t index = m_next++;
+      if (!ReadLine(index)) return Fail();
+    }
+    return std::move(m_document);
+  }
+
+ private:
+  Outcome<RegDocument> Fail() const {
+    return Outcome<RegDocument>::Failure("line " + std::to_string(m_failure.line) + ": " +
+                                         m_failure.message);
+  }
+
+  bool Error(int line, std::string message) {
+    m_failure = {line, std::move(message)};
+    return false;
+  }
+
+  bool ReadHeader() {
+    const std::string first = TrimRight(m_lines.front());
+    if (first == kRegedit4Header) {
+      m_document.format = RegFormat::kRegedit4;
+    } else if (first == kVersion5Header) {
+      m_document.format = RegFormat::kVersion5;
+    } else {
+      return Error(1, std::string("not a registry file: the first line must be \"") +
+                          kRegedit4Header + "\" or \"" + kVersion5Header + "\"");
+    }
+    return true;
+  }
+
+  bool ReadLine(std::size_t index) {
+    const std::string& line = m_lines[index];
+    const int number = static_cast<int>(index) + 1;
+    const std::size_t first = SkipBlanks(line, 0);
+    if (first == line.size() || line[first] == ';') return true;
+    if (line[first] == '[') return ReadKeyLine(TrimRight(line.substr(first)), number);
+    if (line[first] == '"' || line[first] == '@') return ReadValueLine(index, first);
+    return Error(number, "unexpected text \"" + Excerpt(line.substr(first)) + "\"");
+  }
+
+  static std::string Excerpt(const std::string& text) {
+    return text.size() > 40 ? text.substr(0, 40) + "..." : text;
+  }
+
+  bool ReadKeyLine(const std::string& line, int number) {
+    if (line.back() != ']') return Error(number, "a key line must end with ']'");
+    std::string inner = line.substr(1, line.size() - 2);
+    const bool deleted = !inner.empty() && inner[0] == '-';
+    if (deleted) inner.erase(0, 1);
+    const std::size_t slash = inner.find('\\');
+    const std::string rootName = inner.substr(0, slash);
+    if (!EqualsIgnoringAsciiCase(rootName, kRootName)) {
+      return Error(number, "the key \"" + Excerpt(inner) + "\" is not below " + kRootName);
+    }
+    const std::string path = slash == std::string::npos ? "" : inner.substr(slash + 1);
+    if (slash != std::string::npos && !HasOnlyNamedParts(path)) {
+      return Error(number, "the key path \"" + Excerpt(inner) + "\" has an empty name");
+    }
+    m_keyDeleted = deleted;
+    m_currentKey = path;
+    if (deleted) {
+      if (path.empty()) return Error(number, std::string("cannot delete ") + kRootName);
+      DeleteKey(path);
+    } else if (!path.empty()) {
+      EnsureKey(path);
+    }
+    return true;
+  }
+
+  static bool HasOnlyNamedParts(const std::string& path) {
+    return !path.empty() && path.front() != '\\' && path.back() != '\\' &&
+           path.find("\\\\") == std::string::npos;
+  }
+
+  bool ReadValueLine(std::size_t index, std::size_t first) {
+    const std::string& line = m_lines[index];
+    const int number = static_cast<int>(index) + 1;
+    if (m_keyDeleted) return Error(number, "a value follows a deleted key");
+    if (m_currentKey.empty()) {
+      return Error(number, std::string("a value must follow a key below ") + kRootName);
+    }
+    std::string name;
+    std::size_t i = first;
+    if (line[i] == '@') {
+      ++i;
+    } else if (!ReadQuoted(line, &i, &name, number)) {
+      return false;
+    }
+    i = SkipBlanks(line, i);
+    if (i == line.size() || line[i] != '=') return Error(number, "expected '=' after the name");
+    i = SkipBlanks(line, i + 1);
+    Logical data = JoinContinuations(index, i);
+    if (data.starts.empty()) {
+      return Error(static_cast<int>(m_lines.size()),
+                   "the hex list continues past the end of the file");
+    }
+    return ReadData(data, name);
+  }
+
+  // A hex list continues on the next line after a trailing backslash.
+  Logical JoinContinuations(std::size_t index, std::size_t offset) {
+    Logical data;
+    std::string piece = TrimRight(m_lines[index].substr(offset));
+    data.starts.emplace_back(0, static_cast<int>(index) + 1);
+    const bool isHex = StartsWithIgnoringCase(piece, 0, "hex");
+    while (isHex && !piece.empty() && piece.back() == '\\') {
+      piece.pop_back();
+      data.text += piece;
+      if (m_next >= m_lines.size()) return Logical{};
+      const std::size_t nextIndex = m_next++;
+      const std::string& next = m_lines[nextIndex];
+      piece = TrimRight(next.substr(SkipBlanks(next, 0)));
+      data.starts.emplace_back(data.text.size(), static_cast<int>(nextIndex) + 1);
+    }
+    data.text += piece;
+    return data;
+  }
+
+  bool ReadQuoted(const std::string& line, std::size_t* i, std::string* out, int number) {
+    for (std::size_t k = *i + 1; k < line.size(); ++k) {
+      if (line[k] == '"') {
+        *i = k + 1;
+        return true;
+      }
+      if (line[k] == '\\') {
+        if (k + 1 == line.size() || (line[k + 1] != '\\' && line[k + 1] != '"')) {
+          return Error(number, "unknown escape in a quoted string (only \\\\ and \\\" exist)");
+        }
+        ++k;
+      }
+      *out += line[k];
+    }
+    return Error(number, "a quoted string is not closed");
+  }
+
+  bool ReadData(const Logical& data, const std::string& name) {
+    const std::string& text = data.text;
+    const int number = data.starts.front().second;
+    sim::RegValue value;
+    value.name = name;
+    std::size_t end = 0;
+    if (!text.empty() && text[0] == '"') {
+      std::string content;
+      if (!ReadQuoted(text, &end, &content, number)) return false;
+      value.type = kRegSz;
+      value.data.assign(content.begin(), content.end());
+      value.data.push_back(0);
+    } else if (text == "-") {
+      DeleteValue(name);
+      return true;
+    } else if (StartsWithIgnoringCase(text, 0, "dword:")) {
+      std::uint32_t number32 = 0;
+      const std::size_t digits = ReadHexNumber(text, 6, 8, &number32);
+      if (digits == 0) return Error(number, "a dword needs one to eight hex digits");
+      end = 6 + digits;
+      value.type = kRegDword;
+      for (int shift = 0; shift < 32; shift += 8) {
+        value.data.push_back(static_cast<std::uint8_t>(number32 >> shift));
+      }
+    } else if (!ReadHexValue(data, &value)) {
+      return false;
+    } else {
+      end = text.size();
+    }
+    if (SkipBlanks(text, end) != text.size()) {
+      return Error(data.LineAt(end), "unexpected text after the value");
+    }
+    SetValue(std::move(value));
+    return true;
+  }
+
+  bool ReadHexValue(const Logical& data, sim::RegValue* value) {
+    const std::string& text = data.text;
+    const int number = data.starts.front().second;
+    std::size_t i = 0;
+    if (StartsWithIgnoringCase(text, 0, "hex:")) {
+      value->type = kRegBinary;
+      i = 4;
+    } else if (StartsWithIgnoringCase(text, 0, "hex(")) {
+      const std::size_t digits = ReadHexNumber(text, 4, 8, &value->type);
+      if (digits == 0 || text.compare(4 + digits, 2, "):") != 0) {
+        return Error(number, "a typed hex value is written hex(type):");
+      }
+      i = 4 + digits + 2;
+    } else {
+      return Error(number, "unknown value type \"" + Excerpt(text) + "\"");
+    }
+    return ReadHexBytes(data, i, &value->data);
+  }
+
+  bool ReadHexBytes(const Logical& data, std::size_t i, std::vector<std::uint8_t>* bytes) {
+    const std::string& text = data.text;
+    i = SkipBlanks(text, i);
+    if (i == text.size()) return true;
+    for (;;) {
+      std::uint32_t byte = 0;
+      const std::size_t digits = ReadHexNumber(text, i, 2, &byte);
+      if (digits == 0) return Error(data.LineAt(i), "a hex list holds bytes such as 0a,ff");
+      bytes->push_back(static_cast<std::uint8_t>(byte));
+      i = SkipBlanks(text, i + digits);
+      if (i == text.size()) return true;
+      if (text[i] != ',') return Error(data.LineAt(i), "expected ',' between hex bytes");
+      i = SkipBlanks(text, i + 1);
+      if (i == text.size()) return Error(data.LineAt(i), "a hex list ends with ','");
+    }
+  }
+
+  // Creates the key and each missing parent before it, as an import does; a
+  // parent that exists keeps the case it was first written with.
+  RegKeyEntry& EnsureKey(const std::string& path) {
+    std::size_t index = 0;
+    std::size_t start = 0;
+    for (std::size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
+      const std::string name = path.substr(start, end - start);
+      const std::string stored = start == 0 ? name : m_document.keys[index].path + "\\" + name;
+      index = IndexOfKey(stored);
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+    return m_document.keys[index];
+  }
+
+  std::size_t IndexOfKey(const std::string& path) {
+    const auto [found, added] = m_index.emplace(UpperAscii(path), m_document.keys.size());
+    if (added) m_document.keys.push_back(RegKeyEntry{path, {}});
+    return found->second;
+  }
+
+  void DeleteKey(const std::string& path) {
+    const std::string upper = UpperAscii(path);
+    std::vector<RegKeyEntry> kept;
+    m_index.clear();
+    for (RegKeyEntry& key : m_document.keys) {
+      const std::string keyUpper = UpperAscii(key.path);
+      const bool below =
+          keyUpper == upper || keyUpper.compare(0, upper.size() + 1, upper + "\\") == 0;
+      if (below) continue;
+      m_index.emplace(keyUpper, kept.size());
+      kept.push_back(std::move(key));
+    }
+    m_document.keys = std::move(kept);
+  }
+
+  std::vector<sim::RegValue>::iterator FindValue(RegKeyEntry& key, const std::string& name) {
+    auto it = key.values.begin();
+    while (it != key.values.end() && !EqualsIgnoringAsciiCase(it->name, name)) ++it;
+    return it;
+  }
+
+  void SetValue(sim::RegValue value) {
+    RegKeyEntry& key = EnsureKey(m_currentKey);
+    auto it = FindValue(key, value.name);
+    if (it == key.values.end()) {
+      key.values.push_back(std::move(value));
+    } else {
+      it->type = value.type;
+      it->data = std::move(value.data);
+    }
+  }
+
+  void DeleteValue(const std::string& name) {
+    RegKeyEntry& key = EnsureKey(m_currentKey);
+    auto it = FindValue(key, name);
+    if (it != key.values.end()) key.values.erase(it);
+  }
+
+  std::vector<std::string> m_lines;
+  std::size_t m_next = 0;
+  RegDocument m_document;
+  std::map<std::string, std::size_t> m_index;  // upper-case path -> position in keys
+  std::string m_currentKey;
+  bool m_keyDeleted = false;
+  Failure m_failure;
+};
+
+}  // namespace
+
+bool operator==(const RegKeyEntry& a, const RegKeyEntry& b) {
+  if (a.path != b.path || a.values.size() != b.values.size()) return false;
+  for (std::size_t i = 0; i < a.values.size(); ++i) {
+    const sim::RegValue& x = a.values[i];
+    const sim::RegValue& y = b.values[i];
+    if (x.name != y.name || x.type != y.type || x.data != y.data) return false;
+  }
+  return true;
+}
+
+Outcome<RegDocument> ReadRegFile(const std::string& bytes) {
+  Outcome<std::vector<std::string>> lines = SplitLines(bytes);
+  if (!lines.Ok()) return Outcome<RegDocument>::Failure(lines.Error());
+  return Reader(std::move(lines.Value())).Read();
+}
+
+}  // namespace uninst::tool

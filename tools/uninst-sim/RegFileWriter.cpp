@@ -1,0 +1,112 @@
+// Writes keys as registry.reg, the way regedit lays the file out.
+#include <cstdio>
+
+#include "tools/uninst-sim/RegFile.h"
+#include "tools/uninst-sim/RegSyntax.h"
+#include "tools/uninst-sim/TextCodec.h"
+
+namespace uninst::tool {
+
+namespace {
+
+constexpr char kNewline[] = "\r\n";
+// regedit wraps hex lists before this column, going on after two blanks.
+constexpr std::size_t kHexLineLimit = 77;
+
+bool HasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
+}
+
+// Why `name` cannot stand in the file, or "" when it can.
+std::string NameProblem(const std::string& name, RegFormat format) {
+  if (HasLineBreak(name)) return "it holds a line break";
+  if (format == RegFormat::kVersion5 && !IsValidUtf8(name)) return "it is not valid UTF-8 text";
+  return "";
+}
+
+std::string Quoted(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
+  }
+  return out + '"';
+}
+
+// A string value is written as text only when reading that text back gives
+// exactly the same bytes.
+bool IsWritableString(const sim::RegValue& value, RegFormat format) {
+  if (value.type != kRegSz || value.data.empty() || value.data.back() != 0) return false;
+  const std::string text(value.data.begin(), value.data.end() - 1);
+  return text.find('\0') == std::string::npos && NameProblem(text, format).empty();
+}
+
+std::string HexList(std::string line, const std::vector<std::uint8_t>& data) {
+  std::string out;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    char piece[4];
+    std::snprintf(piece, sizeof piece, i + 1 < data.size() ? "%02x," : "%02x", data[i]);
+    if (line.size() + 3 > kHexLineLimit) {
+      out += line + "\\" + kNewline;
+      line = "  ";
+    }
+    line += piece;
+  }
+  return out + line;
+}
+
+std::string ValueLine(const sim::RegValue& value, RegFormat format) {
+  std::string line = (value.name.empty() ? "@" : Quoted(value.name)) + "=";
+  if (IsWritableString(value, format)) {
+    return line + Quoted(std::string(value.data.begin(), value.data.end() - 1));
+  }
+  if (value.type == kRegDword && value.data.size() == 4) {
+    char number[16];
+    std::snprintf(number, sizeof number, "dword:%08x",
+                  static_cast<unsigned>(value.data[0] | (value.data[1] << 8) |
+                                        (value.data[2] << 16) | (value.data[3] << 24)));
+    return line + number;
+  }
+  if (value.type == kRegBinary) return HexList(line + "hex:", value.data);
+  char prefix[16];
+  std::snprintf(prefix, sizeof prefix, "hex(%x):", static_cast<unsigned>(value.type));
+  return HexList(line + prefix, value.data);
+}
+
+std::string KeyProblem(const std::string& path, RegFormat format) {
+  if (path.empty() || path.front() == '\\' || path.back() == '\\' ||
+      path.find("\\\\") != std::string::npos) {
+    return "it has an empty name";
+  }
+  return NameProblem(path, format);
+}
+
+}  // namespace
+
+Outcome<std::string> WriteRegFile(const std::vector<RegKeyEntry>& keys, RegFormat format) {
+  std::string text = format == RegFormat::kRegedit4 ? kRegedit4Header : kVersion5Header;
+  text += std::string(kNewline) + kNewline;
+  for (const RegKeyEntry& key : keys) {
+    const std::string keyProblem = KeyProblem(key.path, format);
+    if (!keyProblem.empty()) {
+      return Outcome<std::string>::Failure("the key \"" + key.path +
+                                           "\" cannot be written back: " + keyProblem);
+    }
+    text += std::string("[") + kRootName + "\\" + key.path + "]" + kNewline;
+    for (const sim::RegValue& value : key.values) {
+      const std::string valueProblem = NameProblem(value.name, format);
+      if (!valueProblem.empty()) {
+        return Outcome<std::string>::Failure("the value \"" + value.name + "\" of key \"" +
+                                             key.path +
+                                             "\" cannot be written back: " + valueProblem);
+      }
+      text += ValueLine(value, format) + kNewline;
+    }
+    text += kNewline;
+  }
+  if (format == RegFormat::kRegedit4) return text;
+  // Every name was checked, so the whole text is valid UTF-8.
+  return "\xFF\xFE" + *Utf8ToUtf16Le(text);
+}
+
+}  // namespace uninst::tool
