@@ -7,9 +7,8 @@ void UninstallApp::SetCommandLine(const char* commandLine) {
 }
 
 bool UninstallApp::LoadMessage(Text& holder, int number) {
-  const int length =
-      m_platform.LoadString(static_cast<std::uint32_t>(m_languageBase + number), holder.Buffer(),
-                            static_cast<int>(Text::kCapacity));
+  const int length = m_platform.LoadString(static_cast<std::uint32_t>(m_languageBase + number),
+                                           holder.Buffer(), static_cast<int>(Text::kCapacity));
   holder.SetLength(length > 0 ? static_cast<std::size_t>(length) : 0);
   return length > 0;
 }

@@ -123,8 +123,7 @@ class Platform {
   virtual long RegOpenKey(RegHandle root, const char* path, RegHandle* key) = 0;
   virtual long RegOpenKeyEx(RegHandle root, const char* path, std::uint32_t access,
                             RegHandle* key) = 0;
-  virtual long RegEnumKey(RegHandle key, std::uint32_t index, char* name,
-                          std::uint32_t size) = 0;
+  virtual long RegEnumKey(RegHandle key, std::uint32_t index, char* name, std::uint32_t size) = 0;
   virtual long RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) = 0;
   // `size`: in, the capacity of `data`; out, the bytes stored (or needed).
   virtual long RegQueryValueEx(RegHandle key, const char* valueName, std::uint32_t* type,

@@ -2,7 +2,6 @@
 // directory, opening question and closing boxes.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,11 +9,10 @@
 #include "app/Startup.h"
 #include "app/UninstallApp.h"
 #include "platform/sim/SimMachine.h"
+#include "tests/support/SimFixture.h"
 
 namespace uninst {
 namespace {
-
-namespace fs = std::filesystem;
 
 const char kCaptionEn[] = "Corrindo Driver for Windows";
 const char kCaptionJa[] = "Ｗｉｎｄｏｗｓ版 Corrindo ドライバ";
@@ -33,18 +31,7 @@ const char kNoWindowsJa[] =
 
 class RunTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_drive = fs::temp_directory_path() /
-              ("uninst-run-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(m_drive);
-    fs::create_directories(m_drive / "WINDOWS");
-    m_machine.MapDrive('C', m_drive.string());
-  }
-  void TearDown() override {
-    EXPECT_EQ(m_machine.OpenHandleCount(), 0u);
-    fs::remove_all(m_drive);
-  }
+  void TearDown() override { EXPECT_EQ(m_machine.OpenHandleCount(), 0u); }
 
   // Starts the program with `switches` after its name; returns the exit code.
   int Start(const std::string& switches, std::vector<int> answers) {
@@ -62,8 +49,8 @@ class RunTest : public ::testing::Test {
     EXPECT_EQ(box.style, style) << "box " << index;
   }
 
-  fs::path m_drive;
-  sim::SimMachine m_machine;
+  testsupport::SimWorld m_world;
+  sim::SimMachine& m_machine = m_world.machine;
   std::unique_ptr<UninstallApp> m_app;
 };
 
@@ -107,16 +94,14 @@ TEST_P(RunLanguageTest, ChoosesTheLanguageOfEveryBox) {
   ExpectBox(1, ja ? kCaptionJa : kCaptionEn, ja ? kDoneJa : kDoneEn, 0x40);
 }
 
-INSTANTIATE_TEST_SUITE_P(Switches, RunLanguageTest,
-                         ::testing::Values(LanguageCase{"", 932, true}, LanguageCase{"", 437, false},
-                                           LanguageCase{"", 850, false},
-                                           LanguageCase{"/E", 932, false},
-                                           LanguageCase{"-english", 932, false},
-                                           LanguageCase{"/J", 437, true},
-                                           LanguageCase{"/E /J", 932, true},
-                                           LanguageCase{"/J -E", 932, false},
-                                           // One token: a tab does not split.
-                                           LanguageCase{"/J\t/E", 437, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Switches, RunLanguageTest,
+    ::testing::Values(LanguageCase{"", 932, true}, LanguageCase{"", 437, false},
+                      LanguageCase{"", 850, false}, LanguageCase{"/E", 932, false},
+                      LanguageCase{"-english", 932, false}, LanguageCase{"/J", 437, true},
+                      LanguageCase{"/E /J", 932, true}, LanguageCase{"/J -E", 932, false},
+                      // One token: a tab does not split.
+                      LanguageCase{"/J\t/E", 437, true}));
 
 TEST_F(RunTest, MissingWindowsDirectoryShowsExactlyOneWarning) {
   m_machine.Config().windowsDirectory.reset();

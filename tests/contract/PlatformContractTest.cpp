@@ -451,16 +451,16 @@ TEST_F(PlatformContract, PathsIgnoreLetterCase) {
 
 struct VersionCase {
   const char* label;
-  testsupport::PeImageSpec spec;
+  testsupport::PeImageRecipe recipe;
 };
 
 class VersionContract : public PlatformContract,
                         public ::testing::WithParamInterface<VersionCase> {};
 
 TEST_P(VersionContract, ReadsTheFixedVersionOfAVersionedFile) {
-  const testsupport::PeImageSpec& spec = GetParam().spec;
+  const testsupport::PeImageRecipe& recipe = GetParam().recipe;
   const std::string path = File("versioned.sys");
-  Env().WriteFile(path, testsupport::BuildPeImage(spec), FileTime{kTime1999});
+  Env().WriteFile(path, testsupport::BuildPeImage(recipe), FileTime{kTime1999});
   const std::uint32_t size = Machine().GetFileVersionInfoSize(path.c_str());
   ASSERT_GT(size, 0u);
   std::vector<std::uint32_t> block((size + 3) / 4);
@@ -468,30 +468,31 @@ TEST_P(VersionContract, ReadsTheFixedVersionOfAVersionedFile) {
   FixedFileInfo info;
   ASSERT_TRUE(Machine().QueryFixedFileInfo(block.data(), &info));
   EXPECT_EQ(0xFEEF04BDu, info.signature);
-  EXPECT_EQ(spec.fileVersion.HighWord(), info.fileVersionMS);
-  EXPECT_EQ(spec.fileVersion.LowWord(), info.fileVersionLS);
-  EXPECT_EQ(spec.productVersion.HighWord(), info.productVersionMS);
-  EXPECT_EQ(spec.productVersion.LowWord(), info.productVersionLS);
+  EXPECT_EQ(recipe.fileVersion.HighWord(), info.fileVersionMS);
+  EXPECT_EQ(recipe.fileVersion.LowWord(), info.fileVersionLS);
+  EXPECT_EQ(recipe.productVersion.HighWord(), info.productVersionMS);
+  EXPECT_EQ(recipe.productVersion.LowWord(), info.productVersionLS);
 }
 
-testsupport::PeImageSpec Spec(testsupport::VersionQuad file, testsupport::VersionQuad product,
-                              bool pe32Plus) {
-  testsupport::PeImageSpec spec;
-  spec.fileVersion = file;
-  spec.productVersion = product;
-  spec.pe32Plus = pe32Plus;
-  return spec;
+testsupport::PeImageRecipe Recipe(testsupport::VersionQuad file, testsupport::VersionQuad product,
+                                  bool pe32Plus) {
+  testsupport::PeImageRecipe recipe;
+  recipe.fileVersion = file;
+  recipe.productVersion = product;
+  recipe.pe32Plus = pe32Plus;
+  return recipe;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, VersionContract,
-    ::testing::Values(VersionCase{"Pe32", Spec({{1, 2, 3, 4}}, {{5, 6, 7, 8}}, false)},
-                      VersionCase{"Pe32Plus", Spec({{1, 2, 3, 4}}, {{5, 6, 7, 8}}, true)},
-                      VersionCase{"Extremes", Spec({{65535, 0, 65535, 1}}, {{0, 0, 0, 0}}, false)}),
+    ::testing::Values(VersionCase{"Pe32", Recipe({{1, 2, 3, 4}}, {{5, 6, 7, 8}}, false)},
+                      VersionCase{"Pe32Plus", Recipe({{1, 2, 3, 4}}, {{5, 6, 7, 8}}, true)},
+                      VersionCase{"Extremes",
+                                  Recipe({{65535, 0, 65535, 1}}, {{0, 0, 0, 0}}, false)}),
     [](const ::testing::TestParamInfo<VersionCase>& info) { return info.param.label; });
 
 TEST_F(PlatformContract, FilesWithoutVersionResourceHaveNoVersion) {
-  testsupport::PeImageSpec stringsOnly;
+  testsupport::PeImageRecipe stringsOnly;
   stringsOnly.resourceType = testsupport::kResourceTypeString;
   Env().WriteFile(File("strings.dll"), testsupport::BuildPeImage(stringsOnly), FileTime{kTime1999});
   Env().WriteFile(File("driver.inf"), StringData("[Version]\r\nSignature=$CHICAGO$\r\n"),

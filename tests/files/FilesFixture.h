@@ -29,10 +29,10 @@ inline std::vector<std::uint8_t> VersionedImage(std::uint32_t fileMS, std::uint3
     version.parts[3] = static_cast<std::uint16_t>(low);
     return version;
   };
-  testsupport::PeImageSpec spec;
-  spec.fileVersion = quad(fileMS, fileLS);
-  spec.productVersion = quad(productMS, productLS);
-  return testsupport::BuildPeImage(spec);
+  testsupport::PeImageRecipe recipe;
+  recipe.fileVersion = quad(fileMS, fileLS);
+  recipe.productVersion = quad(productMS, productLS);
+  return testsupport::BuildPeImage(recipe);
 }
 
 inline std::vector<std::uint8_t> FillerBytes(std::size_t size) {

@@ -1,20 +1,6 @@
 #include "tests/registry/RegistryFixture.h"
 
-#include <cstdlib>
-
 namespace uninst::test {
-
-ScratchFolder::ScratchFolder() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "uninst-registry-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create " << pattern;
-  m_path = pattern;
-}
-
-ScratchFolder::~ScratchFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(m_path, ignored);
-}
 
 RegistryTest::RegistryTest() {
   machine.MapDrive('C', scratch.Path());

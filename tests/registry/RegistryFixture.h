@@ -12,21 +12,11 @@
 #include "app/Run.h"
 #include "app/UninstallApp.h"
 #include "platform/sim/SimMachine.h"
+#include "tests/support/SimFixture.h"
 
 namespace uninst::test {
 
-// A fresh host folder, removed with everything in it.
-class ScratchFolder {
- public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::string& Path() const { return m_path; }
-
- private:
-  std::string m_path;
-};
+using testsupport::ScratchFolder;
 
 // The files offered in removal questions, in the order they were asked about.
 std::vector<std::string> OfferedFiles(const sim::SimMachine& machine);

@@ -13,7 +13,7 @@ namespace uninst::sim {
 namespace {
 
 using testsupport::BuildPeImage;
-using testsupport::PeImageSpec;
+using testsupport::PeImageRecipe;
 
 // Offsets in the PE32 image that BuildPeImage lays out.
 constexpr std::size_t kSectionCount = 0x46;
@@ -29,12 +29,12 @@ constexpr std::size_t kLanguageEntryTarget = 0x200 + 48 + 16 + 4;
 constexpr std::size_t kDataEntryRva = 0x200 + 72;
 constexpr std::size_t kDataEntrySize = 0x200 + 72 + 4;
 
-PeImageSpec VersionedSpec(bool pe32Plus) {
-  PeImageSpec spec;
-  spec.fileVersion = {{1, 2, 3, 4}};
-  spec.productVersion = {{65535, 0, 7, 8}};
-  spec.pe32Plus = pe32Plus;
-  return spec;
+PeImageRecipe VersionedSpec(bool pe32Plus) {
+  PeImageRecipe recipe;
+  recipe.fileVersion = {{1, 2, 3, 4}};
+  recipe.productVersion = {{65535, 0, 7, 8}};
+  recipe.pe32Plus = pe32Plus;
+  return recipe;
 }
 
 void Patch32(std::vector<std::uint8_t>& image, std::size_t at, std::uint32_t value) {
@@ -58,12 +58,12 @@ void ExpectBounded(const std::vector<std::uint8_t>& image, std::size_t size) {
 class ValidImages : public ::testing::TestWithParam<bool> {};
 
 TEST_P(ValidImages, FindTheVersionResourceAndItsFixedPart) {
-  const PeImageSpec spec = VersionedSpec(GetParam());
-  const std::vector<std::uint8_t> image = BuildPeImage(spec);
+  const PeImageRecipe recipe = VersionedSpec(GetParam());
+  const std::vector<std::uint8_t> image = BuildPeImage(recipe);
   const std::optional<ByteRange> found = FindVersionResource(image.data(), image.size());
   ASSERT_TRUE(found);
-  EXPECT_EQ(testsupport::VersionResourcePlacement(spec).offset, found->offset);
-  EXPECT_EQ(testsupport::VersionResourcePlacement(spec).size, found->size);
+  EXPECT_EQ(testsupport::VersionResourcePlacement(recipe).offset, found->offset);
+  EXPECT_EQ(testsupport::VersionResourcePlacement(recipe).size, found->size);
   FixedFileInfo info;
   ASSERT_TRUE(ReadFixedFileInfo(image.data() + found->offset, found->size, &info));
   EXPECT_EQ(0xFEEF04BDu, info.signature);
@@ -74,9 +74,9 @@ TEST_P(ValidImages, FindTheVersionResourceAndItsFixedPart) {
 }
 
 TEST_P(ValidImages, EveryTruncationIsHandled) {
-  const PeImageSpec spec = VersionedSpec(GetParam());
-  const std::vector<std::uint8_t> image = BuildPeImage(spec);
-  const testsupport::PeResourcePlacement placement = testsupport::VersionResourcePlacement(spec);
+  const PeImageRecipe recipe = VersionedSpec(GetParam());
+  const std::vector<std::uint8_t> image = BuildPeImage(recipe);
+  const testsupport::PeResourcePlacement placement = testsupport::VersionResourcePlacement(recipe);
   for (std::size_t size = 0; size <= image.size(); ++size) {
     // A copy of exactly `size` bytes, so that any read past it is caught.
     const std::vector<std::uint8_t> cut(image.begin(),
@@ -151,9 +151,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Damage>& info) { return info.param.label; });
 
 TEST(PeVersionReader, OtherResourcesAreNoVersion) {
-  PeImageSpec spec;
-  spec.resourceType = testsupport::kResourceTypeString;
-  const std::vector<std::uint8_t> image = BuildPeImage(spec);
+  PeImageRecipe recipe;
+  recipe.resourceType = testsupport::kResourceTypeString;
+  const std::vector<std::uint8_t> image = BuildPeImage(recipe);
   EXPECT_FALSE(FindVersionResource(image.data(), image.size()));
   EXPECT_FALSE(FindVersionResource(nullptr, 100));
 }

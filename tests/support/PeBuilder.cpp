@@ -96,11 +96,11 @@ void PutResourceDirectory(ByteWriter& out, std::uint32_t id, std::uint32_t targe
   out.Put32(target);
 }
 
-std::vector<std::uint8_t> BuildResourceSection(const PeImageSpec& spec) {
+std::vector<std::uint8_t> BuildResourceSection(const PeImageRecipe& recipe) {
   const std::vector<std::uint8_t> block =
-      BuildVersionInfoBlock(spec.fileVersion, spec.productVersion);
+      BuildVersionInfoBlock(recipe.fileVersion, recipe.productVersion);
   ByteWriter out;
-  PutResourceDirectory(out, spec.resourceType, kSubdirectory | kDirectoryWithOneEntry);
+  PutResourceDirectory(out, recipe.resourceType, kSubdirectory | kDirectoryWithOneEntry);
   PutResourceDirectory(out, 1, kSubdirectory | (2 * kDirectoryWithOneEntry));
   PutResourceDirectory(out, kLanguageEnglishUs, kDataEntryOffset);
   out.Put32(kSectionRva + kResourceDataOffset);
@@ -141,15 +141,15 @@ std::vector<std::uint8_t> BuildVersionInfoBlock(const VersionQuad& fileVersion,
   return out.Take();
 }
 
-PeResourcePlacement VersionResourcePlacement(const PeImageSpec& spec) {
+PeResourcePlacement VersionResourcePlacement(const PeImageRecipe& recipe) {
   const std::uint32_t size = static_cast<std::uint32_t>(
-      BuildVersionInfoBlock(spec.fileVersion, spec.productVersion).size());
+      BuildVersionInfoBlock(recipe.fileVersion, recipe.productVersion).size());
   return {kSectionOffset + kResourceDataOffset, size};
 }
 
-std::vector<std::uint8_t> BuildPeImage(const PeImageSpec& spec) {
-  const bool wide = spec.pe32Plus;
-  const std::vector<std::uint8_t> resources = BuildResourceSection(spec);
+std::vector<std::uint8_t> BuildPeImage(const PeImageRecipe& recipe) {
+  const bool wide = recipe.pe32Plus;
+  const std::vector<std::uint8_t> resources = BuildResourceSection(recipe);
   const std::uint32_t resourceSize = static_cast<std::uint32_t>(resources.size());
   const std::uint32_t rawSize = AlignUp(resourceSize, kFileAlignment);
   const std::uint16_t optionalHeaderSize = wide ? 240 : 224;

@@ -20,7 +20,7 @@ struct VersionQuad {
 constexpr std::uint16_t kResourceTypeVersion = 16;
 constexpr std::uint16_t kResourceTypeString = 6;
 
-struct PeImageSpec {
+struct PeImageRecipe {
   VersionQuad fileVersion;
   VersionQuad productVersion;
   bool pe32Plus = false;
@@ -33,13 +33,13 @@ struct PeImageSpec {
 std::vector<std::uint8_t> BuildVersionInfoBlock(const VersionQuad& fileVersion,
                                                 const VersionQuad& productVersion);
 
-std::vector<std::uint8_t> BuildPeImage(const PeImageSpec& spec);
+std::vector<std::uint8_t> BuildPeImage(const PeImageRecipe& recipe);
 
 // Where BuildPeImage puts the version resource in the file.
 struct PeResourcePlacement {
   std::uint32_t offset;
   std::uint32_t size;
 };
-PeResourcePlacement VersionResourcePlacement(const PeImageSpec& spec);
+PeResourcePlacement VersionResourcePlacement(const PeImageRecipe& recipe);
 
 }  // namespace uninst::testsupport

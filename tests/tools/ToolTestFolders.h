@@ -13,25 +13,17 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/SimFixture.h"
 #include "tools/uninst-sim/MachineFolder.h"
 
 namespace uninst::tool::testing {
 
 namespace fs = std::filesystem;
 
-class ScratchFolder {
+// The shared scratch folder, seen as a filesystem path.
+class ScratchFolder : public testsupport::ScratchFolder {
  public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "unsim-test-XXXXXX").string();
-    m_path = ::mkdtemp(pattern.data());
-  }
-  ~ScratchFolder() { fs::remove_all(m_path); }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const fs::path& Path() const { return m_path; }
-
- private:
-  fs::path m_path;
+  fs::path Path() const { return fs::path(testsupport::ScratchFolder::Path()); }
 };
 
 inline std::string ReadText(const fs::path& path) {

@@ -123,11 +123,11 @@ def parse_reg_string(text, start):
     return "".join(out), i
 
 
-def parse_reg_export(text):
-    """Maps each key (lower case) of a regedit export to its values
-    (lower-case name -> string data, or the raw text for other types)."""
-    keys = {}
-    current = None
+def read_reg_entries(text):
+    """Yields (key, None, None) for each key of a .reg text and (key, name,
+    data) for each of its values, data being the text after '=' with its
+    continued lines joined."""
+    key = None
     pending = ""
     for raw_line in text.splitlines():
         line = pending + raw_line.strip()
@@ -136,16 +136,26 @@ def parse_reg_export(text):
             continue
         pending = ""
         if line.startswith("[") and line.endswith("]"):
-            current = keys.setdefault(line[1:-1].lower(), {})
-        elif current is not None and line.startswith(('"', "@")):
+            key = line[1:-1]
+            yield key, None, None
+        elif key is not None and line.startswith(('"', "@")):
             if line.startswith("@"):
                 name, end = "", 1
             else:
                 name, end = parse_reg_string(line, 0)
-            data = line[end + 1:]
+            yield key, name, line[end + 1:]
+
+
+def parse_reg_export(text):
+    """Maps each key (lower case) of a regedit export to its values
+    (lower-case name -> string data, or the raw text for other types)."""
+    keys = {}
+    for key, name, data in read_reg_entries(text):
+        values = keys.setdefault(key.lower(), {})
+        if name is not None:
             if data.startswith('"'):
                 data, _ = parse_reg_string(data, 0)
-            current[name.lower()] = data
+            values[name.lower()] = data
     return keys
 
 
@@ -216,14 +226,25 @@ def utc_seconds(stamp):
     return days * 86400 + hour * 3600 + minute * 60 + second
 
 
-def place_file(drive_c, entry, stub):
-    target = resolve_path(drive_c, entry["path"], create_dirs=True)
-    # The prefix shares its unchanged files with the base prefix by hard
-    # links: never write through one.
+def free_target(drive_c, windows_path):
+    """The prefix path for a file about to be written, with its directories
+    made. The prefix shares its unchanged files with the base prefix by hard
+    links: an existing file is unlinked, never written through."""
+    target = resolve_path(drive_c, windows_path, create_dirs=True)
     if os.path.lexists(target):
         os.unlink(target)
+    return target
+
+
+def place_file(drive_c, entry, stub):
+    target = free_target(drive_c, entry["path"])
     with open(target, "wb") as handle:
         handle.write(file_content(entry, stub))
+    apply_file_status(target, entry)
+
+
+def apply_file_status(target, entry):
+    """Gives a placed file the entry's DOS attributes and last-write time."""
     dos_attributes = (FILE_ATTRIBUTE_HIDDEN if entry.get("hidden") else 0) | (
         FILE_ATTRIBUTE_SYSTEM if entry.get("system") else 0)
     if dos_attributes:
@@ -313,10 +334,10 @@ def expected_keys(expect):
     return sorted({full_key_name(name).lower() for name in names}, key=len)
 
 
-def export_registry(prefix, work_dir, key_names):
+def export_registry(prefix, work_dir, key_names, parse=parse_reg_export):
     """Exports each key that the scenario checks, unless an exported ancestor
-    already holds it, and returns every key seen. A key that regedit cannot
-    export is missing."""
+    already holds it, and returns every key seen, as `parse` maps an export.
+    A key that regedit cannot export is missing."""
     keys = {}
     exported = []
     for n, name in enumerate(key_names):
@@ -330,7 +351,7 @@ def export_registry(prefix, work_dir, key_names):
         with open(export, "rb") as handle:
             raw = handle.read()
         text = raw.decode("utf-16") if raw.startswith(b"\xff\xfe") else raw.decode("latin-1")
-        keys.update(parse_reg_export(text))
+        keys.update(parse(text))
         exported.append(name)
     return keys
 

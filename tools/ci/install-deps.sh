@@ -3,14 +3,19 @@
 # the host toolchain and GoogleTest, mingw-w64 for the 32-bit Windows program,
 # 32-bit Wine with Xvfb for the end-to-end tests, pefile for the program
 # checks and clang for the fuzz target.
+#
+#   install-deps.sh          everything
+#   install-deps.sh --host   only what the host build of uninst-sim needs
 set -euo pipefail
 
-packages=(
-  cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev clang-format
-  python3 python3-pefile
-  g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
-  wine wine32:i386 xvfb xauth
-)
+packages=(cmake make g++ googletest libgtest-dev python3)
+if [ "${1:-}" != "--host" ]; then
+  packages+=(
+    clang libclang-rt-14-dev clang-format python3-pefile
+    g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+    wine wine32:i386 xvfb xauth
+  )
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -14,4 +14,4 @@ ctest --preset host
 
 cmake --preset win32
 cmake --build --preset win32
-bash tests/wine/wine-env.sh ctest --preset win32
+bash tests/wine/wine-env.sh build/win32 ctest --preset win32
