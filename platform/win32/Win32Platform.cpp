@@ -30,14 +30,14 @@ using ScopedKernelHandle = ScopedHandle<HANDLE, BOOL, ::CloseHandle>;
 HKEY ToKey(RegHandle key) { return reinterpret_cast<HKEY>(key); }
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
-FILETIME ToWindowsTime(const FileTime& time) {
+FILETIME ToWindows(const FileTime& time) {
   FILETIME converted;
   converted.dwLowDateTime = static_cast<DWORD>(time.ticks);
   converted.dwHighDateTime = static_cast<DWORD>(time.ticks >> 32);
   return converted;
 }
 
-FileTime FromWindowsTime(const FILETIME& time) {
+FileTime FromWindows(const FILETIME& time) {
   FileTime converted;
   converted.ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
   return converted;
@@ -46,15 +46,15 @@ FileTime FromWindowsTime(const FILETIME& time) {
 // A null time stays null: Windows then leaves that time alone.
 const FILETIME* ToOptionalWindowsTime(const FileTime* time, FILETIME* storage) {
   if (time == nullptr) return nullptr;
-  *storage = ToWindowsTime(*time);
+  *storage = ToWindows(*time);
   return storage;
 }
 
 void StoreOptionalTime(const FILETIME& time, FileTime* destination) {
-  if (destination != nullptr) *destination = FromWindowsTime(time);
+  if (destination != nullptr) *destination = FromWindows(time);
 }
 
-SYSTEMTIME ToWindowsSystemTime(const SystemTime& fields) {
+SYSTEMTIME ToWindows(const SystemTime& fields) {
   SYSTEMTIME converted;
   converted.wYear = fields.year;
   converted.wMonth = fields.month;
@@ -67,7 +67,7 @@ SYSTEMTIME ToWindowsSystemTime(const SystemTime& fields) {
   return converted;
 }
 
-SystemTime FromWindowsSystemTime(const SYSTEMTIME& fields) {
+SystemTime FromWindows(const SYSTEMTIME& fields) {
   SystemTime converted;
   converted.year = fields.wYear;
   converted.month = fields.wMonth;
@@ -78,6 +78,16 @@ SystemTime FromWindowsSystemTime(const SYSTEMTIME& fields) {
   converted.second = fields.wSecond;
   converted.milliseconds = fields.wMilliseconds;
   return converted;
+}
+
+// A Windows time conversion applied to the interface's time types.
+template <typename WindowsIn, typename WindowsOut, typename In, typename Out>
+bool ConvertTime(BOOL(WINAPI* convert)(const WindowsIn*, WindowsOut*), const In& in, Out* out) {
+  const WindowsIn windowsIn = ToWindows(in);
+  WindowsOut windowsOut;
+  if (!convert(&windowsIn, &windowsOut)) return false;
+  *out = FromWindows(windowsOut);
+  return true;
 }
 
 // Deepest subtree RegDeleteKey removes below the key it is given. Every
@@ -255,9 +265,9 @@ bool Win32Platform::FindFile(const char* path, FindData* data) {
   if (search == INVALID_HANDLE_VALUE) return false;
   const ScopedFind guard(search);
   data->attributes = found.dwFileAttributes;
-  data->creationTime = FromWindowsTime(found.ftCreationTime);
-  data->lastAccessTime = FromWindowsTime(found.ftLastAccessTime);
-  data->lastWriteTime = FromWindowsTime(found.ftLastWriteTime);
+  data->creationTime = FromWindows(found.ftCreationTime);
+  data->lastAccessTime = FromWindows(found.ftLastAccessTime);
+  data->lastWriteTime = FromWindows(found.ftLastWriteTime);
   data->size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
   return true;
 }
@@ -273,35 +283,19 @@ bool Win32Platform::SetFileAttributes(const char* path, std::uint32_t attributes
 bool Win32Platform::DeleteFile(const char* path) { return ::DeleteFileA(path) != FALSE; }
 
 bool Win32Platform::FileTimeToLocalFileTime(const FileTime& utc, FileTime* local) {
-  const FILETIME in = ToWindowsTime(utc);
-  FILETIME out;
-  if (!::FileTimeToLocalFileTime(&in, &out)) return false;
-  *local = FromWindowsTime(out);
-  return true;
+  return ConvertTime(::FileTimeToLocalFileTime, utc, local);
 }
 
 bool Win32Platform::LocalFileTimeToFileTime(const FileTime& local, FileTime* utc) {
-  const FILETIME in = ToWindowsTime(local);
-  FILETIME out;
-  if (!::LocalFileTimeToFileTime(&in, &out)) return false;
-  *utc = FromWindowsTime(out);
-  return true;
+  return ConvertTime(::LocalFileTimeToFileTime, local, utc);
 }
 
 bool Win32Platform::FileTimeToSystemTime(const FileTime& time, SystemTime* fields) {
-  const FILETIME in = ToWindowsTime(time);
-  SYSTEMTIME out;
-  if (!::FileTimeToSystemTime(&in, &out)) return false;
-  *fields = FromWindowsSystemTime(out);
-  return true;
+  return ConvertTime(::FileTimeToSystemTime, time, fields);
 }
 
 bool Win32Platform::SystemTimeToFileTime(const SystemTime& fields, FileTime* time) {
-  const SYSTEMTIME in = ToWindowsSystemTime(fields);
-  FILETIME out;
-  if (!::SystemTimeToFileTime(&in, &out)) return false;
-  *time = FromWindowsTime(out);
-  return true;
+  return ConvertTime(::SystemTimeToFileTime, fields, time);
 }
 
 std::uint32_t Win32Platform::GetFileVersionInfoSize(const char* path) {

@@ -1,0 +1,386 @@
+#!/usr/bin/env python3
+"""Checks that a machine folder ends the same under uninst-sim and under Wine.
+
+The machine folder (registry.reg, drive_c/, machine.ini) is run twice with the
+same switches and answers: once by uninst-sim on a copy of the folder, once by
+the real program in a copy of the Wine base prefix seeded with the folder's
+registry, files, attributes and times. The two results must agree key for
+key, value for value, file for file and box for box; every difference is
+printed and the exit status is 0 only when there is none.
+
+Needs WINEPREFIX (the base prefix) and DISPLAY, as wine-env.sh exports them.
+"""
+
+import argparse
+import configparser
+import hashlib
+import json
+import ntpath
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+import run_scenario as runner
+
+NAME = "demo-agreement"
+SWITCHES = "/E"
+ANSWERS = ("yes", "no")
+SIM_TIMEOUT_S = 120
+# Types that hold text: a REGEDIT4 file writes their hex bytes in the ANSI
+# code page, a version 5 export in UTF-16.
+TEXT_TYPES = {1: "REG_SZ", 2: "REG_EXPAND_SZ", 7: "REG_MULTI_SZ"}
+OTHER_TYPES = {0: "REG_NONE", 3: "REG_BINARY", 4: "REG_DWORD"}
+STATUS_FLAGS = ("readonly", "hidden", "system")
+
+# ---------------------------------------------------------------- registry
+
+
+def typed_value(data, wide):
+    """(type name, data) of one value's text in a .reg file."""
+    if data.startswith('"'):
+        return "REG_SZ", runner.parse_reg_string(data, 0)[0]
+    if data.startswith("dword:"):
+        return "REG_DWORD", int(data[len("dword:"):], 16)
+    match = re.fullmatch(r"hex(?:\(([0-9a-fA-F]+)\))?:(.*)", data)
+    if not match:
+        raise runner.ScenarioError("value data not understood: %s" % data)
+    kind = int(match.group(1), 16) if match.group(1) else 3
+    raw = bytes(int(byte, 16) for byte in match.group(2).split(",") if byte.strip())
+    if kind in TEXT_TYPES:
+        return TEXT_TYPES[kind], raw.decode("utf-16-le" if wide else "latin-1")
+    return OTHER_TYPES.get(kind, "type %d" % kind), raw.hex(",")
+
+
+def parse_typed_reg(text):
+    """Maps each key of a .reg text (lower case) to its spelling and values:
+    {key: (spelling, {lower-case name: (spelling, type, data)})}."""
+    wide = not text.lstrip("\ufeff").startswith("REGEDIT4")
+    keys = {}
+    for key, name, data in runner.read_reg_entries(text):
+        _, values = keys.setdefault(key.lower(), (key, {}))
+        if name is not None:
+            values[name.lower()] = (name, ) + typed_value(data, wide)
+    return keys
+
+
+def read_reg_file(path):
+    with open(path, "rb") as handle:
+        raw = handle.read()
+    return parse_typed_reg(raw.decode("utf-16") if raw.startswith(b"\xff\xfe") else
+                           raw.decode("latin-1"))
+
+
+def ancestors(key):
+    """The key's ancestors below the root hive, nearest last."""
+    parts = key.split("\\")
+    return ["\\".join(parts[:n]) for n in range(2, len(parts))]
+
+
+def is_below(key, roots):
+    return any(key.startswith(root + "\\") for root in roots)
+
+
+def demo_keys_of(side, demo_keys, implied):
+    """The part of one side's registry that stems from the demo: its keys and
+    what lies below them, and the keys implied as their ancestors."""
+    return {
+        key: entry
+        for key, entry in side.items()
+        if key in demo_keys or key in implied or is_below(key, demo_keys)
+    }
+
+
+def show_value(entry):
+    name, kind, data = entry
+    return "[%s] %s %s" % (name or "@", kind, json.dumps(data, ensure_ascii=False))
+
+
+def compare_registry(demo, sim, wine):
+    """Keys are compared wherever the demo made one; values only where the
+    demo gave the key itself, as Wine keeps values of its own in the shared
+    ancestors (Software\\Microsoft...)."""
+    implied = {a for key in demo for a in ancestors(key)} - set(demo)
+    sim = demo_keys_of(sim, demo, implied)
+    wine = demo_keys_of(wine, demo, implied)
+    differences = []
+    for key in sorted(sim.keys() - wine.keys()):
+        differences.append("key only under uninst-sim: %s" % sim[key][0])
+    for key in sorted(wine.keys() - sim.keys()):
+        differences.append("key only under Wine: %s" % wine[key][0])
+    for key in sorted(sim.keys() & wine.keys() - implied):
+        spelling, sim_values = sim[key]
+        wine_values = wine[key][1]
+        for name in sorted(sim_values.keys() | wine_values.keys()):
+            ours, theirs = sim_values.get(name), wine_values.get(name)
+            if ours is None:
+                differences.append("value only under Wine: %s %s" %
+                                   (spelling, show_value(theirs)))
+            elif theirs is None:
+                differences.append("value only under uninst-sim: %s %s" %
+                                   (spelling, show_value(ours)))
+            elif ours[1:] != theirs[1:]:
+                differences.append("value differs: %s uninst-sim %s, Wine %s" %
+                                   (spelling, show_value(ours), show_value(theirs)))
+    return differences
+
+
+# ---------------------------------------------------------------- files
+
+
+def windows_path(drive_c, host_path):
+    return "C:\\" + os.path.relpath(host_path, drive_c).replace(os.sep, "\\")
+
+
+def dos_attributes(path):
+    try:
+        text = os.getxattr(path, "user.DOSATTRIB").split(b"\0")[0].decode("ascii")
+    except OSError:
+        return 0
+    match = re.match(r"0x([0-9a-fA-F]+)", text)
+    return int(match.group(1), 16) if match else 0
+
+
+def file_facts(path):
+    """What must match between the two sides for a file that remains."""
+    status = os.stat(path)
+    with open(path, "rb") as handle:
+        digest = hashlib.sha256(handle.read()).hexdigest()
+    attributes = dos_attributes(path)
+    return {
+        "size": status.st_size,
+        "sha256": digest,
+        "mtime": int(status.st_mtime),
+        "readonly": not status.st_mode & 0o222,
+        "hidden": bool(attributes & runner.FILE_ATTRIBUTE_HIDDEN),
+        "system": bool(attributes & runner.FILE_ATTRIBUTE_SYSTEM),
+    }
+
+
+def list_machine_files(drive_c):
+    """{lower-case Windows path: (spelling, host path)} of every file below drive_c."""
+    files = {}
+    for directory, _, names in os.walk(drive_c):
+        for name in names:
+            path = os.path.join(directory, name)
+            spelling = windows_path(drive_c, path)
+            files[spelling.lower()] = (spelling, path)
+    return files
+
+
+def list_directories(drive_c, directories):
+    """Like list_machine_files, for the files right inside the given
+    directories (Windows paths, resolved without regard to case)."""
+    files = {}
+    for directory in directories:
+        host_dir = runner.resolve_path(drive_c, directory)
+        if not os.path.isdir(host_dir):
+            continue
+        for name in os.listdir(host_dir):
+            path = os.path.join(host_dir, name)
+            if os.path.isfile(path):
+                spelling = windows_path(drive_c, path)
+                files[spelling.lower()] = (spelling, path)
+    return files
+
+
+def compare_files(sim, wine):
+    differences = []
+    for path in sorted(sim.keys() - wine.keys()):
+        differences.append("file only under uninst-sim: %s" % sim[path][0])
+    for path in sorted(wine.keys() - sim.keys()):
+        differences.append("file only under Wine: %s" % wine[path][0])
+    for path in sorted(sim.keys() & wine.keys()):
+        ours, theirs = file_facts(sim[path][1]), file_facts(wine[path][1])
+        for fact in ours:
+            if ours[fact] != theirs[fact]:
+                differences.append("file %s %s: uninst-sim %s, Wine %s" %
+                                   (sim[path][0], fact, ours[fact], theirs[fact]))
+    return differences
+
+
+# ---------------------------------------------------------------- boxes
+
+
+def normal_box(box):
+    return {
+        "caption": box.get("caption"),
+        "text": box.get("text"),
+        "buttons": [button.lower() for button in box.get("buttons", [])],
+        "icon": box.get("icon"),
+        "answer": (box.get("answer") or "").lower(),
+    }
+
+
+def compare_boxes(sim_boxes, wine_records):
+    sim = [normal_box(box) for box in sim_boxes]
+    wine = [normal_box(r) for r in wine_records if r.get("event") == "box"]
+    differences = []
+    for n, (ours, theirs) in enumerate(zip(sim, wine), start=1):
+        for field in runner.BOX_FIELDS:
+            if ours[field] != theirs[field]:
+                differences.append("box %d %s: uninst-sim %s, Wine %s" % (
+                    n, field, json.dumps(ours[field], ensure_ascii=False),
+                    json.dumps(theirs[field], ensure_ascii=False)))
+    for n in range(len(wine) + 1, len(sim) + 1):
+        differences.append("box %d only under uninst-sim: %s" %
+                           (n, json.dumps(sim[n - 1], ensure_ascii=False)))
+    for n in range(len(sim) + 1, len(wine) + 1):
+        differences.append("box %d only under Wine: %s" %
+                           (n, json.dumps(wine[n - 1], ensure_ascii=False)))
+    return differences
+
+
+def compare_restart(report, records):
+    wine_restart = any(r.get("event") == "end-session" for r in records)
+    if report.get("restartRequested") == wine_restart:
+        return []
+    return ["restart requested: uninst-sim %s, Wine %s" %
+            (report.get("restartRequested"), wine_restart)]
+
+
+# ---------------------------------------------------------------- the two runs
+
+
+class Machine:
+    """The machine folder: its registry, its files and their status."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.registry_path = os.path.join(folder, "registry.reg")
+        self.registry = read_reg_file(self.registry_path)
+        self.files = list_machine_files(os.path.join(folder, "drive_c"))
+        self.status = read_file_status(os.path.join(folder, "machine.ini"))
+
+    def directories(self):
+        return sorted({ntpath.dirname(spelling) for spelling, _ in self.files.values()})
+
+
+def read_file_status(ini_path):
+    """{upper-case Windows path: entry} from the [files] section of
+    machine.ini, in the entry form of the scenario runner."""
+    ini = configparser.ConfigParser(delimiters=("=", ), comment_prefixes=(";", "#"),
+                                    interpolation=None)
+    ini.optionxform = str
+    if os.path.exists(ini_path):
+        ini.read(ini_path, encoding="utf-8")
+    status = {}
+    if not ini.has_section("files"):
+        return status
+    for path, text in ini.items("files"):
+        entry = {}
+        for token in text.split():
+            if token.lower() in STATUS_FLAGS:
+                entry[token.lower()] = True
+            else:
+                entry["mtime"] = token.rstrip("Zz")
+        status[path.upper()] = entry
+    return status
+
+
+def run_sim(machine, uninst_sim, work_dir):
+    """Runs uninst-sim on a copy of the machine; returns the copy's registry,
+    its files and the report."""
+    folder = os.path.join(work_dir, "sim-machine")
+    shutil.copytree(machine.folder, folder)
+    report_path = os.path.join(work_dir, "sim-report.json")
+    with open(os.path.join(work_dir, "sim-output.txt"), "wb") as output:
+        status = subprocess.run(
+            [uninst_sim, "--machine", folder, "--answers", ",".join(ANSWERS),
+             "--report", report_path, "--", SWITCHES],
+            stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
+            timeout=SIM_TIMEOUT_S).returncode
+    if status != 0:
+        raise runner.ScenarioError("uninst-sim ended with status %d, see sim-output.txt" % status)
+    with open(report_path, encoding="utf-8") as handle:
+        report = json.load(handle)
+    after = Machine(folder)
+    return after.registry, after.files, report
+
+
+def seed_files(prefix, machine):
+    for key, (spelling, source) in sorted(machine.files.items()):
+        target = runner.free_target(prefix.drive_c, spelling)
+        shutil.copy2(source, target)
+        runner.apply_file_status(target, machine.status.get(key.upper(), {}))
+
+
+def run_wine(machine, args, work_dir):
+    """Runs the program in a prefix seeded with the machine; returns the
+    registry below the demo's branches, the demo's files and what the
+    responder recorded."""
+    base = os.environ.get("WINEPREFIX")
+    if not base or not os.environ.get("DISPLAY"):
+        raise runner.ScenarioError(
+            "WINEPREFIX and DISPLAY are not set: run under tests/wine/wine-env.sh")
+    prefix_dir = os.path.join(work_dir, "prefix")
+    with runner.WinePrefix(base, prefix_dir, "en", os.path.join(work_dir, "wine.log")) as prefix:
+        directories = machine.directories()
+        # Files of the prefix's own in those directories are not the demo's,
+        # unless the demo replaced them (its WIN.INI over Wine's win.ini).
+        own = list_directories(prefix.drive_c, directories).keys() - machine.files.keys()
+        seed_files(prefix, machine)
+        if prefix.run("regedit", "/S", runner.windows_path_of(machine.registry_path)) != 0:
+            raise runner.ScenarioError("regedit /S could not import %s" % machine.registry_path)
+        scenario = {
+            "command_line": "%s %s" % (runner.DEFAULT_PROGRAM, SWITCHES),
+            "answers": ANSWERS,
+            "expect": {},
+        }
+        records = runner.run_program(prefix, scenario, work_dir, args.program, args.responder)
+        branches = sorted({
+            "\\".join(spelling.split("\\")[:2]) for spelling, _ in machine.registry.values()})
+        registry = runner.export_registry(prefix, work_dir, branches, parse_typed_reg)
+        files = list_directories(prefix.drive_c, directories)
+        files = {path: entry for path, entry in files.items() if path not in own}
+    return registry, files, records
+
+
+def check_agreement(args, work_dir):
+    machine = Machine(args.machine)
+    sim_registry, sim_files, report = run_sim(machine, args.uninst_sim, work_dir)
+    wine_registry, wine_files, records = run_wine(machine, args, work_dir)
+    differences = runner.compare_end({}, records)
+    differences += compare_boxes(report.get("messageBoxes", []), records)
+    differences += compare_restart(report, records)
+    differences += compare_registry(machine.registry, sim_registry, wine_registry)
+    differences += compare_files(sim_files, wine_files)
+    return differences
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--machine", required=True, help="the machine folder")
+    parser.add_argument("--uninst-sim", required=True, help="uninst-sim of the host build")
+    parser.add_argument("--program", required=True, help="the Windows program to start")
+    parser.add_argument("--responder", required=True)
+    parser.add_argument("--work-dir", required=True, help="parent of this run's directory")
+    args = parser.parse_args()
+    if not os.access(args.uninst_sim, os.X_OK):
+        print("%s: cannot run: uninst-sim not found at %s: build the host preset first "
+              "(cmake --preset host && cmake --build --preset host)" % (NAME, args.uninst_sim))
+        return 2
+
+    os.makedirs(args.work_dir, exist_ok=True)
+    work_dir = tempfile.mkdtemp(prefix=NAME + ".", dir=args.work_dir)
+    try:
+        differences = check_agreement(args, work_dir)
+    except (runner.ScenarioError, OSError, ValueError, KeyError,
+            subprocess.TimeoutExpired) as error:
+        print("%s: cannot run: %s" % (NAME, error))
+        print("kept for inspection: %s" % work_dir)
+        return 2
+    for line in differences:
+        print("%s: %s" % (NAME, line))
+    if differences:
+        print("kept for inspection: %s" % work_dir)
+        return 1
+    shutil.rmtree(work_dir, ignore_errors=True)
+    print("%s: passed" % NAME)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
