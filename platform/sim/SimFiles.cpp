@@ -126,6 +126,13 @@ bool IsReadOnly(const struct stat& status) { return (status.st_mode & 0222) == 0
 
 }  // namespace
 
+long SimMachine::State::FindExisting(const std::string& windowsPath, Resolution* resolution,
+                                     struct stat* status) const {
+  *resolution = Resolve(windowsPath, false);
+  if (!resolution->Found()) return resolution->Error();
+  return StatHost(resolution->hostPath, status) ? kErrorSuccess : kErrorFileNotFound;
+}
+
 long Resolution::Error() const {
   return status == Status::kFileMissing ? kErrorFileNotFound : kErrorPathNotFound;
 }
@@ -327,10 +334,9 @@ FileHandle SimMachine::CreateFile(const char* path, std::uint32_t access, std::u
                                   bool /*inheritHandle*/) {
   const std::string windowsPath = path ? path : "";
   if (Enter(Op::kCreateFile, windowsPath)) return kInvalidFile;
-  const Resolution resolution = m_state->Resolve(windowsPath, false);
-  long error = resolution.Found() ? kErrorSuccess : resolution.Error();
+  Resolution resolution;
   struct stat status {};
-  if (!error && !StatHost(resolution.hostPath, &status)) error = kErrorFileNotFound;
+  long error = m_state->FindExisting(windowsPath, &resolution, &status);
   if (!error && S_ISDIR(status.st_mode)) error = kErrorAccessDenied;
   if (!error && (access & kGenericWrite) && IsReadOnly(status)) error = kErrorAccessDenied;
   if (!error && m_state->SharingConflict(resolution.hostPath, access, shareMode)) {
@@ -441,10 +447,9 @@ bool SimMachine::SetFileAttributes(const char* path, std::uint32_t attributes) {
 bool SimMachine::DeleteFile(const char* path) {
   const std::string windowsPath = path ? path : "";
   if (Enter(Op::kDeleteFile, windowsPath)) return false;
-  const Resolution resolution = m_state->Resolve(windowsPath, false);
-  long error = resolution.Found() ? kErrorSuccess : resolution.Error();
+  Resolution resolution;
   struct stat status {};
-  if (!error && !StatHost(resolution.hostPath, &status)) error = kErrorFileNotFound;
+  long error = m_state->FindExisting(windowsPath, &resolution, &status);
   if (!error && (S_ISDIR(status.st_mode) || IsReadOnly(status))) error = kErrorAccessDenied;
   if (!error && m_state->IsOpenOrInUse(resolution.hostPath)) error = kErrorSharingViolation;
   if (!error && ::unlink(resolution.hostPath.c_str()) != 0) error = kErrorAccessDenied;

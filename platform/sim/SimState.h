@@ -2,6 +2,8 @@
 // attributes the host cannot hold, and the armed faults.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <map>
 #include <memory>
 #include <optional>
@@ -75,6 +77,10 @@ struct SimMachine::State {
 
   // Files.
   Resolution Resolve(const std::string& windowsPath, bool createDirectories) const;
+  // The host file of an existing Windows path and its status; the Windows
+  // error when there is none.
+  long FindExisting(const std::string& windowsPath, Resolution* resolution,
+                    struct stat* status) const;
   std::uint32_t AttributesOf(const std::string& hostPath) const;
   void ApplyAttributes(const std::string& hostPath, std::uint32_t attributes);
   // Another open, or a program using the file, conflicts with this one.

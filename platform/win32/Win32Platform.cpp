@@ -2,30 +2,12 @@
 
 #include <windows.h>
 
+#include "platform/win32/ScopedHandle.h"
 #include "platform/win32/UndefWindowsNames.h"
 
 namespace uninst {
 
 namespace {
-
-// Closes a handle that this layer opened itself on every way out of a scope.
-template <typename Handle, typename Result, Result(WINAPI* Close)(Handle)>
-class ScopedHandle {
- public:
-  explicit ScopedHandle(Handle handle) : m_handle(handle) {}
-  ~ScopedHandle() { Close(m_handle); }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-
-  Handle Get() const { return m_handle; }
-
- private:
-  Handle m_handle;
-};
-
-using ScopedKey = ScopedHandle<HKEY, LONG, ::RegCloseKey>;
-using ScopedFind = ScopedHandle<HANDLE, BOOL, ::FindClose>;
-using ScopedKernelHandle = ScopedHandle<HANDLE, BOOL, ::CloseHandle>;
 
 HKEY ToKey(RegHandle key) { return reinterpret_cast<HKEY>(key); }
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }

@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 #include <windows.h>
 
+#include "platform/win32/ScopedHandle.h"
 #include "platform/win32/UndefWindowsNames.h"
 
 #include <gtest/gtest.h>
@@ -17,38 +18,6 @@
 namespace uninst::contract {
 namespace {
 
-class KernelHandle {
- public:
-  explicit KernelHandle(HANDLE handle) : m_handle(handle) {}
-  ~KernelHandle() {
-    if (IsValid()) CloseHandle(m_handle);
-  }
-  KernelHandle(const KernelHandle&) = delete;
-  KernelHandle& operator=(const KernelHandle&) = delete;
-
-  bool IsValid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
-  HANDLE Get() const { return m_handle; }
-
- private:
-  HANDLE m_handle;
-};
-
-class RegistryKey {
- public:
-  RegistryKey() = default;
-  ~RegistryKey() {
-    if (m_key != nullptr) RegCloseKey(m_key);
-  }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-
-  HKEY* Receive() { return &m_key; }
-  HKEY Get() const { return m_key; }
-
- private:
-  HKEY m_key = nullptr;
-};
-
 class Win32FileHold final : public FileHold {
  public:
   explicit Win32FileHold(const std::string& path)
@@ -58,7 +27,7 @@ class Win32FileHold final : public FileHold {
   }
 
  private:
-  KernelHandle m_file;
+  ScopedKernelHandle m_file;
 };
 
 // Creates every missing folder on the way to `path`, the last part excluded.
@@ -117,7 +86,7 @@ class Win32Environment final : public ContractEnvironment {
 
   void SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
                 const std::vector<std::uint8_t>& data) override {
-    RegistryKey key;
+    ScopedKey key;
     if (!OpenOrCreate(keyPath, &key)) return;
     const LONG result = RegSetValueExA(key.Get(), name.c_str(), 0, type, data.data(),
                                        static_cast<DWORD>(data.size()));
@@ -125,13 +94,13 @@ class Win32Environment final : public ContractEnvironment {
   }
 
   bool KeyExists(const std::string& path) override {
-    RegistryKey key;
+    ScopedKey key;
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, key.Receive()) ==
            ERROR_SUCCESS;
   }
 
   bool ValueExists(const std::string& keyPath, const std::string& name) override {
-    RegistryKey key;
+    ScopedKey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, key.Receive()) !=
         ERROR_SUCCESS) {
       return false;
@@ -151,8 +120,8 @@ class Win32Environment final : public ContractEnvironment {
     CreateParentFolders(path);
     // A read-only file could not be replaced.
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    const KernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    const ScopedKernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid()) {
       ADD_FAILURE() << "cannot create " << path;
       return;
@@ -188,9 +157,9 @@ class Win32Environment final : public ContractEnvironment {
   }
 
  private:
-  static bool OpenOrCreate(const std::string& path, RegistryKey* key = nullptr) {
-    RegistryKey own;
-    RegistryKey& target = (key != nullptr) ? *key : own;
+  static bool OpenOrCreate(const std::string& path, ScopedKey* key = nullptr) {
+    ScopedKey own;
+    ScopedKey& target = (key != nullptr) ? *key : own;
     const LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
                                         KEY_ALL_ACCESS, nullptr, target.Receive(), nullptr);
     if (result != ERROR_SUCCESS) ADD_FAILURE() << "cannot create key " << path;

@@ -23,6 +23,8 @@
 // box past the end of the list as "none"; the program is then ended.
 #include <windows.h>
 
+#include "platform/win32/ScopedHandle.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -70,48 +72,9 @@ const StockIcon kStockIcons[] = {
     {IDI_ERROR, "error"},
 };
 
-class Handle {
- public:
-  explicit Handle(HANDLE handle = nullptr) : m_handle(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (IsValid()) CloseHandle(m_handle);
-  }
-  bool IsValid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return m_handle; }
-
- private:
-  HANDLE m_handle;
-};
-
-class MemoryDc {
- public:
-  MemoryDc() : m_dc(CreateCompatibleDC(nullptr)) {}
-  MemoryDc(const MemoryDc&) = delete;
-  MemoryDc& operator=(const MemoryDc&) = delete;
-  ~MemoryDc() {
-    if (m_dc != nullptr) DeleteDC(m_dc);
-  }
-  HDC Get() const { return m_dc; }
-
- private:
-  HDC m_dc;
-};
-
-class Bitmap {
- public:
-  explicit Bitmap(HBITMAP bitmap) : m_bitmap(bitmap) {}
-  Bitmap(const Bitmap&) = delete;
-  Bitmap& operator=(const Bitmap&) = delete;
-  ~Bitmap() {
-    if (m_bitmap != nullptr) DeleteObject(m_bitmap);
-  }
-  HBITMAP Get() const { return m_bitmap; }
-
- private:
-  HBITMAP m_bitmap;
-};
+using uninst::ScopedBitmap;
+using uninst::ScopedDc;
+using uninst::ScopedKernelHandle;
 
 // The JSON-lines record file; each line reaches the file before the next step.
 class RecordFile {
@@ -128,7 +91,7 @@ class RecordFile {
   }
 
  private:
-  Handle m_file;
+  ScopedKernelHandle m_file;
 };
 
 std::string ToUtf8(const std::wstring& text) {
@@ -181,8 +144,8 @@ std::vector<std::string> SplitAnswers(const std::string& list) {
 }
 
 std::string ReadWholeFile(const char* path) {
-  Handle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  ScopedKernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   std::string content;
   if (!file.IsValid()) return content;
   char chunk[4096];
@@ -248,7 +211,8 @@ int IdOfAnswer(const std::string& answer) {
 // A 32-bit top-down bitmap selected into a memory DC, for reading pixels.
 class PixelCanvas {
  public:
-  PixelCanvas(int width, int height) : m_width(width), m_height(height), m_bitmap(Create()) {
+  PixelCanvas(int width, int height)
+      : m_width(width), m_height(height), m_dc(CreateCompatibleDC(nullptr)), m_bitmap(Create()) {
     if (m_bitmap.Get() != nullptr) m_previous = SelectObject(m_dc.Get(), m_bitmap.Get());
   }
   PixelCanvas(const PixelCanvas&) = delete;
@@ -284,9 +248,9 @@ class PixelCanvas {
 
   int m_width;
   int m_height;
-  MemoryDc m_dc;
+  ScopedDc m_dc;
   DWORD* m_pixels = nullptr;
-  Bitmap m_bitmap;
+  ScopedBitmap m_bitmap;
   HGDIOBJ m_previous = nullptr;
 };
 
@@ -588,8 +552,8 @@ int RunProgram(const Options& options) {
     records.Write("{\"event\":\"start-failed\",\"error\":" + std::to_string(GetLastError()) + "}");
     return 1;
   }
-  Handle processHandle(process.hProcess);
-  Handle threadHandle(process.hThread);
+  ScopedKernelHandle processHandle(process.hProcess);
+  ScopedKernelHandle threadHandle(process.hThread);
   SessionWatch watch(records);
   records.Write("{\"event\":\"start\",\"pid\":" + std::to_string(process.dwProcessId) + "}");
   AnswerBoxes(records, process, options);
