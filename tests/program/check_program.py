@@ -13,7 +13,14 @@ import sys
 
 import pefile
 
-ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "version.dll", "msvcrt.dll"}
+ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "version.dll"}
+# The editions of each Windows family, oldest first, and the oldest one the
+# program must load on: an import first exported later stops it loading there.
+FAMILIES = {
+    "95 family": (["95", "98", "ME"], "95"),
+    "NT family": (["NT3.1", "NT3.5", "NT3.51", "NT4", "2000", "XP", "Vista"], "NT4"),
+}
+STUB_MARK = "/stub"
 JAPANESE = 0x0411
 ENGLISH_BASE = 50
 CATALOGUE_BLOCKS = {1, 2, 4, 5}
@@ -43,10 +50,25 @@ VERSION_FIXED = {
 }
 
 
-def read_allow_list(path):
+def read_allow_list(path, errors):
+    """{dll!function, lower case: [first edition of each family]}; a function
+    that the 95 family only stubs counts as exported there."""
+    allowed = {}
     with open(path, encoding="ascii") as source:
-        lines = (line.strip() for line in source)
-        return {line.lower() for line in lines if line and not line.startswith("#")}
+        for number, line in enumerate(source, 1):
+            fields = line.split()
+            if not fields or fields[0].startswith("#"):
+                continue
+            editions = [field[:-len(STUB_MARK)] if field.endswith(STUB_MARK) else field
+                        for field in fields[1:]]
+            known = len(editions) == len(FAMILIES) and all(
+                edition in order for edition, (order, _) in zip(editions, FAMILIES.values()))
+            if not known:
+                errors.append("%s:%d: expected DLL!Function and the first edition of the %s, "
+                              "got %r" % (path, number, " and ".join(FAMILIES), line.strip()))
+                continue
+            allowed[fields[0].lower()] = editions
+    return allowed
 
 
 def check_format(pe, errors):
@@ -76,8 +98,15 @@ def check_imports(imports, allowed, errors):
         if dll.lower() not in ALLOWED_DLLS:
             errors.append("imports from %s, which is not one of %s" % (dll, sorted(ALLOWED_DLLS)))
     for dll, name in imports:
-        if ("%s!%s" % (dll, name)).lower() not in allowed:
+        editions = allowed.get(("%s!%s" % (dll, name)).lower())
+        if editions is None:
             errors.append("import %s!%s is not on the allow-list" % (dll, name))
+            continue
+        for edition, (family, (order, oldest)) in zip(editions, FAMILIES.items()):
+            if order.index(edition) > order.index(oldest):
+                errors.append("import %s!%s first appears in %s, later than %s, the oldest "
+                              "edition of the %s the program loads on: look it up at run time" %
+                              (dll, name, edition, oldest, family))
 
 
 def find_resources(pe, type_id):
@@ -219,7 +248,7 @@ def main(argv):
     pe = pefile.PE(program)
     errors = []
     check_format(pe, errors)
-    check_imports(list_imports(pe), read_allow_list(allow_path), errors)
+    check_imports(list_imports(pe), read_allow_list(allow_path, errors), errors)
     check_string_table(pe, make_rc.read_catalogue(catalogue_path), errors)
     check_icon(pe, errors)
     check_version(pe, errors)
