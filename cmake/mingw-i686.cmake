@@ -13,8 +13,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# Windows 2000 is the oldest target.
-add_compile_definitions(_WIN32_WINNT=0x0500 WINVER=0x0500)
+# Windows 95 and NT 4.0 are the oldest targets: the headers declare nothing
+# newer, so a later function has to be looked up at run time.
+add_compile_definitions(_WIN32_WINNT=0x0400 WINVER=0x0400)
 # No mingw DLL next to the program.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 

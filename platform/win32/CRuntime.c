@@ -28,6 +28,15 @@ void* memset(void* dest, int value, size_t count) {
   return dest;
 }
 
+int memcmp(const void* left, const void* right, size_t count) {
+  const unsigned char* l = (const unsigned char*)left;
+  const unsigned char* r = (const unsigned char*)right;
+  for (; count > 0; --count, ++l, ++r) {
+    if (*l != *r) return (int)*l - (int)*r;
+  }
+  return 0;
+}
+
 size_t strlen(const char* text) {
   const char* end = text;
   while (*end != '\0') ++end;

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Checks the built UNINST.EXE: file format, imports and resources.
 
-usage: check_program.py UNINST.EXE Messages.def imports.allow
+usage: check_program.py UNINST.EXE Messages.def imports.allow [MAX-BYTES]
 
 Prints every difference found and exits with 1 when there is one; prints the
-file's size either way.
+file's size either way, and checks it against MAX-BYTES when given.
 """
 
 import os
@@ -238,10 +238,10 @@ def check_version(pe, errors):
 
 
 def main(argv):
-    if len(argv) != 4:
+    if len(argv) not in (4, 5):
         sys.stderr.write(__doc__)
         return 2
-    program, catalogue_path, allow_path = argv[1:]
+    program, catalogue_path, allow_path = argv[1:4]
     sys.path.insert(0, os.path.dirname(os.path.abspath(catalogue_path)))
     import make_rc  # the one reader of the catalogue, next to it
 
@@ -252,7 +252,10 @@ def main(argv):
     check_string_table(pe, make_rc.read_catalogue(catalogue_path), errors)
     check_icon(pe, errors)
     check_version(pe, errors)
-    print("%s: %d bytes" % (program, os.path.getsize(program)))
+    size = os.path.getsize(program)
+    print("%s: %d bytes" % (program, size))
+    if len(argv) == 5 and size > int(argv[4]):
+        errors.append("the file has %d bytes, more than %s" % (size, argv[4]))
     for error in errors:
         print("FAIL: " + error)
     return 1 if errors else 0
