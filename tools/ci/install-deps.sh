@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a fresh Debian machine (as root):
-# the host toolchain and GoogleTest, mingw-w64 for the 32-bit Windows program,
-# 32-bit Wine with Xvfb for the end-to-end tests, pefile for the program
-# checks and clang for the fuzz target.
+# the host toolchain and GoogleTest, help2man for the manual page of
+# uninst-sim, mingw-w64 for the 32-bit Windows program, clang for its
+# second build and the fuzz target, 32-bit Wine with Xvfb for the end-to-end
+# tests, pefile for the program checks and man-db to check the manual page.
 #
 #   install-deps.sh          everything
-#   install-deps.sh --host   only what the host build of uninst-sim needs
+#   install-deps.sh --host   only what the host builds of uninst-sim need
 set -euo pipefail
 
-packages=(cmake make g++ googletest libgtest-dev python3)
+packages=(cmake make g++ googletest libgtest-dev python3 help2man)
 if [ "${1:-}" != "--host" ]; then
   packages+=(
-    clang libclang-rt-14-dev clang-format python3-pefile
+    clang libclang-rt-14-dev clang-format python3-pefile man-db
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
     wine wine32:i386 xvfb xauth
   )

@@ -71,6 +71,10 @@ Outcome<Options> ParseOptions(const std::vector<std::string>& args) {
       options.help = true;
       continue;
     }
+    if (name == "--version") {
+      options.version = true;
+      continue;
+    }
     if (name == "--dry-run") {
       if (value) return Result::Failure("--dry-run takes no value");
       options.dryRun = true;
@@ -101,7 +105,7 @@ Outcome<Options> ParseOptions(const std::vector<std::string>& args) {
       answersGiven = true;
     }
   }
-  if (!options.help && options.machineDirectory.empty()) {
+  if (!options.help && !options.version && options.machineDirectory.empty()) {
     return Result::Failure("--machine DIR is required");
   }
   return options;
@@ -146,6 +150,7 @@ Options:
   --dry-run          run on a temporary copy of the machine and report what
                      would be removed; the machine folder stays untouched
   -h, --help         show this text
+  --version          show the version of uninst-sim and of the program it runs
 
 Message boxes are shown in the terminal with their caption, text and buttons;
 answer with Y (Yes), N (No), C (Cancel) or Enter (OK), then Enter. Without a
@@ -164,5 +169,7 @@ results could not be written; 2 for a usage error or a bad machine folder
 that could not be written back). On status 2 the machine folder is unchanged.
 )";
 }
+
+const char* VersionText() { return "uninst-sim " UNINST_VERSION "\n"; }
 
 }  // namespace uninst::tool

@@ -11,6 +11,7 @@ namespace uninst::tool {
 
 struct Options {
   bool help = false;
+  bool version = false;
   std::string machineDirectory;
   // Message-box answers (kIdYes, ...) in the order the boxes come.
   std::optional<std::vector<int>> answers;
@@ -28,5 +29,7 @@ Outcome<std::vector<int>> ParseAnswers(const std::string& list);
 std::string ProgramCommandLine(const Options& options);
 
 const char* HelpText();
+// "uninst-sim" and the version of the program it runs.
+const char* VersionText();
 
 }  // namespace uninst::tool

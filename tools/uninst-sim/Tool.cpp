@@ -113,6 +113,10 @@ int RunTool(const std::vector<std::string>& args, ToolStreams streams) {
     streams.out << HelpText();
     return kExitOk;
   }
+  if (options.version) {
+    streams.out << VersionText();
+    return kExitOk;
+  }
   if (!options.answers && !streams.inIsTerminal) {
     return Fail(streams, kExitUsage,
                 "standard input is not a terminal, so the message boxes need --answers");

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs a built uninst-sim under a temporary prefix and checks what lands
+# there: the command runs and reports its version, and the manual page
+# renders without a warning and shows that version and the options.
+#
+#   check-install.sh <build-dir>
+set -euo pipefail
+
+build_dir=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+
+cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+version=$("$prefix/bin/uninst-sim" --version)
+page="$prefix/share/man/man1/uninst-sim.1"
+warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+if [ -n "$warnings" ]; then
+  echo "check-install: $page renders with warnings:" >&2
+  echo "$warnings" >&2
+  exit 1
+fi
+rendered=$(MANWIDTH=80 man -l "$page" | col -b)
+for wanted in "$version" "--machine DIR" "--version"; do
+  if ! grep -qF -- "$wanted" <<<"$rendered"; then
+    echo "check-install: $page does not show \"$wanted\"" >&2
+    exit 1
+  fi
+done
+echo "check-install: $prefix/bin/uninst-sim ($version) and its manual page"
