@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace {
 
 // Constant-initialized and trivially destroyed: no start-up code, no guard,
