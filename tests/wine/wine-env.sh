@@ -4,6 +4,7 @@
 #
 #   tests/wine/wine-env.sh <build-dir> <command> [args...]
 #   e.g. tests/wine/wine-env.sh build/win32 ctest --test-dir build/win32
+#   tests/wine/wine-env.sh --check
 #
 # Exports WINEPREFIX (the base prefix, which scenarios copy rather than boot),
 # DISPLAY, WINEARCH and WINEDEBUG, runs the command and returns its status.
@@ -12,6 +13,14 @@
 #
 # Set UNINST_WINE_KEEP_PREFIX=1 to reuse a base prefix left by an earlier run.
 set -eu
+
+# --check: succeeds when this machine can start Wine's 32-bit loader. A kernel
+# without IA-32 emulation refuses every 32-bit program ("Exec format error").
+if [ "${1:-}" = "--check" ]; then
+  out=$(WINEARCH=win32 WINEDEBUG=-all timeout 30 wine --version 2>&1) && exit 0
+  echo "wine-env: Wine cannot run here: ${out:-no output}" >&2
+  exit 1
+fi
 
 if [ $# -lt 2 ]; then
   echo "usage: $0 <build-dir> <command> [args...]" >&2
