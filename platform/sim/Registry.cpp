@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstddef>
 
 #include "platform/sim/RegistryNode.h"
 
@@ -10,22 +11,27 @@ unsigned char UpperAscii(char c) {
   return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 'a' + 'A') : u;
 }
 
-// Position of `name` among the sorted children, or of the first greater one.
-std::vector<std::unique_ptr<Registry::Node>>::const_iterator LowerBound(
-    const std::vector<std::unique_ptr<Registry::Node>>& children, const std::string& name) {
-  return std::lower_bound(
-      children.begin(), children.end(), name,
-      [](const std::unique_ptr<Registry::Node>& child, const std::string& wanted) {
-        return CompareNames(child->name, wanted) < 0;
-      });
-}
-
-void CollectKeys(const Registry::Node& node, const std::string& prefix,
-                 std::vector<std::string>* keys) {
-  for (const auto& child : node.children) {
-    const std::string path = prefix.empty() ? child->name : prefix + "\\" + child->name;
-    keys->push_back(path);
-    CollectKeys(*child, path, keys);
+// Every key below `root`, depth-first in enumeration order, with its path;
+// iterative so that no depth of tree can exhaust the stack.
+void VisitTree(const Registry::Node& root, const Registry::KeyVisitor& visit) {
+  struct Level {
+    Registry::Node::Children::const_iterator next, end;
+    std::size_t pathLength;
+  };
+  std::string path;
+  std::vector<Level> stack{{root.ChildMap().begin(), root.ChildMap().end(), 0}};
+  while (!stack.empty()) {
+    Level& level = stack.back();
+    if (level.next == level.end) {
+      stack.pop_back();
+      continue;
+    }
+    const Registry::Node& child = *(level.next++)->second;
+    path.resize(level.pathLength);
+    if (!path.empty()) path += '\\';
+    path += child.name;
+    visit(path, child.values);
+    stack.push_back({child.ChildMap().begin(), child.ChildMap().end(), path.size()});
   }
 }
 
@@ -56,23 +62,61 @@ std::vector<std::string> SplitPath(const std::string& path) {
   return components;
 }
 
+Registry::Node::~Node() {
+  std::vector<std::unique_ptr<Node>> doomed;
+  for (auto& entry : m_children) doomed.push_back(std::move(entry.second));
+  m_children.clear();
+  while (!doomed.empty()) {
+    std::unique_ptr<Node> node = std::move(doomed.back());
+    doomed.pop_back();
+    for (auto& entry : node->m_children) doomed.push_back(std::move(entry.second));
+    node->m_children.clear();
+  }
+}
+
+Registry::Node* Registry::Node::ChildAt(std::size_t index) const {
+  const std::size_t count = m_children.size();
+  if (index >= count) return nullptr;
+  // Walk from whichever of the cursor, the first and the last child is nearest.
+  const std::size_t fromCursor =
+      index > m_cursorIndex ? index - m_cursorIndex : m_cursorIndex - index;
+  if (index < fromCursor) {
+    m_cursor = m_children.begin();
+    m_cursorIndex = 0;
+  } else if (count - index < fromCursor) {
+    m_cursor = m_children.end();
+    m_cursorIndex = count;
+  }
+  for (; m_cursorIndex < index; ++m_cursorIndex) ++m_cursor;
+  for (; m_cursorIndex > index; --m_cursorIndex) --m_cursor;
+  return m_cursor->second.get();
+}
+
 Registry::Node* Registry::Node::FindChild(const std::string& childName) const {
-  const auto at = LowerBound(children, childName);
-  return (at != children.end() && NamesEqual((*at)->name, childName)) ? at->get() : nullptr;
+  const auto at = m_children.find(childName);
+  return at != m_children.end() ? at->second.get() : nullptr;
 }
 
 Registry::Node* Registry::Node::AddChild(const std::string& childName) {
-  const auto at = LowerBound(children, childName);
-  if (at != children.end() && NamesEqual((*at)->name, childName)) return at->get();
+  const auto at = m_children.lower_bound(childName);
+  if (at != m_children.end() && NamesEqual(at->first, childName)) return at->second.get();
+  if (m_cursor == m_children.end() || NameLess()(childName, m_cursor->first)) ++m_cursorIndex;
   auto child = std::make_unique<Node>();
   child->name = childName;
-  return children.insert(at, std::move(child))->get();
+  return m_children.emplace_hint(at, childName, std::move(child))->second.get();
 }
 
 bool Registry::Node::RemoveChild(const Node* child) {
-  const auto at = LowerBound(children, child->name);
-  if (at == children.end() || at->get() != child) return false;
-  children.erase(at);
+  const auto at = m_children.find(child->name);
+  if (at == m_children.end() || at->second.get() != child) return false;
+  if (at == m_cursor) {
+    ++m_cursor;
+  } else if (m_cursor == m_children.end() || NameLess()(at->first, m_cursor->first)) {
+    --m_cursorIndex;
+  }
+  // Detached first, so that the subtree goes through the iterative destructor.
+  std::unique_ptr<Node> doomed = std::move(at->second);
+  m_children.erase(at);
   return true;
 }
 
@@ -145,7 +189,7 @@ std::optional<RegValue> Registry::GetValue(const std::string& keyPath,
 std::vector<std::string> Registry::SubKeyNames(const std::string& path) const {
   std::vector<std::string> names;
   if (const Node* key = Find(path)) {
-    for (const auto& child : key->children) names.push_back(child->name);
+    for (const auto& entry : key->ChildMap()) names.push_back(entry.second->name);
   }
   return names;
 }
@@ -157,9 +201,12 @@ std::vector<RegValue> Registry::Values(const std::string& path) const {
 
 std::vector<std::string> Registry::AllKeys() const {
   std::vector<std::string> keys;
-  CollectKeys(*m_root, "", &keys);
+  VisitKeys(
+      [&keys](const std::string& path, const std::vector<RegValue>&) { keys.push_back(path); });
   return keys;
 }
+
+void Registry::VisitKeys(const KeyVisitor& visit) const { VisitTree(*m_root, visit); }
 
 Registry::Node* Registry::Find(const std::string& path) const {
   return m_root->Descend(SplitPath(path));

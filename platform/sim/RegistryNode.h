@@ -1,6 +1,8 @@
 // The simulated registry's key tree, shared by Registry and SimMachine.
 #pragma once
 
+#include <cstddef>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,14 +19,31 @@ bool NamesEqual(const std::string& a, const std::string& b);
 // The non-empty components of a backslash-separated path.
 std::vector<std::string> SplitPath(const std::string& path);
 
+struct NameLess {
+  bool operator()(const std::string& a, const std::string& b) const {
+    return CompareNames(a, b) < 0;
+  }
+};
+
 struct Registry::Node {
+  using Children = std::map<std::string, std::unique_ptr<Node>, NameLess>;
+
+  Node() = default;
+  // Frees the subtree without recursion, however deep it is.
+  ~Node();
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+
   std::string name;
-  // Children sorted by CompareNames, so that enumeration by index is O(1).
-  std::vector<std::unique_ptr<Node>> children;
   std::vector<RegValue> values;
   // Open handles watch this token to learn that their key was deleted.
   std::shared_ptr<char> life = std::make_shared<char>(0);
 
+  std::size_t ChildCount() const { return m_children.size(); }
+  // The subkey at `index` in enumeration order; nullptr past the end. Each
+  // step from the previous index asked for costs O(1).
+  Node* ChildAt(std::size_t index) const;
+  const Children& ChildMap() const { return m_children; }
   Node* FindChild(const std::string& childName) const;
   Node* AddChild(const std::string& childName);
   bool RemoveChild(const Node* child);
@@ -33,6 +52,13 @@ struct Registry::Node {
   // `path` below this key, creating missing keys.
   Node* DescendCreating(const std::vector<std::string>& components);
   RegValue* FindValue(const std::string& valueName);
+
+ private:
+  Children m_children;
+  // Where the last ChildAt call stopped; kept valid across insertions and
+  // removals so that enumeration interleaved with deletion stays linear.
+  mutable Children::const_iterator m_cursor = m_children.end();
+  mutable std::size_t m_cursorIndex = 0;
 };
 
 }  // namespace uninst::sim

@@ -5,9 +5,9 @@ namespace uninst::tool {
 
 std::vector<RegKeyEntry> SnapshotOf(const sim::Registry& registry) {
   std::vector<RegKeyEntry> keys;
-  for (const std::string& path : registry.AllKeys()) {
-    keys.push_back(RegKeyEntry{path, registry.Values(path)});
-  }
+  registry.VisitKeys([&keys](const std::string& path, const std::vector<sim::RegValue>& values) {
+    keys.push_back(RegKeyEntry{path, values});
+  });
   return keys;
 }
 
