@@ -37,7 +37,7 @@ void VisitTree(const Registry::Node& root, const Registry::KeyVisitor& visit) {
 
 }  // namespace
 
-int CompareNames(const std::string& a, const std::string& b) {
+int CompareNames(std::string_view a, std::string_view b) {
   const std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < common; ++i) {
     const unsigned char x = UpperAscii(a[i]);
@@ -48,7 +48,7 @@ int CompareNames(const std::string& a, const std::string& b) {
   return a.size() < b.size() ? -1 : 1;
 }
 
-bool NamesEqual(const std::string& a, const std::string& b) { return CompareNames(a, b) == 0; }
+bool NamesEqual(std::string_view a, std::string_view b) { return CompareNames(a, b) == 0; }
 
 std::vector<std::string> SplitPath(const std::string& path) {
   std::vector<std::string> components;
@@ -92,18 +92,18 @@ Registry::Node* Registry::Node::ChildAt(std::size_t index) const {
   return m_cursor->second.get();
 }
 
-Registry::Node* Registry::Node::FindChild(const std::string& childName) const {
+Registry::Node* Registry::Node::FindChild(std::string_view childName) const {
   const auto at = m_children.find(childName);
   return at != m_children.end() ? at->second.get() : nullptr;
 }
 
-Registry::Node* Registry::Node::AddChild(const std::string& childName) {
+Registry::Node* Registry::Node::AddChild(std::string_view childName) {
   const auto at = m_children.lower_bound(childName);
   if (at != m_children.end() && NamesEqual(at->first, childName)) return at->second.get();
   if (m_cursor == m_children.end() || NameLess()(childName, m_cursor->first)) ++m_cursorIndex;
   auto child = std::make_unique<Node>();
-  child->name = childName;
-  return m_children.emplace_hint(at, childName, std::move(child))->second.get();
+  child->name = std::string(childName);
+  return m_children.emplace_hint(at, child->name, std::move(child))->second.get();
 }
 
 bool Registry::Node::RemoveChild(const Node* child) {
@@ -129,9 +129,15 @@ Registry::Node* Registry::Node::Descend(const std::vector<std::string>& componen
   return node;
 }
 
-Registry::Node* Registry::Node::DescendCreating(const std::vector<std::string>& components) {
+Registry::Node* Registry::Node::Walk(std::string_view path, bool create) {
   Node* node = this;
-  for (const std::string& component : components) node = node->AddChild(component);
+  while (node && !path.empty()) {
+    const std::size_t end = std::min(path.find('\\'), path.size());
+    const std::string_view component = path.substr(0, end);
+    path.remove_prefix(std::min(end + 1, path.size()));
+    if (component.empty()) continue;
+    node = create ? node->AddChild(component) : node->FindChild(component);
+  }
   return node;
 }
 
@@ -146,11 +152,11 @@ Registry::Registry() : m_root(std::make_unique<Node>()) {}
 
 Registry::~Registry() = default;
 
-void Registry::CreateKey(const std::string& path) { m_root->DescendCreating(SplitPath(path)); }
+void Registry::CreateKey(const std::string& path) { m_root->Walk(path, true); }
 
 void Registry::SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
                         std::vector<std::uint8_t> data) {
-  Node* key = m_root->DescendCreating(SplitPath(keyPath));
+  Node* key = m_root->Walk(keyPath, true);
   if (RegValue* existing = key->FindValue(name)) {
     existing->type = type;
     existing->data = std::move(data);
@@ -208,8 +214,6 @@ std::vector<std::string> Registry::AllKeys() const {
 
 void Registry::VisitKeys(const KeyVisitor& visit) const { VisitTree(*m_root, visit); }
 
-Registry::Node* Registry::Find(const std::string& path) const {
-  return m_root->Descend(SplitPath(path));
-}
+Registry::Node* Registry::Find(const std::string& path) const { return m_root->Walk(path, false); }
 
 }  // namespace uninst::sim

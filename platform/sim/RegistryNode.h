@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/sim/SimMachine.h"
@@ -13,16 +14,15 @@ namespace uninst::sim {
 
 // Registry and file names compare as NT compares them: ASCII letters
 // upper-cased, every other byte as it is.
-int CompareNames(const std::string& a, const std::string& b);
-bool NamesEqual(const std::string& a, const std::string& b);
+int CompareNames(std::string_view a, std::string_view b);
+bool NamesEqual(std::string_view a, std::string_view b);
 
 // The non-empty components of a backslash-separated path.
 std::vector<std::string> SplitPath(const std::string& path);
 
 struct NameLess {
-  bool operator()(const std::string& a, const std::string& b) const {
-    return CompareNames(a, b) < 0;
-  }
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const { return CompareNames(a, b) < 0; }
 };
 
 struct Registry::Node {
@@ -44,13 +44,14 @@ struct Registry::Node {
   // step from the previous index asked for costs O(1).
   Node* ChildAt(std::size_t index) const;
   const Children& ChildMap() const { return m_children; }
-  Node* FindChild(const std::string& childName) const;
-  Node* AddChild(const std::string& childName);
+  Node* FindChild(std::string_view childName) const;
+  Node* AddChild(std::string_view childName);
   bool RemoveChild(const Node* child);
   // The key `path` below this one; nullptr when a component is missing.
   Node* Descend(const std::vector<std::string>& components);
-  // `path` below this key, creating missing keys.
-  Node* DescendCreating(const std::vector<std::string>& components);
+  // The key at the backslash-separated `path` below this one, created with
+  // its missing parents when `create` is set; nullptr when missing.
+  Node* Walk(std::string_view path, bool create);
   RegValue* FindValue(const std::string& valueName);
 
  private:

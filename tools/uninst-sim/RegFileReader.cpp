@@ -100,6 +100,9 @@ struct Logical {
 };
 
 class Reader {
+  using Subkeys = std::map<std::string, std::size_t>;
+  static constexpr std::size_t kNoKey = static_cast<std::size_t>(-1);
+
  public:
   explicit Reader(std::vector<std::string> lines) : m_lines(std::move(lines)) {}
 
@@ -109,6 +112,7 @@ class Reader {
       const std::size_t index = m_next++;
       if (!ReadLine(index)) return Fail();
     }
+    DropDeletedKeys();
     return std::move(m_document);
   }
 
@@ -165,12 +169,12 @@ class Reader {
       return Error(number, "the key path \"" + Excerpt(inner) + "\" has an empty name");
     }
     m_keyDeleted = deleted;
-    m_currentKey = path;
+    m_currentKey = kNoKey;
     if (deleted) {
       if (path.empty()) return Error(number, std::string("cannot delete ") + kRootName);
       DeleteKey(path);
     } else if (!path.empty()) {
-      EnsureKey(path);
+      m_currentKey = WalkTo(path, true);
     }
     return true;
   }
@@ -184,7 +188,7 @@ class Reader {
     const std::string& line = m_lines[index];
     const int number = static_cast<int>(index) + 1;
     if (m_keyDeleted) return Error(number, "a value follows a deleted key");
-    if (m_currentKey.empty()) {
+    if (m_currentKey == kNoKey) {
       return Error(number, std::string("a value must follow a key below ") + kRootName);
     }
     std::string name;
@@ -313,38 +317,64 @@ class Reader {
     }
   }
 
-  // Creates the key and each missing parent before it, as an import does; a
-  // parent that exists keeps the case it was first written with.
-  RegKeyEntry& EnsureKey(const std::string& path) {
-    std::size_t index = 0;
-    std::size_t start = 0;
-    for (std::size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
+  Subkeys& SubkeysOf(std::size_t key) {
+    return key == kNoKey ? m_rootSubkeys : m_slots[key].subkeys;
+  }
+
+  // The key at `path` (its position in the document), or kNoKey when it is
+  // missing and `create` is false. Created keys come after their missing
+  // parents, as an import creates them; a parent that exists keeps the case
+  // it was first written with.
+  std::size_t WalkTo(const std::string& path, bool create) {
+    std::size_t key = kNoKey;
+    for (std::size_t start = 0; start <= path.size();) {
+      std::size_t end = path.find('\\', start);
+      if (end == std::string::npos) end = path.size();
       const std::string name = path.substr(start, end - start);
-      const std::string stored = start == 0 ? name : m_document.keys[index].path + "\\" + name;
-      index = IndexOfKey(stored);
-      if (end == std::string::npos) break;
       start = end + 1;
+      Subkeys& subkeys = SubkeysOf(key);
+      const auto found = subkeys.find(UpperAscii(name));
+      if (found != subkeys.end()) {
+        key = found->second;
+        continue;
+      }
+      if (!create) return kNoKey;
+      const std::size_t added = m_document.keys.size();
+      subkeys.emplace(UpperAscii(name), added);
+      m_document.keys.push_back(
+          RegKeyEntry{key == kNoKey ? name : m_document.keys[key].path + "\\" + name, {}});
+      m_slots.emplace_back();
+      key = added;
     }
-    return m_document.keys[index];
+    return key;
   }
 
-  std::size_t IndexOfKey(const std::string& path) {
-    const auto [found, added] = m_index.emplace(UpperAscii(path), m_document.keys.size());
-    if (added) m_document.keys.push_back(RegKeyEntry{path, {}});
-    return found->second;
-  }
-
+  // Deletes the key and its subtree; each key is visited once in the file's
+  // whole life, so deletions cost what the keys cost to create.
   void DeleteKey(const std::string& path) {
-    const std::string upper = UpperAscii(path);
+    const std::size_t last = path.rfind('\\');
+    const std::size_t parent =
+        last == std::string::npos ? kNoKey : WalkTo(path.substr(0, last), false);
+    if (last != std::string::npos && parent == kNoKey) return;
+    Subkeys& siblings = SubkeysOf(parent);
+    const auto found = siblings.find(UpperAscii(path.substr(last + 1)));
+    if (found == siblings.end()) return;
+    std::vector<std::size_t> doomed{found->second};
+    siblings.erase(found);
+    while (!doomed.empty()) {
+      const std::size_t key = doomed.back();
+      doomed.pop_back();
+      m_slots[key].deleted = true;
+      m_document.keys[key].values.clear();
+      for (const auto& subkey : m_slots[key].subkeys) doomed.push_back(subkey.second);
+      m_slots[key].subkeys.clear();
+    }
+  }
+
+  void DropDeletedKeys() {
     std::vector<RegKeyEntry> kept;
-    m_index.clear();
-    for (RegKeyEntry& key : m_document.keys) {
-      const std::string keyUpper = UpperAscii(key.path);
-      const bool below =
-          keyUpper == upper || keyUpper.compare(0, upper.size() + 1, upper + "\\") == 0;
-      if (below) continue;
-      m_index.emplace(keyUpper, kept.size());
-      kept.push_back(std::move(key));
+    for (std::size_t key = 0; key < m_slots.size(); ++key) {
+      if (!m_slots[key].deleted) kept.push_back(std::move(m_document.keys[key]));
     }
     m_document.keys = std::move(kept);
   }
@@ -356,7 +386,7 @@ class Reader {
   }
 
   void SetValue(sim::RegValue value) {
-    RegKeyEntry& key = EnsureKey(m_currentKey);
+    RegKeyEntry& key = m_document.keys[m_currentKey];
     auto it = FindValue(key, value.name);
     if (it == key.values.end()) {
       key.values.push_back(std::move(value));
@@ -367,7 +397,7 @@ class Reader {
   }
 
   void DeleteValue(const std::string& name) {
-    RegKeyEntry& key = EnsureKey(m_currentKey);
+    RegKeyEntry& key = m_document.keys[m_currentKey];
     auto it = FindValue(key, name);
     if (it != key.values.end()) key.values.erase(it);
   }
@@ -375,8 +405,15 @@ class Reader {
   std::vector<std::string> m_lines;
   std::size_t m_next = 0;
   RegDocument m_document;
-  std::map<std::string, std::size_t> m_index;  // upper-case path -> position in keys
-  std::string m_currentKey;
+  // Subkeys by upper-cased name: of the root, and of each key of the document
+  // by its position there.
+  struct Slot {
+    Subkeys subkeys;
+    bool deleted = false;
+  };
+  Subkeys m_rootSubkeys;
+  std::vector<Slot> m_slots;
+  std::size_t m_currentKey = kNoKey;
   bool m_keyDeleted = false;
   Failure m_failure;
 };
