@@ -54,10 +54,13 @@ std::size_t ReadHexNumber(const std::string& text, std::size_t i, std::size_t ma
   return count;
 }
 
-// The text of the file as lines, decoded from UTF-16LE when it has the mark.
-Outcome<std::vector<std::string>> SplitLines(const std::string& bytes) {
+// The text of the file as lines, decoded from UTF-16LE when it has the mark;
+// `encoding` receives how it was stored.
+Outcome<std::vector<std::string>> SplitLines(const std::string& bytes, RegEncoding* encoding) {
   std::string text = bytes;
+  *encoding = RegEncoding::kBytes;
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    *encoding = RegEncoding::kUtf16Le;
     std::size_t badOffset = 0;
     std::optional<std::string> decoded = Utf16LeToUtf8(bytes.substr(2), &badOffset);
     if (!decoded) {
@@ -69,6 +72,7 @@ Outcome<std::vector<std::string>> SplitLines(const std::string& bytes) {
     }
     text = *decoded;
   } else if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    *encoding = RegEncoding::kUtf8WithMark;
     text.erase(0, 3);
   }
   std::vector<std::string> lines;
@@ -431,9 +435,12 @@ bool operator==(const RegKeyEntry& a, const RegKeyEntry& b) {
 }
 
 Outcome<RegDocument> ReadRegFile(const std::string& bytes) {
-  Outcome<std::vector<std::string>> lines = SplitLines(bytes);
+  RegEncoding encoding = RegEncoding::kBytes;
+  Outcome<std::vector<std::string>> lines = SplitLines(bytes, &encoding);
   if (!lines.Ok()) return Outcome<RegDocument>::Failure(lines.Error());
-  return Reader(std::move(lines.Value())).Read();
+  Outcome<RegDocument> document = Reader(std::move(lines.Value())).Read();
+  if (document.Ok()) document.Value().encoding = encoding;
+  return document;
 }
 
 }  // namespace uninst::tool
