@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite on a fresh Debian machine, as root: set-up, both
 # builds, the host tests (sanitizers on), the Windows program checks, the
-# platform contract tests and the end-to-end scenarios under Wine, and a
-# short fuzzing run of the registry file reader.
+# platform contract tests and the end-to-end scenarios under Wine, and short
+# fuzzing runs of the readers of registry.reg, machine.ini, executable images
+# and the command line.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
