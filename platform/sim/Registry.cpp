@@ -154,15 +154,18 @@ Registry::~Registry() = default;
 
 void Registry::CreateKey(const std::string& path) { m_root->Walk(path, true); }
 
-void Registry::SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
-                        std::vector<std::uint8_t> data) {
-  Node* key = m_root->Walk(keyPath, true);
-  if (RegValue* existing = key->FindValue(name)) {
-    existing->type = type;
-    existing->data = std::move(data);
+void Registry::Node::SetValue(RegValue value) {
+  if (RegValue* existing = FindValue(value.name)) {
+    existing->type = value.type;
+    existing->data = std::move(value.data);
     return;
   }
-  key->values.push_back(RegValue{name, type, std::move(data)});
+  values.push_back(std::move(value));
+}
+
+void Registry::SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
+                        std::vector<std::uint8_t> data) {
+  m_root->Walk(keyPath, true)->SetValue(RegValue{name, type, std::move(data)});
 }
 
 void Registry::SetString(const std::string& keyPath, const std::string& name,

@@ -53,6 +53,8 @@ struct Registry::Node {
   // its missing parents when `create` is set; nullptr when missing.
   Node* Walk(std::string_view path, bool create);
   RegValue* FindValue(const std::string& valueName);
+  // Replaces the value of the same name in place, or adds it last.
+  void SetValue(RegValue value);
 
  private:
   Children m_children;
