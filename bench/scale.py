@@ -50,12 +50,22 @@ def descending_subkeys(count):
         "[%s\\Sub%06d]\r\n" % (BENCH_KEY, k) for k in range(count - 1, -1, -1))
 
 
+def many_values(count):
+    """One key with `count` values, each set twice and every other one deleted."""
+    lines = ["\r\n[%s\\Values]\r\n" % BENCH_KEY]
+    for repeat in ("first", "second"):
+        lines += ['"v%06d"="%s"\r\n' % (k, repeat) for k in range(count)]
+    lines += ['"v%06d"=-\r\n' % k for k in range(0, count, 2)]
+    return "".join(lines)
+
+
 # name -> (full size, what the size counts, the registry text to append or
 # None, the number of extra files in WINDOWS\INF)
 CASES = {
     "deep-key-path": (16000, "levels", deep_path, 0),
     "deleted-keys": (10000, "keys", deleted_keys, 0),
     "descending-subkeys": (100000, "subkeys", descending_subkeys, 0),
+    "many-values": (100000, "values", many_values, 0),
     "inf-files": (5000, "files", None, 1),
 }
 

@@ -370,6 +370,7 @@ class Reader {
       doomed.pop_back();
       m_slots[key].deleted = true;
       m_document.keys[key].values.clear();
+      m_slots[key].values.clear();
       for (const auto& subkey : m_slots[key].subkeys) doomed.push_back(subkey.second);
       m_slots[key].subkeys.clear();
     }
@@ -378,41 +379,52 @@ class Reader {
   void DropDeletedKeys() {
     std::vector<RegKeyEntry> kept;
     for (std::size_t key = 0; key < m_slots.size(); ++key) {
-      if (!m_slots[key].deleted) kept.push_back(std::move(m_document.keys[key]));
+      if (m_slots[key].deleted) continue;
+      std::vector<sim::RegValue>& values = m_document.keys[key].values;
+      std::size_t next = 0;
+      for (std::size_t k = 0; k < values.size(); ++k) {
+        if (m_slots[key].valueGone[k]) continue;
+        if (next != k) values[next] = std::move(values[k]);
+        ++next;
+      }
+      values.resize(next);
+      kept.push_back(std::move(m_document.keys[key]));
     }
     m_document.keys = std::move(kept);
   }
 
-  std::vector<sim::RegValue>::iterator FindValue(RegKeyEntry& key, const std::string& name) {
-    auto it = key.values.begin();
-    while (it != key.values.end() && !EqualsIgnoringAsciiCase(it->name, name)) ++it;
-    return it;
-  }
-
   void SetValue(sim::RegValue value) {
     RegKeyEntry& key = m_document.keys[m_currentKey];
-    auto it = FindValue(key, value.name);
-    if (it == key.values.end()) {
+    Slot& slot = m_slots[m_currentKey];
+    const auto [found, added] = slot.values.emplace(UpperAscii(value.name), key.values.size());
+    if (added) {
       key.values.push_back(std::move(value));
-    } else {
-      it->type = value.type;
-      it->data = std::move(value.data);
+      slot.valueGone.push_back(false);
+      return;
     }
+    key.values[found->second].type = value.type;
+    key.values[found->second].data = std::move(value.data);
   }
 
+  // The value stays in place until the end, so that deleting costs no shift.
   void DeleteValue(const std::string& name) {
-    RegKeyEntry& key = m_document.keys[m_currentKey];
-    auto it = FindValue(key, name);
-    if (it != key.values.end()) key.values.erase(it);
+    Slot& slot = m_slots[m_currentKey];
+    const auto found = slot.values.find(UpperAscii(name));
+    if (found == slot.values.end()) return;
+    slot.valueGone[found->second] = true;
+    slot.values.erase(found);
   }
 
   std::vector<std::string> m_lines;
   std::size_t m_next = 0;
   RegDocument m_document;
   // Subkeys by upper-cased name: of the root, and of each key of the document
-  // by its position there.
+  // by its position there; with each key its values' positions by upper-cased
+  // name and those deleted.
   struct Slot {
     Subkeys subkeys;
+    std::map<std::string, std::size_t> values;
+    std::vector<bool> valueGone;
     bool deleted = false;
   };
   Subkeys m_rootSubkeys;

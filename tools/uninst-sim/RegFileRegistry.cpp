@@ -26,7 +26,12 @@ void LoadIntoRegistry(const RegDocument& document, sim::Registry& registry) {
     sim::Registry::Node* node =
         below ? previous->Walk(std::string_view(key.path).substr(previousPath->size() + 1), true)
               : registry.Root()->Walk(key.path, true);
-    for (const sim::RegValue& value : key.values) node->SetValue(value);
+    // A new key takes its values whole: an entry names each value once.
+    if (node->values.empty()) {
+      node->values = key.values;
+    } else {
+      for (const sim::RegValue& value : key.values) node->SetValue(value);
+    }
     previous = node;
     previousPath = &key.path;
   }
