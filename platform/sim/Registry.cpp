@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstddef>
 
 #include "platform/sim/RegistryNode.h"
 
@@ -10,28 +11,33 @@ unsigned char UpperAscii(char c) {
   return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 'a' + 'A') : u;
 }
 
-// Position of `name` among the sorted children, or of the first greater one.
-std::vector<std::unique_ptr<Registry::Node>>::const_iterator LowerBound(
-    const std::vector<std::unique_ptr<Registry::Node>>& children, const std::string& name) {
-  return std::lower_bound(
-      children.begin(), children.end(), name,
-      [](const std::unique_ptr<Registry::Node>& child, const std::string& wanted) {
-        return CompareNames(child->name, wanted) < 0;
-      });
-}
-
-void CollectKeys(const Registry::Node& node, const std::string& prefix,
-                 std::vector<std::string>* keys) {
-  for (const auto& child : node.children) {
-    const std::string path = prefix.empty() ? child->name : prefix + "\\" + child->name;
-    keys->push_back(path);
-    CollectKeys(*child, path, keys);
+// Every key below `root`, depth-first in enumeration order, with its path;
+// iterative so that no depth of tree can exhaust the stack.
+void VisitTree(const Registry::Node& root, const Registry::KeyVisitor& visit) {
+  struct Level {
+    Registry::Node::Children::const_iterator next, end;
+    std::size_t pathLength;
+  };
+  std::string path;
+  std::vector<Level> stack{{root.ChildMap().begin(), root.ChildMap().end(), 0}};
+  while (!stack.empty()) {
+    Level& level = stack.back();
+    if (level.next == level.end) {
+      stack.pop_back();
+      continue;
+    }
+    const Registry::Node& child = *(level.next++)->second;
+    path.resize(level.pathLength);
+    if (!path.empty()) path += '\\';
+    path += child.name;
+    visit(path, child.values);
+    stack.push_back({child.ChildMap().begin(), child.ChildMap().end(), path.size()});
   }
 }
 
 }  // namespace
 
-int CompareNames(const std::string& a, const std::string& b) {
+int CompareNames(std::string_view a, std::string_view b) {
   const std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < common; ++i) {
     const unsigned char x = UpperAscii(a[i]);
@@ -42,7 +48,7 @@ int CompareNames(const std::string& a, const std::string& b) {
   return a.size() < b.size() ? -1 : 1;
 }
 
-bool NamesEqual(const std::string& a, const std::string& b) { return CompareNames(a, b) == 0; }
+bool NamesEqual(std::string_view a, std::string_view b) { return CompareNames(a, b) == 0; }
 
 std::vector<std::string> SplitPath(const std::string& path) {
   std::vector<std::string> components;
@@ -56,23 +62,61 @@ std::vector<std::string> SplitPath(const std::string& path) {
   return components;
 }
 
-Registry::Node* Registry::Node::FindChild(const std::string& childName) const {
-  const auto at = LowerBound(children, childName);
-  return (at != children.end() && NamesEqual((*at)->name, childName)) ? at->get() : nullptr;
+Registry::Node::~Node() {
+  std::vector<std::unique_ptr<Node>> doomed;
+  for (auto& entry : m_children) doomed.push_back(std::move(entry.second));
+  m_children.clear();
+  while (!doomed.empty()) {
+    std::unique_ptr<Node> node = std::move(doomed.back());
+    doomed.pop_back();
+    for (auto& entry : node->m_children) doomed.push_back(std::move(entry.second));
+    node->m_children.clear();
+  }
 }
 
-Registry::Node* Registry::Node::AddChild(const std::string& childName) {
-  const auto at = LowerBound(children, childName);
-  if (at != children.end() && NamesEqual((*at)->name, childName)) return at->get();
+Registry::Node* Registry::Node::ChildAt(std::size_t index) const {
+  const std::size_t count = m_children.size();
+  if (index >= count) return nullptr;
+  // Walk from whichever of the cursor, the first and the last child is nearest.
+  const std::size_t fromCursor =
+      index > m_cursorIndex ? index - m_cursorIndex : m_cursorIndex - index;
+  if (index < fromCursor) {
+    m_cursor = m_children.begin();
+    m_cursorIndex = 0;
+  } else if (count - index < fromCursor) {
+    m_cursor = m_children.end();
+    m_cursorIndex = count;
+  }
+  for (; m_cursorIndex < index; ++m_cursorIndex) ++m_cursor;
+  for (; m_cursorIndex > index; --m_cursorIndex) --m_cursor;
+  return m_cursor->second.get();
+}
+
+Registry::Node* Registry::Node::FindChild(std::string_view childName) const {
+  const auto at = m_children.find(childName);
+  return at != m_children.end() ? at->second.get() : nullptr;
+}
+
+Registry::Node* Registry::Node::AddChild(std::string_view childName) {
+  const auto at = m_children.lower_bound(childName);
+  if (at != m_children.end() && NamesEqual(at->first, childName)) return at->second.get();
+  if (m_cursor == m_children.end() || NameLess()(childName, m_cursor->first)) ++m_cursorIndex;
   auto child = std::make_unique<Node>();
-  child->name = childName;
-  return children.insert(at, std::move(child))->get();
+  child->name = std::string(childName);
+  return m_children.emplace_hint(at, child->name, std::move(child))->second.get();
 }
 
 bool Registry::Node::RemoveChild(const Node* child) {
-  const auto at = LowerBound(children, child->name);
-  if (at == children.end() || at->get() != child) return false;
-  children.erase(at);
+  const auto at = m_children.find(child->name);
+  if (at == m_children.end() || at->second.get() != child) return false;
+  if (at == m_cursor) {
+    ++m_cursor;
+  } else if (m_cursor == m_children.end() || NameLess()(at->first, m_cursor->first)) {
+    --m_cursorIndex;
+  }
+  // Detached first, so that the subtree goes through the iterative destructor.
+  std::unique_ptr<Node> doomed = std::move(at->second);
+  m_children.erase(at);
   return true;
 }
 
@@ -85,9 +129,15 @@ Registry::Node* Registry::Node::Descend(const std::vector<std::string>& componen
   return node;
 }
 
-Registry::Node* Registry::Node::DescendCreating(const std::vector<std::string>& components) {
+Registry::Node* Registry::Node::Walk(std::string_view path, bool create) {
   Node* node = this;
-  for (const std::string& component : components) node = node->AddChild(component);
+  while (node && !path.empty()) {
+    const std::size_t end = std::min(path.find('\\'), path.size());
+    const std::string_view component = path.substr(0, end);
+    path.remove_prefix(std::min(end + 1, path.size()));
+    if (component.empty()) continue;
+    node = create ? node->AddChild(component) : node->FindChild(component);
+  }
   return node;
 }
 
@@ -102,17 +152,20 @@ Registry::Registry() : m_root(std::make_unique<Node>()) {}
 
 Registry::~Registry() = default;
 
-void Registry::CreateKey(const std::string& path) { m_root->DescendCreating(SplitPath(path)); }
+void Registry::CreateKey(const std::string& path) { m_root->Walk(path, true); }
+
+void Registry::Node::SetValue(RegValue value) {
+  if (RegValue* existing = FindValue(value.name)) {
+    existing->type = value.type;
+    existing->data = std::move(value.data);
+    return;
+  }
+  values.push_back(std::move(value));
+}
 
 void Registry::SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
                         std::vector<std::uint8_t> data) {
-  Node* key = m_root->DescendCreating(SplitPath(keyPath));
-  if (RegValue* existing = key->FindValue(name)) {
-    existing->type = type;
-    existing->data = std::move(data);
-    return;
-  }
-  key->values.push_back(RegValue{name, type, std::move(data)});
+  m_root->Walk(keyPath, true)->SetValue(RegValue{name, type, std::move(data)});
 }
 
 void Registry::SetString(const std::string& keyPath, const std::string& name,
@@ -145,7 +198,7 @@ std::optional<RegValue> Registry::GetValue(const std::string& keyPath,
 std::vector<std::string> Registry::SubKeyNames(const std::string& path) const {
   std::vector<std::string> names;
   if (const Node* key = Find(path)) {
-    for (const auto& child : key->children) names.push_back(child->name);
+    for (const auto& entry : key->ChildMap()) names.push_back(entry.second->name);
   }
   return names;
 }
@@ -157,12 +210,13 @@ std::vector<RegValue> Registry::Values(const std::string& path) const {
 
 std::vector<std::string> Registry::AllKeys() const {
   std::vector<std::string> keys;
-  CollectKeys(*m_root, "", &keys);
+  VisitKeys(
+      [&keys](const std::string& path, const std::vector<RegValue>&) { keys.push_back(path); });
   return keys;
 }
 
-Registry::Node* Registry::Find(const std::string& path) const {
-  return m_root->Descend(SplitPath(path));
-}
+void Registry::VisitKeys(const KeyVisitor& visit) const { VisitTree(*m_root, visit); }
+
+Registry::Node* Registry::Find(const std::string& path) const { return m_root->Walk(path, false); }
 
 }  // namespace uninst::sim

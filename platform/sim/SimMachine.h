@@ -52,6 +52,10 @@ class Registry {
   std::vector<std::string> AllKeys() const;
 
   struct Node;
+  // Calls `visit` for every key in the order of AllKeys, with its values.
+  using KeyVisitor =
+      std::function<void(const std::string& path, const std::vector<RegValue>& values)>;
+  void VisitKeys(const KeyVisitor& visit) const;
   Node* Root() const { return m_root.get(); }
   Node* Find(const std::string& path) const;
 

@@ -86,9 +86,10 @@ long SimMachine::RegEnumKey(RegHandle key, std::uint32_t index, char* name, std:
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
   if (!(access & kKeyEnumerateSubKeys)) return kErrorAccessDenied;
-  if (index >= node->children.size()) return kErrorNoMoreItems;
+  const Registry::Node* child = node->ChildAt(index);
+  if (!child) return kErrorNoMoreItems;
   if (!name) return kErrorInvalidParameter;
-  const std::string& childName = node->children[index]->name;
+  const std::string& childName = child->name;
   if (childName.size() >= size) return kErrorMoreData;
   std::memcpy(name, childName.c_str(), childName.size() + 1);
   return kErrorSuccess;
@@ -100,7 +101,7 @@ long SimMachine::RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) {
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
   if (!(access & kKeyQueryValue)) return kErrorAccessDenied;
-  if (subKeyCount) *subKeyCount = static_cast<std::uint32_t>(node->children.size());
+  if (subKeyCount) *subKeyCount = static_cast<std::uint32_t>(node->ChildCount());
   return kErrorSuccess;
 }
 

@@ -88,6 +88,52 @@ TEST(SimRegistry, DeleteKeyRemovesTheSubtreeOnly) {
   EXPECT_TRUE(registry.KeyExists(""));
 }
 
+TEST(SimRegistry, IndexEnumerationFollowsInsertionsAndDeletions) {
+  SimMachine machine;
+  Registry& registry = machine.GetRegistry();
+  for (int k = 9; k >= 0; --k) registry.CreateKey("K\\" + std::to_string(k));
+  RegHandle key = 0;
+  ASSERT_EQ(kErrorSuccess, machine.RegOpenKey(kLocalMachine, "K", &key));
+  // Each step changes the subkeys (or not) and then reads one index.
+  const struct {
+    const char* add;
+    const char* remove;
+    std::uint32_t index;
+  } steps[] = {{"", "", 3},   {"", "K\\3", 3},  {"", "K\\1", 3}, {"25", "", 3},
+               {"", "", 9},   {"", "K\\9", 8},  {"", "", 0},     {"", "K\\0", 0},
+               {"00", "", 1}, {"", "K\\25", 2}, {"", "", 7},     {"", "", 4}};
+  for (const auto& step : steps) {
+    if (*step.add) registry.CreateKey(std::string("K\\") + step.add);
+    if (*step.remove) {
+      EXPECT_EQ(kErrorSuccess, machine.RegDeleteKey(kLocalMachine, step.remove));
+    }
+    const std::vector<std::string> names = registry.SubKeyNames("K");
+    char name[16] = "sentinel";
+    const long error = machine.RegEnumKey(key, step.index, name, sizeof(name));
+    if (step.index < names.size()) {
+      EXPECT_EQ(kErrorSuccess, error);
+      EXPECT_EQ(names[step.index], name) << "index " << step.index;
+    } else {
+      EXPECT_EQ(kErrorNoMoreItems, error);
+    }
+  }
+  machine.RegCloseKey(key);
+}
+
+TEST(SimRegistry, TreesOfAnyDepthAreDeletedAndFreedWithoutRecursion) {
+  std::string path = "Deep";
+  for (int level = 0; level < 100000; ++level) path += "\\k";
+  SimMachine machine;
+  machine.GetRegistry().CreateKey(path);
+  machine.GetRegistry().CreateKey("Kept" + path.substr(4));
+  EXPECT_EQ(kErrorSuccess, machine.RegDeleteKey(kLocalMachine, "Deep"));
+  EXPECT_FALSE(machine.GetRegistry().KeyExists("Deep"));
+  std::size_t keys = 0;
+  machine.GetRegistry().VisitKeys(
+      [&keys](const std::string&, const std::vector<RegValue>&) { ++keys; });
+  EXPECT_EQ(100001u, keys);
+}
+
 // Platform calls.
 
 class SimRegistryCalls : public ::testing::Test {

@@ -211,17 +211,25 @@ TEST(RegFile, WrapsLongHexListsWithContinuations) {
             (std::vector<RegKeyEntry>{{"K", {Value("bin", kRegBinary, Bytes(100, 0x11))}}}));
 }
 
-class RoundTrip : public ::testing::TestWithParam<RegFormat> {};
+struct Layout {
+  RegFormat format;
+  RegEncoding encoding;
+};
 
+class RoundTrip : public ::testing::TestWithParam<Layout> {};
+
+// Read, write and read again give the same keys, format and encoding.
 TEST_P(RoundTrip, KeepsNamesTypesAndBytes) {
   const std::vector<RegKeyEntry> keys = TrickyKeys();
-  Outcome<std::string> first = WriteRegFile(keys, GetParam());
+  Outcome<std::string> first = WriteRegFile(keys, GetParam().format, GetParam().encoding);
   ASSERT_TRUE(first.Ok()) << first.Error();
   Outcome<RegDocument> read = ReadRegFile(first.Value());
   ASSERT_TRUE(read.Ok()) << read.Error();
-  EXPECT_EQ(read.Value().format, GetParam());
+  EXPECT_EQ(read.Value().format, GetParam().format);
+  EXPECT_EQ(read.Value().encoding, GetParam().encoding);
   EXPECT_EQ(read.Value().keys, keys);
-  Outcome<std::string> second = WriteRegFile(read.Value().keys, GetParam());
+  Outcome<std::string> second =
+      WriteRegFile(read.Value().keys, read.Value().format, read.Value().encoding);
   ASSERT_TRUE(second.Ok());
   EXPECT_EQ(second.Value(), first.Value());
 }
@@ -239,13 +247,17 @@ TEST_P(RoundTrip, KeepsRandomBinaryData) {
     }
     keys.push_back(std::move(key));
   }
-  Outcome<std::string> text = WriteRegFile(keys, GetParam());
+  Outcome<std::string> text = WriteRegFile(keys, GetParam().format, GetParam().encoding);
   ASSERT_TRUE(text.Ok()) << text.Error();
   EXPECT_EQ(ReadKeys(text.Value()), keys);
 }
 
 INSTANTIATE_TEST_SUITE_P(RegFile, RoundTrip,
-                         ::testing::Values(RegFormat::kRegedit4, RegFormat::kVersion5));
+                         ::testing::Values(Layout{RegFormat::kRegedit4, RegEncoding::kBytes},
+                                           Layout{RegFormat::kVersion5, RegEncoding::kUtf16Le},
+                                           Layout{RegFormat::kVersion5, RegEncoding::kBytes},
+                                           Layout{RegFormat::kVersion5, RegEncoding::kUtf8WithMark},
+                                           Layout{RegFormat::kRegedit4, RegEncoding::kUtf16Le}));
 
 TEST(RegFile, Version5IsUtf16WithByteOrderMark) {
   Outcome<std::string> text =

@@ -325,13 +325,15 @@ void SetUpMachine(const MachineFolder& folder, sim::SimMachine& machine) {
   for (const FileSetting& setting : folder.settings.files) ApplyFileSetting(setting, machine);
 }
 
-Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format) {
-  return WriteRegFile(SnapshotOf(registry), format);
+Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format,
+                                  RegEncoding encoding) {
+  return WriteRegFile(SnapshotOf(registry), format, encoding);
 }
 
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
                          const FileCalls& calls) {
-  Outcome<std::string> text = RegistryText(registry, folder.registry.format);
+  Outcome<std::string> text =
+      RegistryText(registry, folder.registry.format, folder.registry.encoding);
   if (!text.Ok()) return text.Error();
   return WriteFileAtomically((fs::path(folder.directory) / kRegistryFileName).string(),
                              text.Value(), calls);

@@ -67,7 +67,8 @@ Outcome<MachineSettings> ReadMachineSettings(const std::string& text);
 void SetUpMachine(const MachineFolder& folder, sim::SimMachine& machine);
 
 // The registry text that would be written back, or why it cannot be.
-Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format);
+Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format,
+                                  RegEncoding encoding);
 // Replaces registry.reg atomically. Returns "" on success.
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
                          const FileCalls& calls = SystemFileCalls());

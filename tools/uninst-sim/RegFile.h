@@ -2,8 +2,9 @@
 // regedit writes. "REGEDIT4" files are single-byte text (the simulated
 // machine's ANSI code page is UTF-8, so the bytes are kept as they are);
 // "Windows Registry Editor Version 5.00" files are UTF-16LE with a byte-order
-// mark. String values are stored as the machine's single-byte text with its
-// terminating zero; hex lists are stored byte for byte.
+// mark as regedit writes them, though either form may come as UTF-8 text, with
+// or without its mark, or as UTF-16LE. String values are stored as the machine's single-byte text
+// with its terminating zero; hex lists are stored byte for byte.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,9 @@
 namespace uninst::tool {
 
 enum class RegFormat { kRegedit4, kVersion5 };
+// How the text is stored: its bytes as they are, the same behind a UTF-8
+// byte-order mark, or UTF-16LE behind its mark.
+enum class RegEncoding { kBytes, kUtf8WithMark, kUtf16Le };
 
 struct RegKeyEntry {
   std::string path;  // below HKEY_LOCAL_MACHINE, without the root name
@@ -28,6 +32,7 @@ bool operator==(const RegKeyEntry& a, const RegKeyEntry& b);
 // each first appears.
 struct RegDocument {
   RegFormat format = RegFormat::kRegedit4;
+  RegEncoding encoding = RegEncoding::kBytes;
   std::vector<RegKeyEntry> keys;
 };
 
@@ -35,7 +40,10 @@ struct RegDocument {
 Outcome<RegDocument> ReadRegFile(const std::string& bytes);
 
 // Writes the keys in the given order; fails when a name or value cannot be
-// expressed in the format.
+// expressed in the format and encoding.
+Outcome<std::string> WriteRegFile(const std::vector<RegKeyEntry>& keys, RegFormat format,
+                                  RegEncoding encoding);
+// In the encoding regedit uses for the format.
 Outcome<std::string> WriteRegFile(const std::vector<RegKeyEntry>& keys, RegFormat format);
 
 // Every key of the registry (the root excluded) in enumeration order, with its

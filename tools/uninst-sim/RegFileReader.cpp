@@ -54,10 +54,13 @@ std::size_t ReadHexNumber(const std::string& text, std::size_t i, std::size_t ma
   return count;
 }
 
-// The text of the file as lines, decoded from UTF-16LE when it has the mark.
-Outcome<std::vector<std::string>> SplitLines(const std::string& bytes) {
+// The text of the file as lines, decoded from UTF-16LE when it has the mark;
+// `encoding` receives how it was stored.
+Outcome<std::vector<std::string>> SplitLines(const std::string& bytes, RegEncoding* encoding) {
   std::string text = bytes;
+  *encoding = RegEncoding::kBytes;
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    *encoding = RegEncoding::kUtf16Le;
     std::size_t badOffset = 0;
     std::optional<std::string> decoded = Utf16LeToUtf8(bytes.substr(2), &badOffset);
     if (!decoded) {
@@ -69,6 +72,7 @@ Outcome<std::vector<std::string>> SplitLines(const std::string& bytes) {
     }
     text = *decoded;
   } else if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    *encoding = RegEncoding::kUtf8WithMark;
     text.erase(0, 3);
   }
   std::vector<std::string> lines;
@@ -100,6 +104,9 @@ struct Logical {
 };
 
 class Reader {
+  using Subkeys = std::map<std::string, std::size_t>;
+  static constexpr std::size_t kNoKey = static_cast<std::size_t>(-1);
+
  public:
   explicit Reader(std::vector<std::string> lines) : m_lines(std::move(lines)) {}
 
@@ -109,6 +116,7 @@ class Reader {
       const std::size_t index = m_next++;
       if (!ReadLine(index)) return Fail();
     }
+    DropDeletedKeys();
     return std::move(m_document);
   }
 
@@ -165,12 +173,12 @@ class Reader {
       return Error(number, "the key path \"" + Excerpt(inner) + "\" has an empty name");
     }
     m_keyDeleted = deleted;
-    m_currentKey = path;
+    m_currentKey = kNoKey;
     if (deleted) {
       if (path.empty()) return Error(number, std::string("cannot delete ") + kRootName);
       DeleteKey(path);
     } else if (!path.empty()) {
-      EnsureKey(path);
+      m_currentKey = WalkTo(path, true);
     }
     return true;
   }
@@ -184,7 +192,7 @@ class Reader {
     const std::string& line = m_lines[index];
     const int number = static_cast<int>(index) + 1;
     if (m_keyDeleted) return Error(number, "a value follows a deleted key");
-    if (m_currentKey.empty()) {
+    if (m_currentKey == kNoKey) {
       return Error(number, std::string("a value must follow a key below ") + kRootName);
     }
     std::string name;
@@ -313,70 +321,115 @@ class Reader {
     }
   }
 
-  // Creates the key and each missing parent before it, as an import does; a
-  // parent that exists keeps the case it was first written with.
-  RegKeyEntry& EnsureKey(const std::string& path) {
-    std::size_t index = 0;
-    std::size_t start = 0;
-    for (std::size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
+  Subkeys& SubkeysOf(std::size_t key) {
+    return key == kNoKey ? m_rootSubkeys : m_slots[key].subkeys;
+  }
+
+  // The key at `path` (its position in the document), or kNoKey when it is
+  // missing and `create` is false. Created keys come after their missing
+  // parents, as an import creates them; a parent that exists keeps the case
+  // it was first written with.
+  std::size_t WalkTo(const std::string& path, bool create) {
+    std::size_t key = kNoKey;
+    for (std::size_t start = 0; start <= path.size();) {
+      std::size_t end = path.find('\\', start);
+      if (end == std::string::npos) end = path.size();
       const std::string name = path.substr(start, end - start);
-      const std::string stored = start == 0 ? name : m_document.keys[index].path + "\\" + name;
-      index = IndexOfKey(stored);
-      if (end == std::string::npos) break;
       start = end + 1;
+      Subkeys& subkeys = SubkeysOf(key);
+      const auto found = subkeys.find(UpperAscii(name));
+      if (found != subkeys.end()) {
+        key = found->second;
+        continue;
+      }
+      if (!create) return kNoKey;
+      const std::size_t added = m_document.keys.size();
+      subkeys.emplace(UpperAscii(name), added);
+      m_document.keys.push_back(
+          RegKeyEntry{key == kNoKey ? name : m_document.keys[key].path + "\\" + name, {}});
+      m_slots.emplace_back();
+      key = added;
     }
-    return m_document.keys[index];
+    return key;
   }
 
-  std::size_t IndexOfKey(const std::string& path) {
-    const auto [found, added] = m_index.emplace(UpperAscii(path), m_document.keys.size());
-    if (added) m_document.keys.push_back(RegKeyEntry{path, {}});
-    return found->second;
-  }
-
+  // Deletes the key and its subtree; each key is visited once in the file's
+  // whole life, so deletions cost what the keys cost to create.
   void DeleteKey(const std::string& path) {
-    const std::string upper = UpperAscii(path);
+    const std::size_t last = path.rfind('\\');
+    const std::size_t parent =
+        last == std::string::npos ? kNoKey : WalkTo(path.substr(0, last), false);
+    if (last != std::string::npos && parent == kNoKey) return;
+    Subkeys& siblings = SubkeysOf(parent);
+    const auto found = siblings.find(UpperAscii(path.substr(last + 1)));
+    if (found == siblings.end()) return;
+    std::vector<std::size_t> doomed{found->second};
+    siblings.erase(found);
+    while (!doomed.empty()) {
+      const std::size_t key = doomed.back();
+      doomed.pop_back();
+      m_slots[key].deleted = true;
+      m_document.keys[key].values.clear();
+      m_slots[key].values.clear();
+      for (const auto& subkey : m_slots[key].subkeys) doomed.push_back(subkey.second);
+      m_slots[key].subkeys.clear();
+    }
+  }
+
+  void DropDeletedKeys() {
     std::vector<RegKeyEntry> kept;
-    m_index.clear();
-    for (RegKeyEntry& key : m_document.keys) {
-      const std::string keyUpper = UpperAscii(key.path);
-      const bool below =
-          keyUpper == upper || keyUpper.compare(0, upper.size() + 1, upper + "\\") == 0;
-      if (below) continue;
-      m_index.emplace(keyUpper, kept.size());
-      kept.push_back(std::move(key));
+    for (std::size_t key = 0; key < m_slots.size(); ++key) {
+      if (m_slots[key].deleted) continue;
+      std::vector<sim::RegValue>& values = m_document.keys[key].values;
+      std::size_t next = 0;
+      for (std::size_t k = 0; k < values.size(); ++k) {
+        if (m_slots[key].valueGone[k]) continue;
+        if (next != k) values[next] = std::move(values[k]);
+        ++next;
+      }
+      values.resize(next);
+      kept.push_back(std::move(m_document.keys[key]));
     }
     m_document.keys = std::move(kept);
   }
 
-  std::vector<sim::RegValue>::iterator FindValue(RegKeyEntry& key, const std::string& name) {
-    auto it = key.values.begin();
-    while (it != key.values.end() && !EqualsIgnoringAsciiCase(it->name, name)) ++it;
-    return it;
-  }
-
   void SetValue(sim::RegValue value) {
-    RegKeyEntry& key = EnsureKey(m_currentKey);
-    auto it = FindValue(key, value.name);
-    if (it == key.values.end()) {
+    RegKeyEntry& key = m_document.keys[m_currentKey];
+    Slot& slot = m_slots[m_currentKey];
+    const auto [found, added] = slot.values.emplace(UpperAscii(value.name), key.values.size());
+    if (added) {
       key.values.push_back(std::move(value));
-    } else {
-      it->type = value.type;
-      it->data = std::move(value.data);
+      slot.valueGone.push_back(false);
+      return;
     }
+    key.values[found->second].type = value.type;
+    key.values[found->second].data = std::move(value.data);
   }
 
+  // The value stays in place until the end, so that deleting costs no shift.
   void DeleteValue(const std::string& name) {
-    RegKeyEntry& key = EnsureKey(m_currentKey);
-    auto it = FindValue(key, name);
-    if (it != key.values.end()) key.values.erase(it);
+    Slot& slot = m_slots[m_currentKey];
+    const auto found = slot.values.find(UpperAscii(name));
+    if (found == slot.values.end()) return;
+    slot.valueGone[found->second] = true;
+    slot.values.erase(found);
   }
 
   std::vector<std::string> m_lines;
   std::size_t m_next = 0;
   RegDocument m_document;
-  std::map<std::string, std::size_t> m_index;  // upper-case path -> position in keys
-  std::string m_currentKey;
+  // Subkeys by upper-cased name: of the root, and of each key of the document
+  // by its position there; with each key its values' positions by upper-cased
+  // name and those deleted.
+  struct Slot {
+    Subkeys subkeys;
+    std::map<std::string, std::size_t> values;
+    std::vector<bool> valueGone;
+    bool deleted = false;
+  };
+  Subkeys m_rootSubkeys;
+  std::vector<Slot> m_slots;
+  std::size_t m_currentKey = kNoKey;
   bool m_keyDeleted = false;
   Failure m_failure;
 };
@@ -394,9 +447,12 @@ bool operator==(const RegKeyEntry& a, const RegKeyEntry& b) {
 }
 
 Outcome<RegDocument> ReadRegFile(const std::string& bytes) {
-  Outcome<std::vector<std::string>> lines = SplitLines(bytes);
+  RegEncoding encoding = RegEncoding::kBytes;
+  Outcome<std::vector<std::string>> lines = SplitLines(bytes, &encoding);
   if (!lines.Ok()) return Outcome<RegDocument>::Failure(lines.Error());
-  return Reader(std::move(lines.Value())).Read();
+  Outcome<RegDocument> document = Reader(std::move(lines.Value())).Read();
+  if (document.Ok()) document.Value().encoding = encoding;
+  return document;
 }
 
 }  // namespace uninst::tool

@@ -17,10 +17,20 @@ bool HasLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
 }
 
+// What the text of a file must be: Unicode for "Version 5.00" and for UTF-16LE.
+struct Layout {
+  RegFormat format;
+  RegEncoding encoding;
+
+  bool NeedsUtf8() const {
+    return format == RegFormat::kVersion5 || encoding == RegEncoding::kUtf16Le;
+  }
+};
+
 // Why `name` cannot stand in the file, or "" when it can.
-std::string NameProblem(const std::string& name, RegFormat format) {
+std::string NameProblem(const std::string& name, Layout layout) {
   if (HasLineBreak(name)) return "it holds a line break";
-  if (format == RegFormat::kVersion5 && !IsValidUtf8(name)) return "it is not valid UTF-8 text";
+  if (layout.NeedsUtf8() && !IsValidUtf8(name)) return "it is not valid UTF-8 text";
   return "";
 }
 
@@ -35,10 +45,10 @@ std::string Quoted(const std::string& text) {
 
 // A string value is written as text only when reading that text back gives
 // exactly the same bytes.
-bool IsWritableString(const sim::RegValue& value, RegFormat format) {
+bool IsWritableString(const sim::RegValue& value, Layout layout) {
   if (value.type != kRegSz || value.data.empty() || value.data.back() != 0) return false;
   const std::string text(value.data.begin(), value.data.end() - 1);
-  return text.find('\0') == std::string::npos && NameProblem(text, format).empty();
+  return text.find('\0') == std::string::npos && NameProblem(text, layout).empty();
 }
 
 std::string HexList(std::string line, const std::vector<std::uint8_t>& data) {
@@ -55,9 +65,9 @@ std::string HexList(std::string line, const std::vector<std::uint8_t>& data) {
   return out + line;
 }
 
-std::string ValueLine(const sim::RegValue& value, RegFormat format) {
+std::string ValueLine(const sim::RegValue& value, Layout layout) {
   std::string line = (value.name.empty() ? "@" : Quoted(value.name)) + "=";
-  if (IsWritableString(value, format)) {
+  if (IsWritableString(value, layout)) {
     return line + Quoted(std::string(value.data.begin(), value.data.end() - 1));
   }
   if (value.type == kRegDword && value.data.size() == 4) {
@@ -73,38 +83,52 @@ std::string ValueLine(const sim::RegValue& value, RegFormat format) {
   return HexList(line + prefix, value.data);
 }
 
-std::string KeyProblem(const std::string& path, RegFormat format) {
+std::string KeyProblem(const std::string& path, Layout layout) {
   if (path.empty() || path.front() == '\\' || path.back() == '\\' ||
       path.find("\\\\") != std::string::npos) {
     return "it has an empty name";
   }
-  return NameProblem(path, format);
+  return NameProblem(path, layout);
 }
 
 }  // namespace
 
 Outcome<std::string> WriteRegFile(const std::vector<RegKeyEntry>& keys, RegFormat format) {
+  return WriteRegFile(keys, format,
+                      format == RegFormat::kVersion5 ? RegEncoding::kUtf16Le : RegEncoding::kBytes);
+}
+
+Outcome<std::string> WriteRegFile(const std::vector<RegKeyEntry>& keys, RegFormat format,
+                                  RegEncoding encoding) {
+  const Layout layout{format, encoding};
   std::string text = format == RegFormat::kRegedit4 ? kRegedit4Header : kVersion5Header;
   text += std::string(kNewline) + kNewline;
   for (const RegKeyEntry& key : keys) {
-    const std::string keyProblem = KeyProblem(key.path, format);
+    const std::string keyProblem = KeyProblem(key.path, layout);
     if (!keyProblem.empty()) {
       return Outcome<std::string>::Failure("the key \"" + key.path +
                                            "\" cannot be written back: " + keyProblem);
     }
     text += std::string("[") + kRootName + "\\" + key.path + "]" + kNewline;
     for (const sim::RegValue& value : key.values) {
-      const std::string valueProblem = NameProblem(value.name, format);
+      const std::string valueProblem = NameProblem(value.name, layout);
       if (!valueProblem.empty()) {
         return Outcome<std::string>::Failure("the value \"" + value.name + "\" of key \"" +
                                              key.path +
                                              "\" cannot be written back: " + valueProblem);
       }
-      text += ValueLine(value, format) + kNewline;
+      text += ValueLine(value, layout) + kNewline;
     }
     text += kNewline;
   }
-  if (format == RegFormat::kRegedit4) return text;
+  switch (encoding) {
+    case RegEncoding::kBytes:
+      return text;
+    case RegEncoding::kUtf8WithMark:
+      return "\xEF\xBB\xBF" + text;
+    case RegEncoding::kUtf16Le:
+      break;
+  }
   // Every name was checked, so the whole text is valid UTF-8.
   return "\xFF\xFE" + *Utf8ToUtf16Le(text);
 }

@@ -17,11 +17,10 @@ std::map<std::string, const RegKeyEntry*> IndexKeys(const std::vector<RegKeyEntr
   return index;
 }
 
-bool HasValue(const RegKeyEntry& key, const std::string& name) {
-  for (const sim::RegValue& value : key.values) {
-    if (EqualsIgnoringAsciiCase(value.name, name)) return true;
-  }
-  return false;
+std::set<std::string> UpperValueNames(const RegKeyEntry& key) {
+  std::set<std::string> names;
+  for (const sim::RegValue& value : key.values) names.insert(UpperAscii(value.name));
+  return names;
 }
 
 std::string ValueLabel(const DeletedValue& value) {
@@ -108,8 +107,9 @@ void CompareStates(const MachineState& before, const MachineState& after, RunRep
       report->keysDeleted.push_back(key.path);
       continue;
     }
+    const std::set<std::string> remainingValues = UpperValueNames(*found->second);
     for (const sim::RegValue& value : key.values) {
-      if (!HasValue(*found->second, value.name)) {
+      if (remainingValues.count(UpperAscii(value.name)) == 0) {
         report->valuesDeleted.push_back(DeletedValue{key.path, value.name});
       }
     }

@@ -63,7 +63,8 @@ std::string CheckFolderWritable(const std::string& directory) {
 std::string CheckBeforeRun(const Options& options, const MachineFolder& folder) {
   sim::Registry registry;
   LoadIntoRegistry(folder.registry, registry);
-  Outcome<std::string> text = RegistryText(registry, folder.registry.format);
+  Outcome<std::string> text =
+      RegistryText(registry, folder.registry.format, folder.registry.encoding);
   if (!text.Ok()) return text.Error();
   if (!options.reportPath.empty()) {
     const fs::path parent = fs::absolute(options.reportPath).parent_path();

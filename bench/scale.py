@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Times uninst-sim on machines grown from the demo machine in one direction
+at a time, each at a tenth of its size and at full size, and prints the wall
+time and peak memory of every run with the ratio of the two sizes.
+
+    bench/scale.py [UNINST_SIM] [--scale F] [--case NAME ...]
+
+UNINST_SIM defaults to build/release/tools/uninst-sim/uninst-sim, the
+optimised build without sanitizers:
+
+    cmake --preset release && cmake --build --preset release
+
+Each run is a real uninstall (/E, every box answered Yes), so it reads
+registry.reg, loads the machine, sweeps the registry, deletes the driver's keys
+and files, and writes registry.reg back.
+"""
+
+import argparse
+import os
+import shutil
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DEMO = os.path.join(ROOT, "examples", "demo-machine")
+DEFAULT_TOOL = os.path.join(ROOT, "build", "release", "tools", "uninst-sim", "uninst-sim")
+BENCH_KEY = "HKEY_LOCAL_MACHINE\\Software\\Bench"
+
+
+def deep_path(levels):
+    """One key path `levels` keys deep."""
+    return "\r\n[%s\\%s]\r\n" % (BENCH_KEY, "\\".join(["a"] * levels))
+
+
+def deleted_keys(count):
+    """`count` keys with a value each, then a [-key] line for every one."""
+    lines = []
+    for k in range(count):
+        lines.append('[%s\\Key%06d]\r\n"Value"="data %06d"\r\n' % (BENCH_KEY, k, k))
+    for k in range(count):
+        lines.append("[-%s\\Key%06d]\r\n" % (BENCH_KEY, k))
+    return "\r\n" + "".join(lines)
+
+
+def descending_subkeys(count):
+    """`count` subkeys of one key, written from the last name to the first."""
+    return "\r\n" + "".join(
+        "[%s\\Sub%06d]\r\n" % (BENCH_KEY, k) for k in range(count - 1, -1, -1))
+
+
+def many_values(count):
+    """One key with `count` values, each set twice and every other one deleted."""
+    lines = ["\r\n[%s\\Values]\r\n" % BENCH_KEY]
+    for repeat in ("first", "second"):
+        lines += ['"v%06d"="%s"\r\n' % (k, repeat) for k in range(count)]
+    lines += ['"v%06d"=-\r\n' % k for k in range(0, count, 2)]
+    return "".join(lines)
+
+
+# name -> (full size, what the size counts, the registry text to append or
+# None, the number of extra files in WINDOWS\INF)
+CASES = {
+    "deep-key-path": (16000, "levels", deep_path, 0),
+    "deleted-keys": (10000, "keys", deleted_keys, 0),
+    "descending-subkeys": (100000, "subkeys", descending_subkeys, 0),
+    "many-values": (100000, "values", many_values, 0),
+    "inf-files": (5000, "files", None, 1),
+}
+
+
+def make_machine(parent, registry_text, inf_files):
+    machine = os.path.join(parent, "machine")
+    shutil.copytree(DEMO, machine, symlinks=True)
+    if registry_text:
+        with open(os.path.join(machine, "registry.reg"), "ab") as reg:
+            reg.write(registry_text.encode("ascii"))
+    inf = os.path.join(machine, "drive_c", "WINDOWS", "INF")
+    for k in range(inf_files):
+        with open(os.path.join(inf, "UNREL%04d.INF" % k), "wb") as f:
+            f.write(b"[Version]\r\n")
+    return machine
+
+
+def run_tool(tool, machine):
+    """Wall seconds and peak resident kilobytes of one run."""
+    argv = [tool, "--machine", machine, "--answers", "yes,yes,yes,yes,yes,yes", "--", "/E"]
+    start = time.monotonic()
+    pid = os.fork()
+    if pid == 0:
+        devnull = os.open(os.devnull, os.O_RDWR)
+        for fd in (0, 1):
+            os.dup2(devnull, fd)
+        os.execv(tool, argv)
+    _, status, usage = os.wait4(pid, 0)
+    seconds = time.monotonic() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("bench: %s failed on %s (status %d)" %
+                 (tool, machine, os.waitstatus_to_exitcode(status)))
+    return seconds, usage.ru_maxrss
+
+
+def measure(tool, name, size):
+    _, _, generate, files_per_unit = CASES[name]
+    with tempfile.TemporaryDirectory(prefix="uninst-bench-") as parent:
+        text = generate(size) if generate else ""
+        machine = make_machine(parent, text, size * files_per_unit)
+        return run_tool(tool, machine)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("tool", nargs="?", default=DEFAULT_TOOL)
+    parser.add_argument("--scale", type=float, default=1.0,
+                        help="multiply every full size by this factor")
+    parser.add_argument("--case", action="append", choices=sorted(CASES),
+                        help="run only these cases")
+    args = parser.parse_args()
+    if not os.access(args.tool, os.X_OK):
+        sys.exit("bench: no uninst-sim at %s (see bench/scale.py --help)" % args.tool)
+
+    base_seconds, base_kb = measure(args.tool, "inf-files", 0)
+    print("%-20s %9s %-8s %9s %10s" % ("case", "size", "", "seconds", "peak MB"))
+    print("%-20s %9d %-8s %9.3f %10.1f" % ("demo machine", 0, "", base_seconds, base_kb / 1024))
+    for name in args.case or list(CASES):
+        full = max(10, int(CASES[name][0] * args.scale))
+        unit = CASES[name][1]
+        results = []
+        for size in (full // 10, full):
+            seconds, kb = measure(args.tool, name, size)
+            results.append(seconds)
+            print("%-20s %9d %-8s %9.3f %10.1f" % (name, size, unit, seconds, kb / 1024))
+            sys.stdout.flush()
+        print("%-20s %9s %-8s %8.1fx" % ("", "", "ratio", results[1] / max(results[0], 1e-6)))
+        if name == "inf-files":
+            print("%-20s %9s %-8s %+8.1f%%" % ("", "", "vs demo",
+                                               100 * (results[1] / base_seconds - 1)))
+
+
+if __name__ == "__main__":
+    main()
