@@ -59,13 +59,15 @@ def many_values(count):
 
 
 # name -> (full size, what the size counts, the registry text to append or
-# None, the number of extra files in WINDOWS\INF)
+# None, the number of extra files in WINDOWS\INF, the exit status expected).
+# A key path deeper than the registry's 512 levels is refused at load.
 CASES = {
-    "deep-key-path": (16000, "levels", deep_path, 0),
-    "deleted-keys": (10000, "keys", deleted_keys, 0),
-    "descending-subkeys": (100000, "subkeys", descending_subkeys, 0),
-    "many-values": (100000, "values", many_values, 0),
-    "inf-files": (5000, "files", None, 1),
+    "deep-key-path": (500, "levels", deep_path, 0, 0),
+    "too-deep-key-path": (16000, "levels", deep_path, 0, 2),
+    "deleted-keys": (10000, "keys", deleted_keys, 0, 0),
+    "descending-subkeys": (100000, "subkeys", descending_subkeys, 0, 0),
+    "many-values": (100000, "values", many_values, 0, 0),
+    "inf-files": (5000, "files", None, 1, 0),
 }
 
 
@@ -82,7 +84,7 @@ def make_machine(parent, registry_text, inf_files):
     return machine
 
 
-def run_tool(tool, machine):
+def run_tool(tool, machine, expected_status=0):
     """Wall seconds and peak resident kilobytes of one run."""
     argv = [tool, "--machine", machine, "--answers", "yes,yes,yes,yes,yes,yes", "--", "/E"]
     start = time.monotonic()
@@ -94,18 +96,18 @@ def run_tool(tool, machine):
         os.execv(tool, argv)
     _, status, usage = os.wait4(pid, 0)
     seconds = time.monotonic() - start
-    if os.waitstatus_to_exitcode(status) != 0:
+    if os.waitstatus_to_exitcode(status) != expected_status:
         sys.exit("bench: %s failed on %s (status %d)" %
                  (tool, machine, os.waitstatus_to_exitcode(status)))
     return seconds, usage.ru_maxrss
 
 
 def measure(tool, name, size):
-    _, _, generate, files_per_unit = CASES[name]
+    _, _, generate, files_per_unit, expected_status = CASES[name]
     with tempfile.TemporaryDirectory(prefix="uninst-bench-") as parent:
         text = generate(size) if generate else ""
         machine = make_machine(parent, text, size * files_per_unit)
-        return run_tool(tool, machine)
+        return run_tool(tool, machine, expected_status)
 
 
 def main():

@@ -124,6 +124,16 @@ TEST_P(Malformed, NamesTheLine) {
 
 const std::string kKey = "[HKEY_LOCAL_MACHINE\\K]\n";
 
+std::string KeyLevelsDeep(int levels) {
+  std::string line = "[HKEY_LOCAL_MACHINE";
+  for (int i = 0; i < levels; ++i) line += "\\K";
+  return line + "]\n";
+}
+
+TEST(RegFile, TakesKeysAsDeepAsTheRegistryAllows) {
+  EXPECT_TRUE(ReadRegFile("REGEDIT4\n" + KeyLevelsDeep(512)).Ok());
+}
+
 INSTANTIATE_TEST_SUITE_P(
     RegFile, Malformed,
     ::testing::Values(
@@ -134,6 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\n", 2, "must end with ']'"},
         MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty name"},
         MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\]\n", 2, "empty name"},
+        MalformedCase{"REGEDIT4\n" + KeyLevelsDeep(513), 2, "deeper than 512 levels"},
         MalformedCase{"REGEDIT4\n[-HKEY_LOCAL_MACHINE]\n", 2, "cannot delete"},
         MalformedCase{"REGEDIT4\n\"v\"=\"x\"\n", 2, "must follow a key"},
         MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINE]\n\"v\"=\"x\"\n", 3, "must follow a key"},

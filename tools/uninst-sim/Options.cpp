@@ -128,7 +128,8 @@ The program sees the command line "UNINST.EXE" followed by the switches after
 The machine folder holds:
   registry.reg   the registry below HKEY_LOCAL_MACHINE, as regedit writes it:
                  "REGEDIT4" (single-byte text) or "Windows Registry Editor
-                 Version 5.00" (UTF-16LE)
+                 Version 5.00" (UTF-16LE); keys at most 512 levels deep,
+                 as in Windows
   drive_c/ ...   one folder per drive letter (drive_c is C:\)
   machine.ini    optional:  [machine]
                               oem_code_page = 437          (932: Japanese)

@@ -1,5 +1,6 @@
 // Reads registry.reg into the keys it leaves, applying its deletions in order
 // as an import into an empty registry would.
+#include <algorithm>
 #include <cstdint>
 #include <map>
 
@@ -171,6 +172,10 @@ class Reader {
     const std::string path = slash == std::string::npos ? "" : inner.substr(slash + 1);
     if (slash != std::string::npos && !HasOnlyNamedParts(path)) {
       return Error(number, "the key path \"" + Excerpt(inner) + "\" has an empty name");
+    }
+    if (std::count(path.begin(), path.end(), '\\') >= static_cast<std::ptrdiff_t>(kMaxKeyDepth)) {
+      return Error(number, "the key path \"" + Excerpt(inner) + "\" is deeper than " +
+                               std::to_string(kMaxKeyDepth) + " levels, the registry's limit");
     }
     m_keyDeleted = deleted;
     m_currentKey = kNoKey;
