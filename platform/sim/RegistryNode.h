@@ -22,6 +22,9 @@ struct Registry::Node {
   // Children sorted by CompareNames, so that enumeration by index is O(1).
   std::vector<std::unique_ptr<Node>> children;
   std::vector<RegValue> values;
+  // A registry link names the key it leads to, as a path below the root; an
+  // ordinary key has none.
+  std::string linkTarget;
   // Open handles watch this token to learn that their key was deleted.
   std::shared_ptr<char> life = std::make_shared<char>(0);
 

@@ -66,7 +66,7 @@ TEST_F(SimCalls, WindowsDirectoryFollowsGetWindowsDirectoryRules) {
   EXPECT_EQ(0u, Machine().GetWindowsDirectory(buffer, sizeof(buffer)));
 }
 
-TEST_F(SimCalls, LeadBytesAreThoseOfCodePage932Only) {
+TEST_F(SimCalls, LeadBytesAreThoseOfAnsiCodePage932Only) {
   struct Case {
     std::uint8_t byte;
     bool lead;
@@ -74,9 +74,10 @@ TEST_F(SimCalls, LeadBytesAreThoseOfCodePage932Only) {
   const Case cases[] = {{0x80, false}, {0x81, true}, {0x9F, true},  {0xA0, false}, {0xDF, false},
                         {0xE0, true},  {0xFC, true}, {0xFD, false}, {'A', false}};
   for (const Case& c : cases) {
-    Machine().Config().oemCodePage = 932;
+    Machine().Config().ansiCodePage = 932;
     EXPECT_EQ(c.lead, Machine().IsDBCSLeadByte(c.byte)) << int{c.byte};
-    Machine().Config().oemCodePage = 437;
+    Machine().Config().ansiCodePage = 1252;
+    Machine().Config().oemCodePage = 932;
     EXPECT_FALSE(Machine().IsDBCSLeadByte(c.byte)) << int{c.byte};
   }
 }
@@ -253,10 +254,10 @@ const FailureCase kFailureCases[] = {
        return on.m.GetWindowsDirectory(buffer, 64) == 0 && std::string(buffer) == "old";
      }},
     {"SetErrorMode", [](const Target& on) { return on.m.SetErrorMode(5) == 0; }},
-    {"IsDBCSLeadByte",
+    {"IsDBCSLeadByteCannotFail",
      [](const Target& on) {
-       on.m.Config().oemCodePage = 932;
-       return !on.m.IsDBCSLeadByte(0x81);
+       on.m.Config().ansiCodePage = 932;
+       return on.m.IsDBCSLeadByte(0x81);
      }},
     {"GetCommandLine", [](const Target& on) { return std::string(on.m.GetCommandLine()).empty(); }},
     {"MessageBox",
