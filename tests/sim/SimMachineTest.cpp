@@ -53,11 +53,9 @@ TEST_F(SimCalls, SystemInformationComesFromTheConfiguration) {
   EXPECT_TRUE(Machine().RestartRequested());
 }
 
-TEST_F(SimCalls, WindowsDirectoryFollowsGetWindowsDirectoryRules) {
+// A too small buffer is part of the platform contract suite.
+TEST_F(SimCalls, WindowsDirectoryComesFromTheConfiguration) {
   char buffer[11];
-  std::memset(buffer, 'x', sizeof(buffer));
-  EXPECT_EQ(11u, Machine().GetWindowsDirectory(buffer, 10)) << "needed size, terminator included";
-  EXPECT_EQ('x', buffer[0]);
   EXPECT_EQ(10u, Machine().GetWindowsDirectory(buffer, 11));
   EXPECT_STREQ("C:\\WINDOWS", buffer);
   Machine().Config().windowsDirectory.reset();
