@@ -278,9 +278,12 @@ TEST_F(PlatformContract, DeletesAKeyWithItsWholeSubtree) {
 }
 
 TEST_F(PlatformContract, DeletesASubtreeDeeperThan32Levels) {
+  // Windows creates at most 32 levels in one call: one level at a time.
   std::string deepest = Key("Deep");
-  for (int level = 0; level < 40; ++level) deepest += "\\L" + std::to_string(level);
-  Env().CreateKey(deepest);
+  for (int level = 0; level < 40; ++level) {
+    deepest += "\\L" + std::to_string(level);
+    Env().CreateKey(deepest);
+  }
   EXPECT_EQ(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key("Deep").c_str()));
   EXPECT_FALSE(Env().KeyExists(Key("Deep")));
 }
@@ -493,8 +496,14 @@ INSTANTIATE_TEST_SUITE_P(Bits, AttributeContract,
                                            kFileAttributeReadOnly | kFileAttributeHidden |
                                                kFileAttributeSystem));
 
-// Windows also refuses to open a read-only file for writing; Wine run as root
-// does not, so only the deletion is part of the contract.
+TEST_F(PlatformContract, ReadOnlyFileCannotBeOpenedForWriting) {
+  if (Env().UnderWine()) GTEST_SKIP() << "Wine run as root opens a read-only file for writing";
+  const std::string path = File("readonly.sys");
+  Env().WriteFile(path, {1}, FileTime{kTime1999});
+  Env().SetAttributes(path, kFileAttributeReadOnly);
+  EXPECT_EQ(kInvalidFile, Machine().CreateFile(path.c_str(), kReadWrite, kFileShareRead, false));
+}
+
 TEST_F(PlatformContract, ReadOnlyFileRefusesDeletionUntilCleared) {
   const std::string path = File("readonly.inf");
   Env().WriteFile(path, {1}, FileTime{kTime1999});
@@ -656,8 +665,12 @@ INSTANTIATE_TEST_SUITE_P(
                       CalendarCase{137919572470000000ULL, {2038, 1, 2, 19, 3, 14, 7, 0}},
                       CalendarCase{2650467743999990000ULL, {9999, 12, 5, 31, 23, 59, 59, 999}}));
 
-// Windows also refuses 29 February of a common year; Wine accepts it, so
-// that case is left to the simulated machine's own tests.
+TEST_F(PlatformContract, RefusesTheLeapDayOfACommonYear) {
+  if (Env().UnderWine()) GTEST_SKIP() << "Wine accepts 29 February of a common year";
+  FileTime time{12345};
+  EXPECT_FALSE(Machine().SystemTimeToFileTime(SystemTime{1999, 2, 0, 29, 0, 0, 0, 0}, &time));
+}
+
 TEST_F(PlatformContract, RefusesCalendarFieldsThatNameNoTime) {
   const SystemTime invalid[] = {
       {1999, 0, 0, 1, 0, 0, 0, 0},      {1999, 13, 0, 1, 0, 0, 0, 0},
