@@ -5,7 +5,7 @@
 
 namespace uninst {
 
-enum class SweepOutcome { kGoOn, kCancelled };
+enum class [[nodiscard]] SweepOutcome { kGoOn, kCancelled };
 
 struct Run {
   explicit Run(UninstallApp& application) : app(application) {}

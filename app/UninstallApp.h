@@ -31,7 +31,7 @@ class UninstallApp {
 
   // Removes one file, asking first when the confirm switch is on. Returns the
   // removal answer: kIdYes (deleted), kIdNo (nothing changed) or kIdCancel.
-  int RemoveFileConfirmed(const char* path);
+  [[nodiscard]] int RemoveFileConfirmed(const char* path);
 
   // Replaces `holder` with message n in the run's language.
   bool LoadMessage(Text& holder, int number);
