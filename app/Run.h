@@ -5,7 +5,7 @@
 
 namespace uninst {
 
-enum class [[nodiscard]] SweepOutcome { kGoOn, kCancelled };
+enum class SweepOutcome { kGoOn, kCancelled };
 
 struct Run {
   explicit Run(UninstallApp& application) : app(application) {}
@@ -19,7 +19,7 @@ struct Run {
   // Removes the file whose full path the path buffer holds and applies the
   // rule every phase follows: Cancel ends the phase, Yes sets the restart
   // flag, any other answer goes on.
-  SweepOutcome RemovePathBufferFile();
+  [[nodiscard]] SweepOutcome RemovePathBufferFile();
 };
 
 }  // namespace uninst
