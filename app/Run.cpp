@@ -80,7 +80,10 @@ bool UninstallApp::InitInstance() {
     DropTrailingBackslash(switches.directory);
     run.windowsDirectory = switches.directory;
   } else {
-    if (m_platform.GetWindowsDirectory(m_pathBuffer, kPathBufferSize) == 0) {
+    // A result of the buffer's size or more is the size a longer directory
+    // needs: nothing was written, and the run has no windows directory.
+    const std::uint32_t length = m_platform.GetWindowsDirectory(m_pathBuffer, kPathBufferSize);
+    if (length == 0 || length >= kPathBufferSize) {
       LoadMessage(m_messageText, kMsgNoWindowsDirectory);
       ShowMessage(kMbOk | kMbIconWarning);
       return false;

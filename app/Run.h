@@ -19,7 +19,7 @@ struct Run {
   // Removes the file whose full path the path buffer holds and applies the
   // rule every phase follows: Cancel ends the phase, Yes sets the restart
   // flag, any other answer goes on.
-  SweepOutcome RemovePathBufferFile();
+  [[nodiscard]] SweepOutcome RemovePathBufferFile();
 };
 
 }  // namespace uninst

@@ -1,16 +1,12 @@
 #include "app/Startup.h"
 
+#include "app/Text.h"
+
 namespace uninst {
 
 namespace {
 
 unsigned char ByteAt(const char* p) { return static_cast<unsigned char>(*p); }
-
-// Steps over one character: both bytes of a double-byte one, so that a trail
-// byte is never taken for a quote.
-const char* NextCharacter(const char* p, Platform& platform) {
-  return (platform.IsDBCSLeadByte(ByteAt(p)) && p[1] != '\0') ? p + 2 : p + 1;
-}
 
 }  // namespace
 

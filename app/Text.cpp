@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/Platform.h"
+
 namespace uninst {
 
 namespace {
@@ -103,6 +105,18 @@ bool JoinPath(char* dest, std::size_t capacity, const char* const* parts, std::s
   joined[pos] = '\0';
   std::memcpy(dest, joined, pos + 1);
   return true;
+}
+
+const char* NextCharacter(const char* p, Platform& platform) {
+  const bool lead = platform.IsDBCSLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0';
+  return lead ? p + 2 : p + 1;
+}
+
+const char* FindCharacter(const char* text, const char* set, Platform& platform) {
+  for (const char* p = text; *p != '\0'; p = NextCharacter(p, platform)) {
+    if (std::strchr(set, *p) != nullptr) return p;
+  }
+  return nullptr;
 }
 
 }  // namespace uninst

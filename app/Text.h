@@ -10,6 +10,8 @@
 
 namespace uninst {
 
+class Platform;
+
 class Text {
  public:
   static constexpr std::size_t kCapacity = 2048;
@@ -38,16 +40,26 @@ class Text {
 
 // Copies `source` with its terminator into `dest` of `capacity` bytes. Returns
 // false, leaving `dest` untouched, when it does not fit.
-bool CopyBounded(char* dest, std::size_t capacity, const char* source);
+[[nodiscard]] bool CopyBounded(char* dest, std::size_t capacity, const char* source);
 
 // Writes the parts joined by single backslashes into `dest`. Returns false,
 // leaving `dest` untouched, when the result would not fit: a cut path could
 // name another file or key.
-bool JoinPath(char* dest, std::size_t capacity, const char* const* parts, std::size_t count);
+[[nodiscard]] bool JoinPath(char* dest, std::size_t capacity, const char* const* parts,
+                            std::size_t count);
 
 template <std::size_t N, std::size_t M>
-bool JoinPath(char (&dest)[N], const char* const (&parts)[M]) {
+[[nodiscard]] bool JoinPath(char (&dest)[N], const char* const (&parts)[M]) {
   return JoinPath(dest, N, parts, M);
 }
+
+// The character after the one at `p`: both bytes of a double-byte character
+// of the ANSI code page, so that a trail byte is never read as a character
+// of its own. `p` must not point at the terminator.
+const char* NextCharacter(const char* p, Platform& platform);
+
+// The first character of `text` that is one of the single-byte characters of
+// `set`, read character by character; nullptr when there is none.
+const char* FindCharacter(const char* text, const char* set, Platform& platform);
 
 }  // namespace uninst

@@ -13,8 +13,9 @@ namespace uninst {
 class UninstallApp {
  public:
   static constexpr std::size_t kPathBufferSize = 512;
-  // Windows limits a command line to 32767 characters.
-  static constexpr std::size_t kCommandLineSize = 32768;
+  // Windows passes at most 32767 UTF-16 characters, which a double-byte
+  // code page can make 65534 bytes, and the terminator.
+  static constexpr std::size_t kCommandLineSize = 65535;
 
   explicit UninstallApp(Platform& platform) : m_platform(platform) {}
   UninstallApp(const UninstallApp&) = delete;
@@ -30,7 +31,7 @@ class UninstallApp {
 
   // Removes one file, asking first when the confirm switch is on. Returns the
   // removal answer: kIdYes (deleted), kIdNo (nothing changed) or kIdCancel.
-  int RemoveFileConfirmed(const char* path);
+  [[nodiscard]] int RemoveFileConfirmed(const char* path);
 
   // Replaces `holder` with message n in the run's language.
   bool LoadMessage(Text& holder, int number);

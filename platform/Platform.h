@@ -119,25 +119,32 @@ struct FixedFileInfo {
 class Platform {
  public:
   // Registry. Paths are relative to `root` and use backslashes. Results are
-  // Windows error codes (0 = success).
-  virtual long RegOpenKey(RegHandle root, const char* path, RegHandle* key) = 0;
-  virtual long RegOpenKeyEx(RegHandle root, const char* path, std::uint32_t access,
-                            RegHandle* key) = 0;
-  virtual long RegEnumKey(RegHandle key, std::uint32_t index, char* name, std::uint32_t size) = 0;
-  virtual long RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) = 0;
+  // Windows error codes (0 = success). A failed open sets `key` to 0. Opens
+  // follow registry links.
+  [[nodiscard]] virtual long RegOpenKey(RegHandle root, const char* path, RegHandle* key) = 0;
+  [[nodiscard]] virtual long RegOpenKeyEx(RegHandle root, const char* path, std::uint32_t access,
+                                          RegHandle* key) = 0;
+  [[nodiscard]] virtual long RegEnumKey(RegHandle key, std::uint32_t index, char* name,
+                                        std::uint32_t size) = 0;
+  [[nodiscard]] virtual long RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) = 0;
   // `size`: in, the capacity of `data`; out, the bytes stored (or needed).
-  virtual long RegQueryValueEx(RegHandle key, const char* valueName, std::uint32_t* type,
-                               std::uint8_t* data, std::uint32_t* size) = 0;
+  [[nodiscard]] virtual long RegQueryValueEx(RegHandle key, const char* valueName,
+                                             std::uint32_t* type, std::uint8_t* data,
+                                             std::uint32_t* size) = 0;
   // Deletes the key with every key below it, as the Windows 95 registry does.
-  virtual long RegDeleteKey(RegHandle root, const char* path) = 0;
-  virtual long RegDeleteValue(RegHandle key, const char* valueName) = 0;
+  // A registry link, whether `path` names it or it lies below, is deleted
+  // itself: its target is never entered nor deleted.
+  [[nodiscard]] virtual long RegDeleteKey(RegHandle root, const char* path) = 0;
+  [[nodiscard]] virtual long RegDeleteValue(RegHandle key, const char* valueName) = 0;
   virtual long RegCloseKey(RegHandle key) = 0;
 
   // System.
   virtual std::uint32_t GetOEMCP() = 0;
-  // Returns the length written, 0 on failure (as GetWindowsDirectoryA).
-  virtual std::uint32_t GetWindowsDirectory(char* buffer, std::uint32_t size) = 0;
+  // As GetWindowsDirectoryA: the length written; when `buffer` is too small,
+  // the size needed with the terminator, and nothing written; 0 on failure.
+  [[nodiscard]] virtual std::uint32_t GetWindowsDirectory(char* buffer, std::uint32_t size) = 0;
   virtual std::uint32_t SetErrorMode(std::uint32_t mode) = 0;
+  // Whether `byte` starts a double-byte character of the ANSI code page.
   virtual bool IsDBCSLeadByte(std::uint8_t byte) = 0;
   // Text of the process command line, program name included.
   virtual const char* GetCommandLine() = 0;

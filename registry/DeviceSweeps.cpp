@@ -35,21 +35,21 @@ enum class ClassKeyMatch { kOther, kDrive, kCancelled };
 
 using SubKeyAction = SweepOutcome (*)(Run& run, const char* subKeyPath);
 
-bool EnumSubKey(Platform& platform, const RegKey& key, std::uint32_t index, char* name,
-                std::uint32_t size) {
+[[nodiscard]] bool EnumSubKey(Platform& platform, const RegKey& key, std::uint32_t index,
+                              char* name, std::uint32_t size) {
   if (platform.RegEnumKey(key.Handle(), index, name, size) != kErrorSuccess) return false;
   // The name is used as a string: never read past the buffer, whatever was written.
   name[size - 1] = '\0';
   return true;
 }
 
-bool ProbeKey(Platform& platform, const char* path) {
+[[nodiscard]] bool ProbeKey(Platform& platform, const char* path) {
   RegKey key(platform);
   return key.OpenEx(kLocalMachine, path, kKeyQueryValue);
 }
 
 // Reads `valueName` of `keyPath` into the path buffer; 0 when it is no string.
-std::uint32_t ReadValue(Run& run, const char* keyPath, const char* valueName) {
+[[nodiscard]] std::uint32_t ReadValue(Run& run, const char* keyPath, const char* valueName) {
   char* buffer = run.app.m_pathBuffer;
   if (!CopyBounded(buffer, kPathSize, keyPath)) return 0;
   return ReadRegistryString(run.app.GetPlatform(), kLocalMachine, buffer, valueName, buffer,
@@ -65,26 +65,28 @@ bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
 }
 
 // "Driver" must name one instance of one class, so that the key built from it
-// can never be the class root or a whole class.
-bool IsClassInstance(const char* driver) {
-  const char* separator = std::strchr(driver, '\\');
+// can never be the class root or a whole class. Read character by character:
+// on a double-byte code page 0x5C can be the second byte of a character,
+// which Windows does not take for a separator.
+bool IsClassInstance(Platform& platform, const char* driver) {
+  const char* separator = FindCharacter(driver, "\\", platform);
   return separator != nullptr && separator != driver && separator[1] != '\0' &&
-         std::strchr(separator + 1, '\\') == nullptr;
+         FindCharacter(separator + 1, "\\", platform) == nullptr;
 }
 
 // An "InfPath" names a file in the INF directories and nothing else.
-bool IsBareFileName(const char* name) {
+bool IsBareFileName(Platform& platform, const char* name) {
   return name[0] != '\0' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 &&
-         std::strpbrk(name, "\\/:") == nullptr;
+         FindCharacter(name, "\\/:", platform) == nullptr;
 }
 
 // Writes into `classKey` the device class key that instance `instanceKey`
 // points to. True when "Driver" names a class instance and that key exists.
-bool FindClassKey(Run& run, const char* instanceKey, char (&classKey)[kPathSize]) {
+[[nodiscard]] bool FindClassKey(Run& run, const char* instanceKey, char (&classKey)[kPathSize]) {
   if (ReadValue(run, instanceKey, kDriverValue) == 0) return false;
   const char* driver = run.app.m_pathBuffer;
   const char* parts[] = {kClassRoot, driver};
-  return IsClassInstance(driver) && JoinPath(classKey, parts) &&
+  return IsClassInstance(run.app.GetPlatform(), driver) && JoinPath(classKey, parts) &&
          ProbeKey(run.app.GetPlatform(), classKey);
 }
 
@@ -129,22 +131,24 @@ SweepOutcome SweepVendorInstance(Run& run, const char* instanceKey) {
     if (RemoveDriveInfCopies(run, classKey) == ClassKeyMatch::kCancelled) {
       return SweepOutcome::kCancelled;
     }
-    platform.RegDeleteKey(kLocalMachine, classKey);
+    (void)platform.RegDeleteKey(kLocalMachine, classKey);
   }
-  platform.RegDeleteKey(kLocalMachine, instanceKey);
+  (void)platform.RegDeleteKey(kLocalMachine, instanceKey);
   return SweepOutcome::kGoOn;
 }
 
 SweepOutcome SweepClassSubKey(Run& run, const char* subKey) {
   const ClassKeyMatch match = RemoveDriveInfCopies(run, subKey);
   if (match == ClassKeyMatch::kCancelled) return SweepOutcome::kCancelled;
-  if (match == ClassKeyMatch::kDrive) run.app.GetPlatform().RegDeleteKey(kLocalMachine, subKey);
+  if (match == ClassKeyMatch::kDrive)
+    (void)run.app.GetPlatform().RegDeleteKey(kLocalMachine, subKey);
   return SweepOutcome::kGoOn;
 }
 
 // Finds the first of the first subkeys of `branch` that carries the device
 // name prefix.
-bool FindDevice(Platform& platform, const char* branch, char (&deviceName)[kDeviceNameSize]) {
+[[nodiscard]] bool FindDevice(Platform& platform, const char* branch,
+                              char (&deviceName)[kDeviceNameSize]) {
   RegKey key(platform);
   if (!key.Open(kLocalMachine, branch)) return false;
   for (std::uint32_t index = 0; index < kDeviceSearchLimit; ++index) {
@@ -167,7 +171,7 @@ void DeleteInstanceClassKeys(Run& run, const RegKey& device, const char* deviceK
     const char* parts[] = {deviceKey, instanceName};
     char classKey[kPathSize];
     if (JoinPath(instanceKey, parts) && FindClassKey(run, instanceKey, classKey)) {
-      platform.RegDeleteKey(kLocalMachine, classKey);
+      (void)platform.RegDeleteKey(kLocalMachine, classKey);
     }
   }
 }
@@ -186,7 +190,7 @@ SweepOutcome SweepNamedDevice(Run& run, const char* branch) {
     if (device.Open(kLocalMachine, deviceKey)) DeleteInstanceClassKeys(run, device, deviceKey);
   }
   // The instance keys go with the device key.
-  platform.RegDeleteKey(kLocalMachine, deviceKey);
+  (void)platform.RegDeleteKey(kLocalMachine, deviceKey);
   return SweepOutcome::kGoOn;
 }
 
@@ -197,7 +201,7 @@ SweepOutcome SweepVendorProduct(Run& run, const char* branch) {
     return SweepOutcome::kCancelled;
   }
   key.Close();
-  run.app.GetPlatform().RegDeleteKey(kLocalMachine, branch);
+  (void)run.app.GetPlatform().RegDeleteKey(kLocalMachine, branch);
   return SweepOutcome::kGoOn;
 }
 
@@ -210,7 +214,8 @@ SweepOutcome SweepFloppyClass(Run& run) {
 SweepOutcome RemoveInfCopies(Run& run, const char* infPath) {
   // The first removal may overwrite the path buffer that `infPath` can be.
   char fileName[kPathSize];
-  if (!CopyBounded(fileName, sizeof fileName, infPath) || !IsBareFileName(fileName)) {
+  if (!CopyBounded(fileName, sizeof fileName, infPath) ||
+      !IsBareFileName(run.app.GetPlatform(), fileName)) {
     return SweepOutcome::kGoOn;
   }
   for (const char* directory : kInfCopyDirectories) {

@@ -16,20 +16,20 @@ class RegKey {
   RegKey& operator=(const RegKey&) = delete;
 
   // RegOpenKey: the plain open, without an access mask.
-  bool Open(RegHandle root, const char* path) {
+  [[nodiscard]] bool Open(RegHandle root, const char* path) {
     Close();
     m_open = m_platform.RegOpenKey(root, path, &m_handle) == kErrorSuccess;
     return m_open;
   }
 
-  bool OpenEx(RegHandle root, const char* path, std::uint32_t access) {
+  [[nodiscard]] bool OpenEx(RegHandle root, const char* path, std::uint32_t access) {
     Close();
     m_open = m_platform.RegOpenKeyEx(root, path, access, &m_handle) == kErrorSuccess;
     return m_open;
   }
 
   void Close() {
-    if (m_open) m_platform.RegCloseKey(m_handle);
+    if (m_open) (void)m_platform.RegCloseKey(m_handle);
     m_open = false;
   }
 

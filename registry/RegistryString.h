@@ -13,7 +13,8 @@ namespace uninst {
 // that cannot be opened leaves `dest` untouched; any other failure may leave
 // the value's bytes in it. `subkey` and `valueName` may share storage with
 // `dest`. The string in `dest` is always terminated when the result is not 0.
-std::uint32_t ReadRegistryString(Platform& platform, RegHandle root, const char* subkey,
-                                 const char* valueName, char* dest, std::uint32_t size);
+[[nodiscard]] std::uint32_t ReadRegistryString(Platform& platform, RegHandle root,
+                                               const char* subkey, const char* valueName,
+                                               char* dest, std::uint32_t size);
 
 }  // namespace uninst

@@ -15,7 +15,7 @@ constexpr std::uint32_t kPathSize = UninstallApp::kPathBufferSize;
 constexpr std::uint32_t kValueDeleteAccess = kKeyQueryValue | kKeySetValue;
 
 // Reads the string value named `infPath` of `key` into the path buffer.
-bool ReadCatalogueValue(Run& run, const char* key, const char* infPath) {
+[[nodiscard]] bool ReadCatalogueValue(Run& run, const char* key, const char* infPath) {
   char* buffer = run.app.m_pathBuffer;
   return CopyBounded(buffer, kPathSize, infPath) &&
          ReadRegistryString(run.app.GetPlatform(), kLocalMachine, key, buffer, buffer, kPathSize) !=
@@ -26,7 +26,9 @@ SweepOutcome RemoveCataloguedFiles(Run& run) {
   for (const char* infPath : kCataloguedInfPaths) {
     if (!ReadCatalogueValue(run, kCatalogsKey, infPath)) continue;
     if (run.RemovePathBufferFile() == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
-    CopyBounded(run.app.m_pathBuffer, kPathSize, infPath);
+    // The path buffer still holds the version text or the file just removed:
+    // only a complete copy of the INF path may be handed on.
+    if (!CopyBounded(run.app.m_pathBuffer, kPathSize, infPath)) continue;
     if (run.RemovePathBufferFile() == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
   }
   return SweepOutcome::kGoOn;
@@ -37,7 +39,7 @@ void DeleteCatalogueValues(Run& run, const char* keyPath) {
   if (!key.OpenEx(kLocalMachine, keyPath, kValueDeleteAccess)) return;
   for (const char* infPath : kCataloguedInfPaths) {
     if (ReadCatalogueValue(run, keyPath, infPath)) {
-      run.app.GetPlatform().RegDeleteValue(key.Handle(), infPath);
+      (void)run.app.GetPlatform().RegDeleteValue(key.Handle(), infPath);
     }
   }
 }

@@ -175,6 +175,13 @@ void Registry::SetString(const std::string& keyPath, const std::string& name,
   SetValue(keyPath, name, kRegSz, std::move(data));
 }
 
+void Registry::CreateLink(const std::string& path, const std::string& target) {
+  Node* link = m_root->DescendCreating(SplitPath(path));
+  link->children.clear();
+  link->values.clear();
+  link->linkTarget = target;
+}
+
 bool Registry::DeleteKey(const std::string& path) {
   std::vector<std::string> components = SplitPath(path);
   if (components.empty()) return false;

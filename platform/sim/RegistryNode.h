@@ -36,6 +36,9 @@ struct Registry::Node {
 
   std::string name;
   std::vector<RegValue> values;
+  // A registry link names the key it leads to, as a path below the root; an
+  // ordinary key has none.
+  std::string linkTarget;
   // Open handles watch this token to learn that their key was deleted.
   std::shared_ptr<char> life = std::make_shared<char>(0);
 

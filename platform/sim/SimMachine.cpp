@@ -154,8 +154,11 @@ std::uint32_t SimMachine::SetErrorMode(std::uint32_t mode) {
 }
 
 bool SimMachine::IsDBCSLeadByte(std::uint8_t byte) {
-  if (Enter(Op::kIsDBCSLeadByte, "")) return false;
-  return m_config.oemCodePage == kShiftJisCodePage && IsShiftJisLeadByte(byte);
+  // A lookup in the code page's table, which cannot fail on Windows: an
+  // injected fault changes nothing, since a wrong answer would split a
+  // character that Windows reads whole.
+  (void)Enter(Op::kIsDBCSLeadByte, "");
+  return m_config.ansiCodePage == kShiftJisCodePage && IsShiftJisLeadByte(byte);
 }
 
 const char* SimMachine::GetCommandLine() {

@@ -39,7 +39,12 @@ class Registry {
                 std::vector<std::uint8_t> data);
   // REG_SZ with its terminating zero.
   void SetString(const std::string& keyPath, const std::string& name, const std::string& text);
-  bool DeleteKey(const std::string& path);  // with its whole subtree
+  // A registry link at `path` (an NT family key made with
+  // REG_OPTION_CREATE_LINK) that leads to the key `target`, a path below the
+  // root. Opening a path follows it; deleting it deletes the link alone.
+  void CreateLink(const std::string& path, const std::string& target);
+  // With its whole subtree; a link at `path` is deleted, not followed.
+  bool DeleteKey(const std::string& path);
 
   bool KeyExists(const std::string& path) const;
   std::optional<RegValue> GetValue(const std::string& keyPath, const std::string& name) const;
@@ -122,6 +127,9 @@ struct Fault {
 
 struct MachineConfig {
   std::uint32_t oemCodePage = 437;
+  // The code page of the single-byte ("A") text; 932 makes 0x81-0x9F and
+  // 0xE0-0xFC lead bytes.
+  std::uint32_t ansiCodePage = 1252;
   // Empty: the system gives no windows directory (GetWindowsDirectory fails).
   std::optional<std::string> windowsDirectory = std::string("C:\\WINDOWS");
   // Local time = UTC - bias, as Windows' TIME_ZONE_INFORMATION::Bias. No DST.

@@ -16,6 +16,32 @@ std::string JoinKeyPath(const std::string& base, const std::string& path) {
   return joined;
 }
 
+// Links that lead to links are followed this many times at most, so that a
+// loop of links fails the open instead of hanging it.
+constexpr int kMaxLinkHops = 16;
+
+// The key `components` lead to below `base`, following every registry link
+// on the way; nullptr when a key is missing or the links go round.
+Registry::Node* DescendFollowingLinks(Registry::Node* root, Registry::Node* base,
+                                      const std::vector<std::string>& components, int* hops) {
+  Registry::Node* node = base;
+  for (const std::string& component : components) {
+    node = node->FindChild(component);
+    if (node == nullptr) return nullptr;
+    if (node->linkTarget.empty()) continue;
+    if (++*hops > kMaxLinkHops) return nullptr;
+    node = DescendFollowingLinks(root, root, SplitPath(node->linkTarget), hops);
+    if (node == nullptr) return nullptr;
+  }
+  return node;
+}
+
+Registry::Node* DescendFollowingLinks(Registry::Node* root, Registry::Node* base,
+                                      const std::vector<std::string>& components) {
+  int hops = 0;
+  return DescendFollowingLinks(root, base, components, &hops);
+}
+
 }  // namespace
 
 std::uintptr_t SimMachine::State::NewHandle() {
@@ -53,7 +79,7 @@ long SimMachine::State::ResolveKey(Registry& registry, RegHandle root, const cha
   // NT takes a subkey path that starts with a backslash for an absolute
   // object name, which a relative open refuses.
   if (path && path[0] == '\\') return kErrorBadPathname;
-  *node = base->Descend(SplitPath(path ? path : ""));
+  *node = DescendFollowingLinks(registry.Root(), base, SplitPath(path ? path : ""));
   return *node ? kErrorSuccess : kErrorFileNotFound;
 }
 
@@ -139,7 +165,9 @@ long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
   Registry::Node* parent = nullptr;
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, root, &parent, &access)) return error;
-  parent = parent->Descend(components);
+  // Links on the way are followed; a link that the path names is the key
+  // deleted, and its target stays.
+  parent = DescendFollowingLinks(m_registry.Root(), parent, components);
   Registry::Node* victim = parent ? parent->FindChild(last) : nullptr;
   if (!victim) return kErrorFileNotFound;
   parent->RemoveChild(victim);

@@ -6,16 +6,14 @@
 
 namespace uninst {
 
-// `Close` is the Windows function that releases a `Handle`. A null handle and
+// `Release` is the Windows function that closes a `Handle`. A null handle and
 // INVALID_HANDLE_VALUE, the two failure values of the opening calls, are
 // never closed.
-template <typename Handle, auto Close>
+template <typename Handle, auto Release>
 class ScopedHandle {
  public:
   explicit ScopedHandle(Handle handle = nullptr) : m_handle(handle) {}
-  ~ScopedHandle() {
-    if (IsValid()) Close(m_handle);
-  }
+  ~ScopedHandle() { Close(); }
   ScopedHandle(const ScopedHandle&) = delete;
   ScopedHandle& operator=(const ScopedHandle&) = delete;
 
@@ -23,8 +21,16 @@ class ScopedHandle {
     return m_handle != nullptr && m_handle != reinterpret_cast<Handle>(INVALID_HANDLE_VALUE);
   }
   Handle Get() const { return m_handle; }
-  // For the calls that hand the handle back through a pointer.
-  Handle* Receive() { return &m_handle; }
+  // For the calls that hand the handle back through a pointer: what the
+  // holder held is released first, so that it cannot leak.
+  Handle* Receive() {
+    Close();
+    return &m_handle;
+  }
+  void Close() {
+    if (IsValid()) Release(m_handle);
+    m_handle = nullptr;
+  }
 
  private:
   Handle m_handle;

@@ -72,36 +72,91 @@ bool ConvertTime(BOOL(WINAPI* convert)(const WindowsIn*, WindowsOut*), const In&
   return true;
 }
 
-// Deepest subtree RegDeleteKey removes below the key it is given. Every
-// level holds one open key and one name buffer on the stack.
-constexpr int kMaxDeleteDepth = 32;
-// Registry key names have at most 255 characters.
-constexpr DWORD kKeyNameSize = 256;
+// The registry nests keys at most 512 levels deep, so a stack of that many
+// open keys reaches the bottom of any subtree.
+constexpr int kMaxKeyDepth = 512;
+// A key name has at most 255 UTF-16 characters: up to 510 bytes on a
+// double-byte code page, and the terminator.
+constexpr DWORD kKeyNameSize = 512;
 
-LONG DeleteKeyTree(HKEY parent, const char* name, int depth);
+// NtDeleteKey deletes the key behind a handle, so a registry link opened as
+// a link is deleted itself; RegDeleteKeyA would follow it and delete its
+// target. Both calls exist in the NT family's ntdll.dll only and are looked
+// up at run time, so that the program still loads on Windows 95 and 98,
+// whose registry has no links and whose RegDeleteKeyA removes a subtree.
+struct HandleDeletion {
+  using DeleteKey = LONG(WINAPI*)(HANDLE);
+  using StatusToError = ULONG(WINAPI*)(LONG);
+  DeleteKey deleteKey = nullptr;
+  StatusToError statusToError = nullptr;
 
-void DeleteSubKeys(HKEY key, int depth) {
-  char child[kKeyNameSize];
-  // Each deletion renumbers the subkeys left, so the first one is taken
-  // again; one that cannot be deleted is stepped over, which also ends the
-  // loop when nothing can be deleted.
-  DWORD index = 0;
-  while (::RegEnumKeyA(key, index, child, kKeyNameSize) == ERROR_SUCCESS) {
-    if (DeleteKeyTree(key, child, depth + 1) != ERROR_SUCCESS) ++index;
-  }
+  LONG Delete(HKEY key) const { return static_cast<LONG>(statusToError(deleteKey(key))); }
+};
+
+template <typename Function>
+Function LookUp(HMODULE module, const char* name) {
+  // Through the generic function type, which converts to any other.
+  using Generic = void (*)();
+  return reinterpret_cast<Function>(reinterpret_cast<Generic>(::GetProcAddress(module, name)));
 }
 
-LONG DeleteKeyTree(HKEY parent, const char* name, int depth) {
-  if (depth > kMaxDeleteDepth) return ERROR_STACK_OVERFLOW;
-  HKEY opened = nullptr;
-  const LONG result =
-      ::RegOpenKeyExA(parent, name, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &opened);
-  if (result != ERROR_SUCCESS) return result;
-  {
-    const ScopedKey key(opened);
-    DeleteSubKeys(key.Get(), depth);
+// Whether the running system deletes keys by handle; fills `deletion` if so.
+bool FindHandleDeletion(HandleDeletion* deletion) {
+  const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  if (ntdll == nullptr) return false;
+  deletion->deleteKey = LookUp<HandleDeletion::DeleteKey>(ntdll, "NtDeleteKey");
+  deletion->statusToError = LookUp<HandleDeletion::StatusToError>(ntdll, "RtlNtStatusToDosError");
+  return deletion->deleteKey != nullptr && deletion->statusToError != nullptr;
+}
+
+// One open key of the subtree being deleted, and the index of its next
+// subkey to visit: the subkeys that could not be deleted lie below it.
+struct OpenLevel {
+  ScopedKey key;
+  DWORD next = 0;
+  bool enumerable = false;
+};
+
+// Opens `name` below `parent` as itself: a link is opened as the link, never
+// followed. A key that may be deleted but not enumerated is opened for
+// deletion alone, which removes it when it has no subkeys.
+LONG OpenForDeletion(HKEY parent, const char* name, OpenLevel* level) {
+  level->next = 0;
+  LONG result = ::RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, KEY_ENUMERATE_SUB_KEYS | DELETE,
+                                level->key.Receive());
+  level->enumerable = result == ERROR_SUCCESS;
+  if (result == ERROR_ACCESS_DENIED) {
+    result = ::RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, DELETE, level->key.Receive());
   }
-  return ::RegDeleteKeyA(parent, name);
+  return result;
+}
+
+// Depth-first, without recursion: descends into the first subkey not yet
+// stepped over, and deletes a key by its handle once it has no subkey left
+// to visit. A link has no subkeys of its own, so it is deleted as it stands.
+LONG DeleteTreeByHandle(const HandleDeletion& deletion, HKEY root, const char* path) {
+  OpenLevel levels[kMaxKeyDepth];
+  int depth = 0;
+  if (const LONG opened = OpenForDeletion(root, path, &levels[0])) return opened;
+  char name[kKeyNameSize];
+  for (;;) {
+    OpenLevel& level = levels[depth];
+    if (level.enumerable && depth + 1 < kMaxKeyDepth &&
+        ::RegEnumKeyA(level.key.Get(), level.next, name, kKeyNameSize) == ERROR_SUCCESS) {
+      if (OpenForDeletion(level.key.Get(), name, &levels[depth + 1]) == ERROR_SUCCESS) {
+        ++depth;
+      } else {
+        ++level.next;
+      }
+      continue;
+    }
+    const LONG deleted = deletion.Delete(level.key.Get());
+    level.key.Close();
+    if (depth == 0) return deleted;
+    --depth;
+    // Each deletion renumbers the subkeys left; one that stays is stepped over.
+    if (deleted != ERROR_SUCCESS) ++levels[depth].next;
+  }
 }
 
 // Windows 95 has no privileges and fails the token call; the restart then
@@ -121,18 +176,22 @@ void EnableShutdownPrivilege() {
 
 }  // namespace
 
+// The handle goes back as Windows leaves it, success or not: Windows sets it
+// to null when an open fails.
 long Win32Platform::RegOpenKey(RegHandle root, const char* path, RegHandle* key) {
-  HKEY opened = nullptr;
+  if (key == nullptr) return ERROR_INVALID_PARAMETER;
+  HKEY opened = ToKey(*key);
   const LONG result = ::RegOpenKeyA(ToKey(root), path, &opened);
-  if (result == ERROR_SUCCESS) *key = reinterpret_cast<RegHandle>(opened);
+  *key = reinterpret_cast<RegHandle>(opened);
   return result;
 }
 
 long Win32Platform::RegOpenKeyEx(RegHandle root, const char* path, std::uint32_t access,
                                  RegHandle* key) {
-  HKEY opened = nullptr;
+  if (key == nullptr) return ERROR_INVALID_PARAMETER;
+  HKEY opened = ToKey(*key);
   const LONG result = ::RegOpenKeyExA(ToKey(root), path, 0, access, &opened);
-  if (result == ERROR_SUCCESS) *key = reinterpret_cast<RegHandle>(opened);
+  *key = reinterpret_cast<RegHandle>(opened);
   return result;
 }
 
@@ -162,7 +221,9 @@ long Win32Platform::RegQueryValueEx(RegHandle key, const char* valueName, std::u
 long Win32Platform::RegDeleteKey(RegHandle root, const char* path) {
   // An empty path would name the root itself and wipe everything below it.
   if (path == nullptr || path[0] == '\0') return ERROR_INVALID_PARAMETER;
-  return DeleteKeyTree(ToKey(root), path, 0);
+  HandleDeletion deletion;
+  if (!FindHandleDeletion(&deletion)) return ::RegDeleteKeyA(ToKey(root), path);
+  return DeleteTreeByHandle(deletion, ToKey(root), path);
 }
 
 long Win32Platform::RegDeleteValue(RegHandle key, const char* valueName) {
@@ -174,9 +235,7 @@ long Win32Platform::RegCloseKey(RegHandle key) { return ::RegCloseKey(ToKey(key)
 std::uint32_t Win32Platform::GetOEMCP() { return ::GetOEMCP(); }
 
 std::uint32_t Win32Platform::GetWindowsDirectory(char* buffer, std::uint32_t size) {
-  const UINT length = ::GetWindowsDirectoryA(buffer, size);
-  // A result of `size` or more is the size needed: nothing was written.
-  return (length < size) ? length : 0;
+  return ::GetWindowsDirectoryA(buffer, size);
 }
 
 std::uint32_t Win32Platform::SetErrorMode(std::uint32_t mode) { return ::SetErrorMode(mode); }

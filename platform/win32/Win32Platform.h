@@ -22,7 +22,8 @@ class Win32Platform final : public Platform {
   long RegQueryValueEx(RegHandle key, const char* valueName, std::uint32_t* type,
                        std::uint8_t* data, std::uint32_t* size) override;
   // The NT family refuses to delete a key that has subkeys, so the subtree
-  // is removed depth-first first; see kMaxDeleteDepth in the source.
+  // is removed depth-first, each key through its own handle so that a
+  // registry link is deleted and never followed.
   long RegDeleteKey(RegHandle root, const char* path) override;
   long RegDeleteValue(RegHandle key, const char* valueName) override;
   long RegCloseKey(RegHandle key) override;

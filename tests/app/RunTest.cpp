@@ -110,6 +110,48 @@ TEST_F(RunTest, MissingWindowsDirectoryShowsExactlyOneWarning) {
   ExpectBox(0, kCaptionEn, kNoWindowsEn, 0x30);
 }
 
+// Windows then gives the size the directory needs and writes nothing.
+TEST_F(RunTest, WindowsDirectoryLongerThanThePathBufferShowsTheWarning) {
+  m_machine.Config().windowsDirectory = "C:\\" + std::string(600, 'W');
+  EXPECT_EQ(Start("/E", {kIdOk}), 0);
+  ASSERT_EQ(m_machine.Boxes().size(), 1u);
+  ExpectBox(0, kCaptionEn, kNoWindowsEn, 0x30);
+}
+
+struct LongLineCase {
+  const char* label;
+  std::uint32_t oemCodePage;
+  std::string switches;
+  bool japanese;
+};
+
+class RunLongLineTest : public RunTest, public ::testing::WithParamInterface<LongLineCase> {};
+
+// On code page 932 the 32767 characters Windows passes can be 65534 bytes.
+TEST_P(RunLongLineTest, ReadsTheWholeCommandLine) {
+  m_machine.Config().ansiCodePage = 932;
+  m_machine.Config().oemCodePage = GetParam().oemCodePage;
+  Start(GetParam().switches, {kIdNo});
+  ASSERT_EQ(m_machine.Boxes().size(), 1u);
+  ExpectBox(0, GetParam().japanese ? kCaptionJa : kCaptionEn,
+            GetParam().japanese ? kOpeningJa : kOpeningEn, 0x24);
+}
+
+// Characters of two bytes each, the second a backslash.
+std::string DoubleByteText(std::size_t characters) {
+  std::string text;
+  for (std::size_t i = 0; i < characters; ++i) text += "\x95\x5C";
+  return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, RunLongLineTest,
+    ::testing::Values(
+        LongLineCase{"EnglishBefore17000Characters", 932, "/E " + DoubleByteText(17000), false},
+        // "UNINST.EXE " and the switches make 65534 bytes.
+        LongLineCase{"JapaneseAtTheVeryEnd", 437, "/E " + DoubleByteText(32758) + "A /J", true}),
+    [](const ::testing::TestParamInfo<LongLineCase>& info) { return info.param.label; });
+
 TEST_F(RunTest, MissingWindowsDirectoryWarningInJapanese) {
   m_machine.Config().windowsDirectory.reset();
   m_machine.Config().oemCodePage = 932;

@@ -19,7 +19,7 @@ class StripProgramNameTest : public ::testing::TestWithParam<StripCase> {};
 
 TEST_P(StripProgramNameTest, LeavesTheTextAfterTheProgramName) {
   sim::SimMachine machine;
-  machine.Config().oemCodePage = GetParam().codePage;
+  machine.Config().ansiCodePage = GetParam().codePage;
   EXPECT_STREQ(StripProgramName(GetParam().commandLine, machine), GetParam().expected);
 }
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/win32/Win32Platform.h"
 #include "tests/contract/ContractEnvironment.h"
@@ -109,8 +110,45 @@ class Win32Environment final : public ContractEnvironment {
            ERROR_SUCCESS;
   }
 
+  // NT's link form: the key the link leads to as an object name, in UTF-16
+  // without a terminator.
+  void CreateLink(const std::string& path, const std::string& target) override {
+    ScopedKey link;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.Receive(),
+                        nullptr) != ERROR_SUCCESS) {
+      ADD_FAILURE() << "cannot create link " << path;
+      return;
+    }
+    const std::string name = "\\Registry\\Machine\\" + target;
+    const std::wstring wide(name.begin(), name.end());
+    if (RegSetValueExW(link.Get(), L"SymbolicLinkValue", 0, REG_LINK,
+                       reinterpret_cast<const BYTE*>(wide.data()),
+                       static_cast<DWORD>(wide.size() * sizeof(wchar_t))) != ERROR_SUCCESS) {
+      ADD_FAILURE() << "cannot point link " << path << " at " << target;
+    }
+    m_links.push_back(path);
+  }
+
+  // SHDeleteKeyA would follow a link into its target, so the links made here
+  // go first, each deleted through its own handle.
   void DeleteTree(const std::string& path) override {
+    using DeleteKey = LONG(WINAPI*)(HANDLE);
+    const auto deleteKey = reinterpret_cast<DeleteKey>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+    for (const std::string& link : m_links) {
+      ScopedKey key;
+      if (link.rfind(path, 0) == 0 &&
+          RegOpenKeyExA(HKEY_LOCAL_MACHINE, link.c_str(), REG_OPTION_OPEN_LINK, DELETE,
+                        key.Receive()) == ERROR_SUCCESS) {
+        deleteKey(key.Get());
+      }
+    }
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
+  }
+
+  bool UnderWine() override {
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
   }
 
   std::string ScratchDirectory() override { return m_scratch; }
@@ -168,6 +206,7 @@ class Win32Environment final : public ContractEnvironment {
 
   Win32Platform m_platform;
   std::string m_scratch;
+  std::vector<std::string> m_links;
 };
 
 }  // namespace

@@ -38,8 +38,14 @@ class ContractEnvironment {
                         const std::vector<std::uint8_t>& data) = 0;
   virtual bool KeyExists(const std::string& path) = 0;
   virtual bool ValueExists(const std::string& keyPath, const std::string& name) = 0;
-  // Removes the key and everything below it; nothing when it is missing.
+  // A registry link at `path` that leads to the key `target`.
+  virtual void CreateLink(const std::string& path, const std::string& target) = 0;
+  // Removes the key and everything below it, links as links; nothing when it
+  // is missing.
   virtual void DeleteTree(const std::string& path) = 0;
+
+  // Where Wine differs from Windows, the case is skipped under Wine.
+  virtual bool UnderWine() = 0;
 
   // Files; Windows paths.
   // An empty folder that belongs to this environment, without a trailing

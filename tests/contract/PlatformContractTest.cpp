@@ -15,6 +15,9 @@ namespace {
 constexpr std::uint64_t kTime1999 = 125648928000000000ULL;  // 1999-03-03 00:00:00 UTC
 constexpr std::uint64_t kTime2000 = 125963012960000000ULL;  // 2000-02-29 12:34:56 UTC
 constexpr std::uint32_t kReadWrite = kGenericRead | kGenericWrite;
+// Written into out-parameters first, to see whether a call set them.
+constexpr RegHandle kSentinelHandle = 0x5E7;
+constexpr char kSentinelByte = 'x';
 
 std::string Key(const std::string& below) { return std::string(kScratchKey) + "\\" + below; }
 
@@ -95,6 +98,17 @@ TEST_F(PlatformContract, OpensKeysWhateverTheLetterCase) {
                                                        kKeyQueryValue, &missing));
   EXPECT_EQ(kErrorFileNotFound,
             Machine().RegOpenKey(kLocalMachine, Key("Missing").c_str(), &missing));
+}
+
+// Windows sets the handle of a failed open to null.
+TEST_F(PlatformContract, AFailedOpenSetsTheHandleToZero) {
+  RegHandle plain = kSentinelHandle;
+  EXPECT_EQ(kErrorFileNotFound, Machine().RegOpenKey(kLocalMachine, Key("No").c_str(), &plain));
+  EXPECT_EQ(0u, plain);
+  RegHandle ex = kSentinelHandle;
+  EXPECT_EQ(kErrorFileNotFound,
+            Machine().RegOpenKeyEx(kLocalMachine, Key("No").c_str(), kKeyQueryValue, &ex));
+  EXPECT_EQ(0u, ex);
 }
 
 TEST_F(PlatformContract, EnumeratesSubkeysInAlphabeticalOrderIgnoringCase) {
@@ -263,6 +277,67 @@ TEST_F(PlatformContract, DeletesAKeyWithItsWholeSubtree) {
   EXPECT_NE(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key("Tree").c_str()));
 }
 
+TEST_F(PlatformContract, DeletesASubtreeDeeperThan32Levels) {
+  // Windows creates at most 32 levels in one call: one level at a time.
+  std::string deepest = Key("Deep");
+  for (int level = 0; level < 40; ++level) {
+    deepest += "\\L" + std::to_string(level);
+    Env().CreateKey(deepest);
+  }
+  EXPECT_EQ(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key("Deep").c_str()));
+  EXPECT_FALSE(Env().KeyExists(Key("Deep")));
+}
+
+TEST_F(PlatformContract, RefusesToDeleteAMissingKeyOrTheKeyOfTheHandle) {
+  Env().CreateKey(Key("Kept\\Child"));
+  EXPECT_EQ(kErrorFileNotFound, Machine().RegDeleteKey(kLocalMachine, Key("Missing").c_str()));
+  KeyCloser key(Machine());
+  ASSERT_EQ(kErrorSuccess, Machine().RegOpenKey(kLocalMachine, Key("Kept").c_str(), &key.handle));
+  EXPECT_NE(kErrorSuccess, Machine().RegDeleteKey(key.handle, ""));
+  EXPECT_TRUE(Env().KeyExists(Key("Kept\\Child")));
+}
+
+struct LinkCase {
+  const char* label;
+  const char* link;     // below the scratch key, leading to "Target"
+  const char* deleted;  // the path given to RegDeleteKey
+  const char* kept;     // a key that stays
+};
+
+class LinkContract : public PlatformContract, public ::testing::WithParamInterface<LinkCase> {};
+
+// A link is deleted as a link: its target, with the values and keys below
+// it, stays whole; opens still lead through it.
+TEST_P(LinkContract, DeletionNeverFollowsALink) {
+  const LinkCase& c = GetParam();
+  Env().SetValue(Key("Target\\Sub\\Deep"), "Owner", kRegSz, StringData("other"));
+  Env().CreateKey(Key("Tree\\Sibling"));
+  Env().CreateLink(Key(c.link), Key("Target"));
+  {
+    KeyCloser through(Machine());
+    ASSERT_EQ(kErrorSuccess, Machine().RegOpenKeyEx(
+                                 kLocalMachine, Key(std::string(c.link) + "\\Sub\\Deep").c_str(),
+                                 kKeyQueryValue, &through.handle));
+    std::uint32_t size = 0;
+    EXPECT_EQ(kErrorSuccess,
+              Machine().RegQueryValueEx(through.handle, "Owner", nullptr, nullptr, &size));
+  }
+  EXPECT_EQ(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key(c.deleted).c_str()));
+  EXPECT_FALSE(Env().KeyExists(Key(c.link)));
+  EXPECT_FALSE(Env().KeyExists(Key(c.deleted)));
+  EXPECT_TRUE(Env().ValueExists(Key("Target\\Sub\\Deep"), "Owner"));
+  EXPECT_TRUE(Env().KeyExists(Key(c.kept)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, LinkContract,
+    ::testing::Values(LinkCase{"BelowTheKey", "Tree\\Instance\\Link", "Tree", "Target"},
+                      LinkCase{"DeepBelowTheKey", "Tree\\A\\B\\C\\Link", "Tree", "Target"},
+                      LinkCase{"BesideOtherSubkeys", "Tree\\Instance\\Link", "Tree\\Instance",
+                               "Tree\\Sibling"},
+                      LinkCase{"NamedByThePath", "Tree\\Link", "Tree\\Link", "Tree\\Sibling"}),
+    [](const ::testing::TestParamInfo<LinkCase>& info) { return info.param.label; });
+
 TEST_F(PlatformContract, HandleOfADeletedKeyReportsKeyDeleted) {
   Env().CreateKey(Key("Gone\\Child"));
   KeyCloser key(Machine());
@@ -296,6 +371,48 @@ TEST_F(PlatformContract, EnumeratesFromTheHighestIndexWhileDeleting) {
   ASSERT_EQ(kErrorSuccess, Machine().RegQueryInfoKey(branch.handle, &count));
   EXPECT_EQ(0u, count);
 }
+
+// System.
+
+TEST_F(PlatformContract, ATooSmallBufferGetsTheSizeOfTheWindowsDirectory) {
+  char buffer[260];
+  const std::uint32_t length = Machine().GetWindowsDirectory(buffer, sizeof buffer);
+  ASSERT_GT(length, 0u);
+  ASSERT_LT(length, sizeof buffer);
+  EXPECT_EQ(std::string(buffer).size(), length);
+  // One byte short: the terminator does not fit.
+  std::string small(length, kSentinelByte);
+  EXPECT_EQ(length + 1, Machine().GetWindowsDirectory(&small[0], length));
+  EXPECT_EQ(std::string(length, kSentinelByte), small);
+}
+
+struct LoadCase {
+  std::uint32_t id;
+  int size;
+  const char* text;
+};
+
+class LoadStringContract : public PlatformContract,
+                           public ::testing::WithParamInterface<LoadCase> {};
+
+// The program's English texts, cut to the buffer and always terminated.
+TEST_P(LoadStringContract, LoadsTheCatalogueText) {
+  const LoadCase& c = GetParam();
+  std::string buffer(static_cast<std::size_t>(c.size) + 1, kSentinelByte);
+  const int length = Machine().LoadString(c.id, &buffer[0], c.size);
+  EXPECT_STREQ(c.text, buffer.c_str());
+  EXPECT_EQ(static_cast<int>(std::string(c.text).size()), length);
+  EXPECT_EQ(kSentinelByte, buffer[static_cast<std::size_t>(c.size)]) << "wrote past the buffer";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalogue, LoadStringContract,
+    ::testing::Values(LoadCase{51, 512, "Corrindo Driver for Windows"},
+                      LoadCase{65, 512,
+                               "Windows isn't installed correctly\nPlease install Windows "
+                               "correctly, \then try again."},
+                      LoadCase{51, 8, "Corrind"}, LoadCase{51, 1, ""}, LoadCase{0, 512, ""},
+                      LoadCase{30, 512, ""}, LoadCase{40, 512, ""}, LoadCase{78, 512, ""}));
 
 // Files.
 
@@ -379,8 +496,14 @@ INSTANTIATE_TEST_SUITE_P(Bits, AttributeContract,
                                            kFileAttributeReadOnly | kFileAttributeHidden |
                                                kFileAttributeSystem));
 
-// Windows also refuses to open a read-only file for writing; Wine run as root
-// does not, so only the deletion is part of the contract.
+TEST_F(PlatformContract, ReadOnlyFileCannotBeOpenedForWriting) {
+  if (Env().UnderWine()) GTEST_SKIP() << "Wine run as root opens a read-only file for writing";
+  const std::string path = File("readonly.sys");
+  Env().WriteFile(path, {1}, FileTime{kTime1999});
+  Env().SetAttributes(path, kFileAttributeReadOnly);
+  EXPECT_EQ(kInvalidFile, Machine().CreateFile(path.c_str(), kReadWrite, kFileShareRead, false));
+}
+
 TEST_F(PlatformContract, ReadOnlyFileRefusesDeletionUntilCleared) {
   const std::string path = File("readonly.inf");
   Env().WriteFile(path, {1}, FileTime{kTime1999});
@@ -542,8 +665,12 @@ INSTANTIATE_TEST_SUITE_P(
                       CalendarCase{137919572470000000ULL, {2038, 1, 2, 19, 3, 14, 7, 0}},
                       CalendarCase{2650467743999990000ULL, {9999, 12, 5, 31, 23, 59, 59, 999}}));
 
-// Windows also refuses 29 February of a common year; Wine accepts it, so
-// that case is left to the simulated machine's own tests.
+TEST_F(PlatformContract, RefusesTheLeapDayOfACommonYear) {
+  if (Env().UnderWine()) GTEST_SKIP() << "Wine accepts 29 February of a common year";
+  FileTime time{12345};
+  EXPECT_FALSE(Machine().SystemTimeToFileTime(SystemTime{1999, 2, 0, 29, 0, 0, 0, 0}, &time));
+}
+
 TEST_F(PlatformContract, RefusesCalendarFieldsThatNameNoTime) {
   const SystemTime invalid[] = {
       {1999, 0, 0, 1, 0, 0, 0, 0},      {1999, 13, 0, 1, 0, 0, 0, 0},

@@ -40,7 +40,11 @@ class SimEnvironment final : public ContractEnvironment {
   bool ValueExists(const std::string& keyPath, const std::string& name) override {
     return Registry().GetValue(keyPath, name).has_value();
   }
+  void CreateLink(const std::string& path, const std::string& target) override {
+    Registry().CreateLink(path, target);
+  }
   void DeleteTree(const std::string& path) override { Registry().DeleteKey(path); }
+  bool UnderWine() override { return false; }
 
   std::string ScratchDirectory() override { return "C:\\Contract\\Scratch"; }
   void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes,

@@ -175,6 +175,29 @@ INSTANTIATE_TEST_SUITE_P(Values, DriverValueCases,
                          ::testing::Values("", "\\", "fdc", "\\0000", "fdc\\", "fdc\\\\0000",
                                            "a\\b\\c", "\\fdc\\0000", "..\\..\\Enum"));
 
+struct DoubleByteCase {
+  std::uint32_t ansiCodePage;
+  const char* driver;
+  bool classKeyDeleted;
+};
+
+class DoubleByteDriverCases : public NamedDeviceTest,
+                              public ::testing::WithParamInterface<DoubleByteCase> {};
+
+// 0x95 0x5C is one character of code page 932: its second byte is no
+// separator there, but is one where 0x95 is a character of its own.
+TEST_P(DoubleByteDriverCases, ReadsDriverCharacterByCharacter) {
+  machine.Config().ansiCodePage = GetParam().ansiCodePage;
+  AddDevice(kFlop, kDevice, {GetParam().driver});
+  Sweep();
+  EXPECT_EQ(GetParam().classKeyDeleted, !ClassKeyExists(GetParam().driver));
+}
+
+INSTANTIATE_TEST_SUITE_P(CodePages, DoubleByteDriverCases,
+                         ::testing::Values(DoubleByteCase{932, "fdc\x95\\X", false},
+                                           DoubleByteCase{1252, "fdc\x95\\X", true},
+                                           DoubleByteCase{932, "fdc\x95\\\\0001", true}));
+
 TEST_F(NamedDeviceTest, DriverTooLongForTheClassKeyIsSkippedNotCut) {
   const std::string device = kFlop + "\\" + kDevice;
   const std::string longDriver = "DiskDrive\\" + std::string(480, 'x');

@@ -290,6 +290,19 @@ TEST_F(SimRegistryCalls, ManySubkeysAreEnumeratedAndDeletedFromTheTop) {
   machine.RegCloseKey(big);
 }
 
+// What links do on both layers is part of the platform contract suite.
+TEST_F(SimRegistryCalls, ALoopOfLinksFailsTheOpenAndIsDeletedAsLinks) {
+  machine.GetRegistry().CreateLink("Loop\\A", "Loop\\B");
+  machine.GetRegistry().CreateLink("Loop\\B", "Loop\\A");
+  RegHandle key = 99;
+  EXPECT_EQ(kErrorFileNotFound, machine.RegOpenKey(kLocalMachine, "Loop\\A", &key));
+  EXPECT_EQ(0u, key);
+  EXPECT_EQ(kErrorSuccess, machine.RegDeleteKey(kLocalMachine, "Loop\\A"));
+  EXPECT_EQ((std::vector<std::string>{"Branch", "Branch\\0000", "Branch\\0000\\Deep",
+                                      "Branch\\0001", "Loop", "Loop\\B"}),
+            machine.GetRegistry().AllKeys());
+}
+
 struct RightsCase {
   std::uint32_t access;
   long enumResult;

@@ -11,6 +11,10 @@ const std::string kSetup = "Software\\Microsoft\\Windows\\CurrentVersion\\Setup\
 const std::string kOemName = kSetup + "\\INF\\OEM Name";
 const std::string kCatalogs = kSetup + "\\Catalogs";
 const std::string kWindows = "C:\\WINDOWS";
+// Another program's keys that registry links below the drive's keys lead to.
+const std::string kLinkTarget = "Software\\Elsewhere";
+// 0x95 0x5C is one character of code page 932 whose second byte is a backslash.
+const std::string kTrailBackslash = "\x95\\";
 
 struct Seeder {
   sim::SimMachine& machine;
@@ -37,12 +41,28 @@ struct Seeder {
     File(kWindows + "\\INF\\OTHER\\" + infPath);
   }
 
+  // A link at `path` into the other program's keys; deleting the drive's
+  // keys above it must leave that tree whole.
+  void Link(const std::string& path) { Reg().CreateLink(path, kLinkTarget); }
+
+  void SeedLinkTarget() {
+    Reg().SetString(kLinkTarget + "\\Settings\\Deep", "Owner", "Other program");
+    install.keptKeys.push_back(kLinkTarget + "\\Settings\\Deep");
+    install.keptValues.push_back({kLinkTarget + "\\Settings\\Deep", "Owner"});
+  }
+
   void SeedNamedDevices() {
     const std::string flop = "Enum\\FLOP\\KELMORINUSB_FLOPPY_DISK&REV_0100";
     Instance(flop + "\\0000", "DiskDrive\\0003");
     Instance(flop + "\\0001", "DiskDrive\\0004");
+    Link(flop + "\\0000\\Link");
+    // Not a class\instance on code page 932: the class key of that name stays.
+    const std::string notAnInstance = "fdc" + kTrailBackslash + "X";
+    Instance(flop + "\\0002", notAnInstance);
+    install.keptKeys.push_back(kClass + "\\" + notAnInstance);
     const std::string esdi = "Enum\\ESDI\\KELMORINUSB_FLOPPY_DISK_____1.00";
     Instance(esdi + "\\0000", "DiskDrive\\0005");
+    Link(esdi + "\\Link");
     Instance("Enum\\FLOP\\GENERIC_NEC_FLOPPY_DISK_\\0000", "DiskDrive\\0000");
     Instance("Enum\\ESDI\\GENERIC_IDE__DISK_TYPE47_\\0000", "DiskDrive\\0001");
     Reg().SetString(kDiskDrive, "Class", "DiskDrive");
@@ -58,7 +78,9 @@ struct Seeder {
   void SeedUsbDevice(const std::string& branch, const std::string& classInstance,
                      const std::string& infPath) {
     Instance(branch + "\\5&2F1A&0&1", classInstance);
+    Link(branch + "\\5&2F1A&0&1\\Link");
     SetUpFrom(kClass + "\\" + classInstance, "KMNCRN.DEV", infPath);
+    Link(kClass + "\\" + classInstance + "\\Link");
     install.removedKeys.insert(install.removedKeys.end(), {branch, kClass + "\\" + classInstance});
     install.removedFiles.insert(
         install.removedFiles.end(),
@@ -80,9 +102,15 @@ struct Seeder {
   void SeedFloppyClass() {
     SetUpFrom(kFdc + "\\0000", "FDC", "MSFDC.INF");
     SetUpFrom(kFdc + "\\0001", "kmncrn.dev", "OEM2.INF");
-    install.removedKeys.push_back(kFdc + "\\0001");
-    install.removedFiles.insert(install.removedFiles.end(), {kWindows + "\\inf\\OEM2.INF",
-                                                             kWindows + "\\inf\\other\\OEM2.INF"});
+    Link(kFdc + "\\0001\\Link");
+    // A file name with a trail byte 0x5C is still a bare file name.
+    const std::string doubleByteInf = kTrailBackslash + "OEM.INF";
+    SetUpFrom(kFdc + "\\0004", "KMNCRN.DEV", doubleByteInf);
+    install.removedKeys.insert(install.removedKeys.end(), {kFdc + "\\0001", kFdc + "\\0004"});
+    install.removedFiles.insert(
+        install.removedFiles.end(),
+        {kWindows + "\\inf\\" + doubleByteInf, kWindows + "\\inf\\other\\" + doubleByteInf,
+         kWindows + "\\inf\\OEM2.INF", kWindows + "\\inf\\other\\OEM2.INF"});
     install.keptKeys.insert(install.keptKeys.end(), {kFdc, kFdc + "\\0000"});
     install.keptValues.push_back({kFdc, "Class"});
     install.keptFiles.insert(install.keptFiles.end(),
@@ -151,7 +179,10 @@ struct Seeder {
 
 FullInstall SeedFullInstall(sim::SimMachine& machine) {
   FullInstall install;
+  // Double-byte names are read as such on a Japanese system only.
+  machine.Config().ansiCodePage = 932;
   Seeder seeder{machine, install};
+  seeder.SeedLinkTarget();
   seeder.SeedNamedDevices();
   seeder.SeedUsbDevices();
   seeder.SeedFloppyClass();

@@ -24,7 +24,9 @@ struct FullInstall {
 };
 
 // Seeds the registry and the files below C:\WINDOWS of `machine`, whose drive C
-// must already be mapped, and returns what a full uninstall should change.
+// must already be mapped, and returns what a full uninstall should change. The
+// machine gets ANSI code page 932; registry links below the drive's instance,
+// device and class keys lead into another program's keys.
 FullInstall SeedFullInstall(sim::SimMachine& machine);
 
 }  // namespace uninst::test

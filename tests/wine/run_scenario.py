@@ -26,6 +26,8 @@ RESPONDER_BOX_TIMEOUT_MS = 20000
 # How long the responder stays after the program ended, to see Windows end.
 RESPONDER_LINGER_MS = 5000
 LOCALES = {"en": "en_US.UTF-8", "ja": "ja_JP.UTF-8"}
+# The ANSI code page of each locale, in which regedit reads a REGEDIT4 file.
+SEED_ENCODINGS = {"en": "cp1252", "ja": "cp932"}
 DEFAULT_PROGRAM = "C:\\CORRINDO\\UNINST.EXE"
 ROOT_NAMES = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER"}
 # VS_FIXEDFILEINFO starts with this signature, then the structure version and
@@ -78,6 +80,14 @@ def full_key_name(name):
     root, _, rest = name.partition("\\")
     root = ROOT_NAMES.get(root.upper(), root.upper())
     return root + ("\\" + rest if rest else "")
+
+
+def below_local_machine(name):
+    """A HKLM\\ key name as a path below HKEY_LOCAL_MACHINE."""
+    root, _, rest = name.partition("\\")
+    if full_key_name(root) != "HKEY_LOCAL_MACHINE":
+        raise ScenarioError("a link must lie below HKLM: %s" % name)
+    return rest
 
 
 def reg_quote(text):
@@ -369,6 +379,8 @@ def run_program(prefix, scenario, work_dir, program, responder):
         if scenario["expect"].get("ends_windows"):
             handle.write("linger_ms=%d\n" % RESPONDER_LINGER_MS)
         handle.write("output=%s\n" % windows_path_of(records))
+        for link, target in scenario.get("links", {}).items():
+            handle.write("link=%s>%s\n" % (below_local_machine(link), below_local_machine(target)))
     prefix.run(responder, windows_path_of(control))
     return read_records(records)
 
@@ -473,7 +485,8 @@ def run_scenario(scenario, args, work_dir):
             place_file(prefix.drive_c, entry, stub)
         if scenario["registry"]:
             seed = os.path.join(work_dir, "seed.reg")
-            with open(seed, "w", encoding="ascii", newline="") as handle:
+            encoding = SEED_ENCODINGS[scenario.get("locale", "en")]
+            with open(seed, "w", encoding=encoding, newline="") as handle:
                 handle.write(regedit4_text(scenario["registry"]))
             if prefix.run("regedit", "/S", windows_path_of(seed)) != 0:
                 raise ScenarioError("regedit /S could not import the registry seed")

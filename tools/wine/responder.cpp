@@ -10,6 +10,8 @@
 //   timeout_ms=20000               longest wait for the next box or the exit
 //   linger_ms=3000                 how long to stay after the program ended
 //   output=Z:\tmp\records.jsonl    where the JSON lines go
+//   link=Enum\X\Link>Software\Y   a registry link made below HKEY_LOCAL_MACHINE
+//                                  before the program starts (any number)
 //
 // Each record is one JSON object per line, written at once so that a run that
 // ends Windows (and this process with it) still leaves what it saw:
@@ -45,6 +47,8 @@ struct Options {
   std::string commandLine;
   std::string output;
   std::vector<std::string> answers;
+  // Registry links (path, target), both below HKEY_LOCAL_MACHINE.
+  std::vector<std::pair<std::string, std::string>> links;
   DWORD timeoutMs = kDefaultTimeoutMs;
   DWORD lingerMs = 0;
 };
@@ -102,6 +106,15 @@ std::string ToUtf8(const std::wstring& text) {
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size,
                       nullptr, nullptr);
   return utf8;
+}
+
+std::wstring ToWide(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], size);
+  return wide;
 }
 
 std::string JsonString(const std::string& utf8) {
@@ -173,6 +186,10 @@ bool ParseOptions(const char* controlPath, Options* options) {
     if (key == "command") options->commandLine = value;
     if (key == "output") options->output = value;
     if (key == "answers") options->answers = SplitAnswers(value);
+    const std::size_t arrow = value.find('>');
+    if (key == "link" && arrow != std::string::npos) {
+      options->links.emplace_back(value.substr(0, arrow), value.substr(arrow + 1));
+    }
     if (key == "timeout_ms") options->timeoutMs = std::strtoul(value.c_str(), nullptr, 10);
     if (key == "linger_ms") options->lingerMs = std::strtoul(value.c_str(), nullptr, 10);
   }
@@ -536,18 +553,40 @@ void AnswerBoxes(RecordFile& records, const PROCESS_INFORMATION& process, const 
   }
 }
 
+// A registry link as the NT family makes it: a key created as a link whose
+// SymbolicLinkValue names the target object, in UTF-16 without terminator.
+bool CreateLink(const std::string& path, const std::string& target) {
+  uninst::ScopedKey link;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, ToWide(path).c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                      KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.Receive(),
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const std::wstring name = L"\\Registry\\Machine\\" + ToWide(target);
+  return RegSetValueExW(link.Get(), L"SymbolicLinkValue", 0, REG_LINK,
+                        reinterpret_cast<const BYTE*>(name.data()),
+                        static_cast<DWORD>(name.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
 int RunProgram(const Options& options) {
   RecordFile records(options.output);
   if (!records.IsOpen()) {
     std::fprintf(stderr, "responder: cannot write %s\n", options.output.c_str());
     return 2;
   }
-  std::vector<char> commandLine(options.commandLine.begin(), options.commandLine.end());
-  commandLine.push_back('\0');
-  STARTUPINFOA startup = {};
+  for (const auto& [path, target] : options.links) {
+    if (!CreateLink(path, target)) {
+      records.Write("{\"event\":\"link-failed\",\"key\":" + JsonString(path) + "}");
+      return 1;
+    }
+  }
+  // The command line goes over as UTF-16, so that it reaches the program in
+  // its own code page whatever it holds.
+  std::wstring commandLine = ToWide(options.commandLine);
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(options.program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+  if (!CreateProcessW(ToWide(options.program).c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
                       nullptr, nullptr, &startup, &process)) {
     records.Write("{\"event\":\"start-failed\",\"error\":" + std::to_string(GetLastError()) + "}");
     return 1;
