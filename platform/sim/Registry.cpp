@@ -176,10 +176,15 @@ void Registry::SetString(const std::string& keyPath, const std::string& name,
 }
 
 void Registry::CreateLink(const std::string& path, const std::string& target) {
-  Node* link = m_root->DescendCreating(SplitPath(path));
-  link->children.clear();
-  link->values.clear();
-  link->linkTarget = target;
+  // A link holds no subkeys or values of its own: it replaces any key there.
+  std::vector<std::string> components = SplitPath(path);
+  if (components.empty()) return;
+  const std::string last = components.back();
+  components.pop_back();
+  Node* parent = m_root.get();
+  for (const std::string& component : components) parent = parent->AddChild(component);
+  if (Node* existing = parent->FindChild(last)) parent->RemoveChild(existing);
+  parent->AddChild(last)->linkTarget = target;
 }
 
 bool Registry::DeleteKey(const std::string& path) {

@@ -45,7 +45,8 @@ case "$target" in
 esac
 
 cxx=$(command -v clang++-14 || command -v clang++)
-flags="-std=c++17 -g -O1 -fsanitize=address,undefined -fno-sanitize-recover=all -I$root"
+# The version that CMake gives the tool's sources; its value does not matter here.
+flags="-std=c++17 -g -O1 -fsanitize=address,undefined -fno-sanitize-recover=all -I$root -DUNINST_VERSION=\"fuzz\""
 source_dirs="$root/app $root/registry $root/files $root/res $root/platform/sim $root/tools/uninst-sim"
 library="$build_dir/libuninst-fuzz.a"
 
