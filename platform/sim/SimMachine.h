@@ -154,6 +154,8 @@ class SimMachine final : public Platform {
   // system has no extended attributes).
   void SetAttributesOf(const std::string& windowsPath, std::uint32_t attributes);
   std::uint32_t AttributesOf(const std::string& windowsPath) const;
+  // Sets the last-write and last-access times (seconds since 1970, UTC).
+  void SetLastWriteTime(const std::string& windowsPath, std::int64_t unixSeconds);
   // A file in use cannot be opened with no sharing, nor deleted.
   void SetInUse(const std::string& windowsPath, bool inUse);
 
