@@ -37,11 +37,11 @@ bool ListNames(int folder, std::vector<std::string>* names) {
 
 namespace {
 
-std::string WalkFolder(int folder, const std::string& prefix, const TreeVisitor& visit) {
+std::string WalkFolder(int folder, const std::string& label, const std::string& prefix,
+                       const TreeVisitor& visit) {
   std::vector<std::string> names;
   if (!ListNames(folder, &names)) {
-    return "cannot read " + (prefix.empty() ? std::string(".") : prefix) + ": " +
-           std::strerror(errno);
+    return "cannot read " + label + "/" + prefix + ": " + std::strerror(errno);
   }
   for (const std::string& name : names) {
     struct stat status {};
@@ -52,8 +52,9 @@ std::string WalkFolder(int folder, const std::string& prefix, const TreeVisitor&
     if (!S_ISDIR(status.st_mode)) continue;
     {
       const UniqueFd sub = OpenDirectoryAt(folder, name);
-      if (!sub.Valid()) return "cannot open " + relative + ": " + std::strerror(errno);
-      stop = WalkFolder(sub.Get(), relative, visit);
+      if (!sub.Valid())
+        return "cannot open " + label + "/" + relative + ": " + std::strerror(errno);
+      stop = WalkFolder(sub.Get(), label, relative, visit);
     }
     if (stop.empty()) stop = visit(TreeEntry{relative, folder, name, status, true});
     if (!stop.empty()) return stop;
@@ -140,7 +141,9 @@ bool ReadEntryAt(int directory, const std::string& name, std::size_t limit, std:
   return true;
 }
 
-std::string WalkTree(int root, const TreeVisitor& visit) { return WalkFolder(root, "", visit); }
+std::string WalkTree(int root, const std::string& label, const TreeVisitor& visit) {
+  return WalkFolder(root, label, "", visit);
+}
 
 bool RemoveTree(const std::string& path) {
   struct stat status {};
@@ -150,7 +153,7 @@ bool RemoveTree(const std::string& path) {
   {
     const UniqueFd root(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!root.Valid()) return false;
-    WalkTree(root.Get(), [](const TreeEntry& entry) {
+    WalkTree(root.Get(), path, [](const TreeEntry& entry) {
       const char* name = entry.name.c_str();
       if (!S_ISDIR(entry.status.st_mode)) {
         ::unlinkat(entry.directory, name, 0);

@@ -69,8 +69,9 @@ using TreeVisitor = std::function<std::string(const TreeEntry&)>;
 
 // Visits every entry below the folder `root`, depth first, never entering a
 // link. Stops at the first text `visit` returns ("" goes on) or at a folder
-// that cannot be read, and returns it; "" when the walk was complete.
-std::string WalkTree(int root, const TreeVisitor& visit);
+// that cannot be read (named from `label`, the root's path), and returns it;
+// "" when the walk was complete.
+std::string WalkTree(int root, const std::string& label, const TreeVisitor& visit);
 
 // Removes `path` and everything below it without following links, making
 // read-only folders writable first. False when something stayed.

@@ -21,6 +21,7 @@ namespace uninst::sim {
 constexpr long kErrorNotEnoughMemory = 8;
 constexpr long kErrorInsufficientBuffer = 122;
 constexpr long kErrorBadPathname = 161;
+constexpr long kErrorOperationAborted = 995;
 constexpr long kErrorResourceTypeNotFound = 1813;
 constexpr long kErrorResourceNameNotFound = 1814;
 

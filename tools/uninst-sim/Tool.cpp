@@ -2,13 +2,17 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <optional>
 
 #include "app/Startup.h"
 #include "app/UninstallApp.h"
+#include "platform/sim/HostFiles.h"
 #include "platform/sim/SimMachine.h"
 #include "tools/uninst-sim/AtomicFile.h"
 #include "tools/uninst-sim/BoxAnswerer.h"
@@ -24,7 +28,56 @@ namespace {
 
 constexpr char kToolName[] = "uninst-sim";
 
-// A scratch folder removed with everything in it.
+struct SignalName {
+  int signal;
+  const char* name;
+};
+constexpr SignalName kStopSignals[] = {
+    {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+
+// While it lives, SIGINT, SIGTERM and SIGHUP stop the run rather than the
+// process, so that the run ends as any other: the simulated machine fails
+// every call from then on, the registry is saved as far as the run went, the
+// report is written and a dry run's copy removed. A blocking read of the
+// terminal is interrupted too (no SA_RESTART). A handler can only leave its
+// mark in a static.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    s_signal = 0;
+    struct sigaction action {};
+    action.sa_handler = [](int signal) { s_signal = signal; };
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+      ::sigaction(kStopSignals[i].signal, &action, &m_previous[i]);
+    }
+  }
+  ~InterruptGuard() {
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+      ::sigaction(kStopSignals[i].signal, &m_previous[i], nullptr);
+    }
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+  static const volatile std::sig_atomic_t* Flag() { return &s_signal; }
+  // The name of the signal received, or "".
+  static std::string Received() {
+    for (const SignalName& known : kStopSignals) {
+      if (known.signal == s_signal) return known.name;
+    }
+    return "";
+  }
+  static int ExitStatus() { return 128 + s_signal; }
+
+ private:
+  static volatile std::sig_atomic_t s_signal;
+  struct sigaction m_previous[std::size(kStopSignals)];
+};
+
+volatile std::sig_atomic_t InterruptGuard::s_signal = 0;
+
+// A private scratch folder, removed with everything in it on every way out.
 class TempFolder {
  public:
   TempFolder() {
@@ -32,8 +85,7 @@ class TempFolder {
     if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
   }
   ~TempFolder() {
-    std::error_code code;
-    if (!m_path.empty()) fs::remove_all(m_path, code);
+    if (!m_path.empty()) sim::RemoveTree(m_path);
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
@@ -43,20 +95,40 @@ class TempFolder {
   std::string m_path;
 };
 
+void Say(ToolStreams& streams, const std::string& message) {
+  streams.err << kToolName << ": " << TerminalText(message) << "\n";
+}
+
 int Fail(ToolStreams& streams, int status, const std::string& message) {
-  streams.err << kToolName << ": " << message << "\n";
+  Say(streams, message);
   if (status == kExitUsage) streams.err << "Try '" << kToolName << " --help'.\n";
   return status;
 }
 
-// Proves that registry.reg can be replaced before anything is changed.
-std::string CheckFolderWritable(const std::string& directory) {
-  std::string probe = (fs::path(directory) / ".uninst-sim-probe-XXXXXX").string();
-  const int fd = ::mkstemp(probe.data());
-  if (fd < 0) return "the machine folder " + directory + " is not writable";
-  ::close(fd);
-  ::unlink(probe.c_str());
+bool IsWithin(const fs::path& path, const fs::path& folder) {
+  const auto [stop, unused] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
+  return stop == folder.end();
+}
+
+// The report may not land in the machine folder, nor be a folder.
+std::string CheckReportPath(const std::string& reportPath, const MachineFolder& folder) {
+  std::error_code code;
+  const fs::path report = fs::weakly_canonical(fs::absolute(reportPath), code);
+  if (code) return "cannot resolve the report path " + reportPath + ": " + code.message();
+  if (fs::is_directory(report, code)) return "the report " + reportPath + " is a folder";
+  if (!fs::is_directory(report.parent_path(), code)) {
+    return "the folder of the report " + reportPath + " does not exist";
+  }
+  const fs::path machine = fs::canonical(folder.directory, code);
+  if (!code && IsWithin(report, machine)) {
+    return "the report " + reportPath + " is inside the machine folder " + folder.directory +
+           "; name a file outside it";
+  }
   return "";
+}
+
+std::string RegistryPathOf(const MachineFolder& folder) {
+  return (fs::path(folder.directory) / kRegistryFileName).string();
 }
 
 // Everything that can be refused before the run starts.
@@ -66,13 +138,10 @@ std::string CheckBeforeRun(const Options& options, const MachineFolder& folder) 
   Outcome<std::string> text = RegistryText(registry, folder.registry.format);
   if (!text.Ok()) return text.Error();
   if (!options.reportPath.empty()) {
-    const fs::path parent = fs::absolute(options.reportPath).parent_path();
-    std::error_code code;
-    if (!fs::is_directory(parent, code)) {
-      return "the folder of the report " + options.reportPath + " does not exist";
-    }
+    const std::string refused = CheckReportPath(options.reportPath, folder);
+    if (!refused.empty()) return refused;
   }
-  return options.dryRun ? "" : CheckFolderWritable(folder.directory);
+  return options.dryRun ? "" : ProbeWritable(RegistryPathOf(folder));
 }
 
 MachineState CaptureState(const MachineFolder& folder, sim::SimMachine& machine) {
@@ -105,7 +174,7 @@ RunReport RunProgram(const Options& options, const MachineFolder& folder, sim::S
 
 }  // namespace
 
-int RunTool(const std::vector<std::string>& args, ToolStreams streams) {
+int RunTool(const std::vector<std::string>& args, ToolStreams streams, const FileCalls& saveCalls) {
   Outcome<Options> parsed = ParseOptions(args);
   if (!parsed.Ok()) return Fail(streams, kExitUsage, parsed.Error());
   const Options& options = parsed.Value();
@@ -117,11 +186,19 @@ int RunTool(const std::vector<std::string>& args, ToolStreams streams) {
     return Fail(streams, kExitUsage,
                 "standard input is not a terminal, so the message boxes need --answers");
   }
+  const InterruptGuard interrupt;
   Outcome<MachineFolder> folder = ReadMachineFolder(options.machineDirectory);
   if (!folder.Ok()) return Fail(streams, kExitUsage, folder.Error());
   const std::string refused = CheckBeforeRun(options, folder.Value());
   if (!refused.empty()) return Fail(streams, kExitUsage, refused);
 
+  if (!options.dryRun) {
+    for (const std::string& name : RemoveUnfinishedWrites(RegistryPathOf(folder.Value()))) {
+      Say(streams, "removed " + name +
+                       ", left by a save of registry.reg that was killed before it ended; "
+                       "registry.reg is the one from before that save");
+    }
+  }
   std::optional<TempFolder> copy;
   if (options.dryRun) {
     copy.emplace();
@@ -132,18 +209,39 @@ int RunTool(const std::vector<std::string>& args, ToolStreams streams) {
     if (!error.empty()) return Fail(streams, kExitOutputFailed, error);
     folder.Value().directory = copy->Path();
   }
-  sim::SimMachine machine;
-  const RunReport report = RunProgram(options, folder.Value(), machine, streams);
-  streams.out << FormatSummary(report);
-  if (!options.dryRun && report.RegistryChanged()) {
-    const std::string error = SaveRegistry(folder.Value(), machine.GetRegistry());
-    if (!error.empty()) return Fail(streams, kExitOutputFailed, error);
+  if (!InterruptGuard::Received().empty()) {
+    Say(streams,
+        "interrupted by " + InterruptGuard::Received() + " before the run: nothing was changed");
+    return InterruptGuard::ExitStatus();
   }
+  sim::SimMachine machine;
+  machine.StopWhen(InterruptGuard::Flag());
+  RunReport report = RunProgram(options, folder.Value(), machine, streams);
+  report.interruptedBy = InterruptGuard::Received();
+  if (options.dryRun) {
+    report.save = RegistrySave::kDryRun;
+  } else if (report.RegistryChanged()) {
+    report.saveError = SaveRegistry(folder.Value(), machine.GetRegistry(), saveCalls);
+    report.save = report.saveError.empty() ? RegistrySave::kSaved : RegistrySave::kFailed;
+  }
+  if (report.save == RegistrySave::kFailed) {
+    Say(streams,
+        "registry.reg could not be saved, so it keeps the old registry while the files listed "
+        "were deleted: " +
+            report.saveError);
+  }
+  streams.out << FormatSummary(report);
   if (!options.reportPath.empty()) {
     const std::string error = WriteFileAtomically(options.reportPath, FormatJson(report));
     if (!error.empty()) return Fail(streams, kExitOutputFailed, error);
   }
-  return kExitOk;
+  if (report.save == RegistrySave::kFailed) return kExitOutputFailed;
+  if (report.interruptedBy.empty()) return kExitOk;
+  Say(streams, "interrupted by " + report.interruptedBy +
+                   ": the run was stopped; what it did is listed "
+                   "above" +
+                   (report.save == RegistrySave::kSaved ? " and saved in registry.reg" : ""));
+  return InterruptGuard::ExitStatus();
 }
 
 }  // namespace uninst::tool
