@@ -19,7 +19,7 @@ bool SameEntry(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
-bool ListNames(int folder, std::vector<std::string>* names) {
+bool ListFolder(int folder, std::vector<FolderEntry>* entries) {
   UniqueFd listing(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   DIR* dir = listing.Valid() ? ::fdopendir(listing.Get()) : nullptr;
   if (!dir) return false;
@@ -27,7 +27,10 @@ bool ListNames(int folder, std::vector<std::string>* names) {
   errno = 0;
   while (const dirent* entry = ::readdir(dir)) {
     const char* name = entry->d_name;
-    if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) names->push_back(name);
+    if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
+      entries->push_back(FolderEntry{
+          name, static_cast<mode_t>(entry->d_type == DT_UNKNOWN ? 0 : DTTOIF(entry->d_type))});
+    }
   }
   const int error = errno;
   ::closedir(dir);
@@ -38,25 +41,31 @@ bool ListNames(int folder, std::vector<std::string>* names) {
 namespace {
 
 std::string WalkFolder(int folder, const std::string& label, const std::string& prefix,
-                       const TreeVisitor& visit) {
-  std::vector<std::string> names;
-  if (!ListNames(folder, &names)) {
+                       TreeDetail detail, const TreeVisitor& visit) {
+  std::vector<FolderEntry> entries;
+  if (!ListFolder(folder, &entries)) {
     return "cannot read " + label + "/" + prefix + ": " + std::strerror(errno);
   }
-  for (const std::string& name : names) {
+  for (const FolderEntry& listed : entries) {
+    const std::string& name = listed.name;
     struct stat status {};
-    if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    mode_t type = listed.type;
+    if (detail == TreeDetail::kStatus || type == 0) {
+      if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      type = status.st_mode & S_IFMT;
+    }
+    const struct stat* full = detail == TreeDetail::kStatus ? &status : nullptr;
     const std::string relative = prefix.empty() ? name : prefix + "/" + name;
-    std::string stop = visit(TreeEntry{relative, folder, name, status, false});
+    std::string stop = visit(TreeEntry{relative, folder, name, type, full, false});
     if (!stop.empty()) return stop;
-    if (!S_ISDIR(status.st_mode)) continue;
+    if (type != S_IFDIR) continue;
     {
       const UniqueFd sub = OpenDirectoryAt(folder, name);
       if (!sub.Valid())
         return "cannot open " + label + "/" + relative + ": " + std::strerror(errno);
-      stop = WalkFolder(sub.Get(), label, relative, visit);
+      stop = WalkFolder(sub.Get(), label, relative, detail, visit);
     }
-    if (stop.empty()) stop = visit(TreeEntry{relative, folder, name, status, true});
+    if (stop.empty()) stop = visit(TreeEntry{relative, folder, name, type, full, true});
     if (!stop.empty()) return stop;
   }
   return "";
@@ -141,8 +150,9 @@ bool ReadEntryAt(int directory, const std::string& name, std::size_t limit, std:
   return true;
 }
 
-std::string WalkTree(int root, const std::string& label, const TreeVisitor& visit) {
-  return WalkFolder(root, label, "", visit);
+std::string WalkTree(int root, const std::string& label, TreeDetail detail,
+                     const TreeVisitor& visit) {
+  return WalkFolder(root, label, "", detail, visit);
 }
 
 bool RemoveTree(const std::string& path) {
@@ -153,15 +163,14 @@ bool RemoveTree(const std::string& path) {
   {
     const UniqueFd root(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!root.Valid()) return false;
-    WalkTree(root.Get(), path, [](const TreeEntry& entry) {
+    WalkTree(root.Get(), path, TreeDetail::kTypes, [](const TreeEntry& entry) {
       const char* name = entry.name.c_str();
-      if (!S_ISDIR(entry.status.st_mode)) {
+      if (entry.type != S_IFDIR) {
         ::unlinkat(entry.directory, name, 0);
       } else if (entry.leaving) {
         ::unlinkat(entry.directory, name, AT_REMOVEDIR);
       } else {
-        ::fchmodat(entry.directory, name, (entry.status.st_mode & 07777) | S_IRWXU,
-                   AT_SYMLINK_NOFOLLOW);
+        ::fchmodat(entry.directory, name, S_IRWXU, AT_SYMLINK_NOFOLLOW);
       }
       return std::string();
     });

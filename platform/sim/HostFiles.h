@@ -40,8 +40,15 @@ class UniqueFd {
 // "a FIFO", "a socket" or "a device node".
 const char* ForbiddenKind(const struct stat& status);
 
-// The names in the open folder, "." and ".." left out; false with errno set.
-bool ListNames(int folder, std::vector<std::string>* names);
+// An entry of a folder as listed: its name and its type (S_IFREG, S_IFDIR,
+// S_IFLNK, ...; 0 when the file system does not tell).
+struct FolderEntry {
+  std::string name;
+  mode_t type = 0;
+};
+
+// The entries of the open folder, "." and ".." left out; false with errno set.
+bool ListFolder(int folder, std::vector<FolderEntry>* entries);
 
 // The folder `name` of `directory`, not reached through a link.
 UniqueFd OpenDirectoryAt(int directory, const std::string& name);
@@ -62,16 +69,21 @@ struct TreeEntry {
   const std::string& relative;
   int directory;
   const std::string& name;
-  const struct stat& status;
-  bool leaving;  // a folder met again once its content was walked
+  mode_t type;                // S_IFREG, S_IFDIR, S_IFLNK, ...
+  const struct stat* status;  // the full status, when the walk was asked for it
+  bool leaving;               // a folder met again once its content was walked
 };
 using TreeVisitor = std::function<std::string(const TreeEntry&)>;
+// Types come with the listing of a folder; a full status costs a call per
+// entry.
+enum class TreeDetail { kTypes, kStatus };
 
 // Visits every entry below the folder `root`, depth first, never entering a
 // link. Stops at the first text `visit` returns ("" goes on) or at a folder
 // that cannot be read (named from `label`, the root's path), and returns it;
 // "" when the walk was complete.
-std::string WalkTree(int root, const std::string& label, const TreeVisitor& visit);
+std::string WalkTree(int root, const std::string& label, TreeDetail detail,
+                     const TreeVisitor& visit);
 
 // Removes `path` and everything below it without following links, making
 // read-only folders writable first. False when something stayed.

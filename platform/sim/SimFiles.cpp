@@ -134,7 +134,7 @@ Resolution SimMachine::State::Resolve(const std::string& windowsPath,
   std::string name = ".";
   for (std::size_t i = 0; i < components.size() && folder.Valid(); ++i) {
     const bool last = i + 1 == components.size();
-    std::optional<std::string> entry = FindEntry(folder.Get(), host, components[i]);
+    std::optional<std::string> entry = FindEntry(folder.Get(), components[i]);
     if (!entry && !last && createDirectories &&
         ::mkdirat(folder.Get(), components[i].c_str(), 0755) == 0) {
       entry = components[i];
@@ -164,43 +164,49 @@ Resolution SimMachine::State::Resolve(const std::string& windowsPath,
 
 // The exact spelling wins, then the first in byte order, so the choice is
 // stable on a case-sensitive host.
-std::optional<std::string> SimMachine::State::FindEntry(int folder, const std::string& folderHost,
-                                                        const std::string& name) const {
+std::optional<std::string> SimMachine::State::FindEntry(int folder, const std::string& name) const {
   struct stat status {};
   if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) return name;
-  const FolderListing& listing = ListingOf(folder, folderHost);
+  const FolderListing& listing = ListingOf(folder);
   const auto found = listing.namesByFolded.find(FoldName(name));
   if (found == listing.namesByFolded.end()) return std::nullopt;
-  return found->second;
+  return *found->second.begin();
 }
 
 // A missing name would otherwise cost a listing of the whole folder. A
 // change made after the listing gives the folder a later modification time
 // than the listing saw, as long as that time was older than the clock when
 // the listing began; a younger one is listed again.
-const SimMachine::State::FolderListing& SimMachine::State::ListingOf(
-    int folder, const std::string& folderHost) const {
-  FolderListing& listing = listings[folderHost];
+SimMachine::State::FolderListing& SimMachine::State::ListingOf(int folder) const {
   struct timespec start {};
   ::clock_gettime(CLOCK_REALTIME_COARSE, &start);
   struct stat status {};
-  if (::fstat(folder, &status) != 0) {
-    listing = FolderListing{};
-    return listing;
-  }
-  if (listing.settled && listing.device == status.st_dev && listing.inode == status.st_ino &&
-      SameTime(listing.modified, status.st_mtim)) {
-    return listing;
-  }
-  listing = FolderListing{
-      status.st_dev, status.st_ino, status.st_mtim, Earlier(status.st_mtim, start), {}};
-  std::vector<std::string> names;
-  ListNames(folder, &names);
-  for (std::string& name : names) {
-    const auto [slot, added] = listing.namesByFolded.emplace(FoldName(name), name);
-    if (!added && name < slot->second) slot->second = std::move(name);
+  if (::fstat(folder, &status) != 0) status = {};
+  FolderListing& listing = listings[FolderId(status.st_dev, status.st_ino)];
+  if (listing.settled && SameTime(listing.modified, status.st_mtim)) return listing;
+  listing = FolderListing{status.st_mtim, Earlier(status.st_mtim, start), {}};
+  std::vector<FolderEntry> entries;
+  ListFolder(folder, &entries);
+  for (FolderEntry& entry : entries) {
+    listing.namesByFolded[FoldName(entry.name)].insert(std::move(entry.name));
   }
   return listing;
+}
+
+// The machine's own removal keeps the listing, which it brought up to date
+// just before, so that a run deleting files does not list a big folder again.
+bool SimMachine::State::RemoveEntry(int folder, const std::string& name) {
+  FolderListing& listing = ListingOf(folder);
+  if (::unlinkat(folder, name.c_str(), 0) != 0) return false;
+  struct stat status {};
+  if (!listing.settled || ::fstat(folder, &status) != 0) return true;
+  const auto names = listing.namesByFolded.find(FoldName(name));
+  if (names != listing.namesByFolded.end()) {
+    names->second.erase(name);
+    if (names->second.empty()) listing.namesByFolded.erase(names);
+  }
+  listing.modified = status.st_mtim;
+  return true;
 }
 
 long SimMachine::State::OpenExisting(const std::string& windowsPath, Resolution* resolution,
@@ -513,7 +519,7 @@ bool SimMachine::DeleteFile(const char* path) {
   long error = m_state->OpenExisting(windowsPath, &resolution, &fd, &status);
   if (!error && (S_ISDIR(status.st_mode) || IsReadOnly(status))) error = kErrorAccessDenied;
   if (!error && m_state->IsOpenOrInUse(resolution.hostPath)) error = kErrorSharingViolation;
-  if (!error && ::unlinkat(resolution.folder.Get(), resolution.name.c_str(), 0) != 0) {
+  if (!error && !m_state->RemoveEntry(resolution.folder.Get(), resolution.name)) {
     error = kErrorAccessDenied;
   }
   if (error) {

@@ -62,19 +62,18 @@ struct SimMachine::State {
   // folder's modification time shows no change. `settled` is false when that
   // time was too recent to tell a later change from this state.
   struct FolderListing {
-    dev_t device = 0;
-    ino_t inode = 0;
     struct timespec modified {};
     bool settled = false;
-    std::map<std::string, std::string> namesByFolded;  // the first in byte order
+    std::map<std::string, std::set<std::string>> namesByFolded;
   };
+  using FolderId = std::pair<dev_t, ino_t>;
   struct ArmedFault {
     Fault fault;
     int matched = 0;
   };
 
   std::map<char, Drive> drives;
-  mutable std::map<std::string, FolderListing> listings;  // by host path
+  mutable std::map<FolderId, FolderListing> listings;
   std::map<RegHandle, KeyHandle> keys;
   std::map<FileHandle, OpenFile> files;
   std::uintptr_t nextHandle = 0x1000;
@@ -98,10 +97,11 @@ struct SimMachine::State {
 
   // Files.
   Resolution Resolve(const std::string& windowsPath, bool createDirectories) const;
-  // The entry of `folder` (at `folderHost`) named `name` case-insensitively.
-  std::optional<std::string> FindEntry(int folder, const std::string& folderHost,
-                                       const std::string& name) const;
-  const FolderListing& ListingOf(int folder, const std::string& folderHost) const;
+  // The entry of `folder` named `name` case-insensitively.
+  std::optional<std::string> FindEntry(int folder, const std::string& name) const;
+  FolderListing& ListingOf(int folder) const;
+  // Removes the entry `name` of `folder`, keeping the folder's listing.
+  bool RemoveEntry(int folder, const std::string& name);
   // Opens the entry of an existing Windows path (see OpenEntryAt); 0 or the
   // Windows error.
   long OpenExisting(const std::string& windowsPath, Resolution* resolution, UniqueFd* fd,

@@ -113,9 +113,10 @@ std::vector<std::string> RemoveUnfinishedWrites(const std::string& path) {
   const std::string prefix = "." + std::filesystem::path(path).filename().string() + ".";
   std::vector<std::string> removed;
   const UniqueFd folder(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  std::vector<std::string> names;
-  if (!folder.Valid() || !sim::ListNames(folder.Get(), &names)) return removed;
-  for (const std::string& name : names) {
+  std::vector<sim::FolderEntry> entries;
+  if (!folder.Valid() || !sim::ListFolder(folder.Get(), &entries)) return removed;
+  for (const sim::FolderEntry& entry : entries) {
+    const std::string& name = entry.name;
     struct stat status {};
     if (IsTempName(name, prefix) &&
         ::fstatat(folder.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&

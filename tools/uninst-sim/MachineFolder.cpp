@@ -217,10 +217,12 @@ bool IsDriveFolderName(const std::string& name) {
 Outcome<std::vector<DriveFolder>> FindDrives(int machine, const std::string& directory) {
   using Result = Outcome<std::vector<DriveFolder>>;
   std::vector<DriveFolder> drives;
-  std::vector<std::string> names;
-  if (!sim::ListNames(machine, &names))
+  std::vector<sim::FolderEntry> entries;
+  if (!sim::ListFolder(machine, &entries)) {
     return Result::Failure(SystemError("cannot list", directory));
-  for (const std::string& name : names) {
+  }
+  for (const sim::FolderEntry& entry : entries) {
+    const std::string& name = entry.name;
     struct stat status {};
     if (!IsDriveFolderName(name) ||
         ::fstatat(machine, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -244,11 +246,11 @@ Outcome<std::vector<DriveFolder>> FindDrives(int machine, const std::string& dir
 
 // Walks a drive folder of an open machine folder.
 std::string WalkDrive(int machine, const std::string& directory, const DriveFolder& drive,
-                      const sim::TreeVisitor& visit) {
+                      sim::TreeDetail detail, const sim::TreeVisitor& visit) {
   const std::string root = directory + "/" + drive.folderName;
   const sim::UniqueFd folder = sim::OpenDirectoryAt(machine, drive.folderName);
   if (!folder.Valid()) return SystemError("cannot open", root);
-  return sim::WalkTree(folder.Get(), root, visit);
+  return sim::WalkTree(folder.Get(), root, detail, visit);
 }
 
 void ApplyFileSetting(const FileSetting& setting, sim::SimMachine& machine) {
@@ -298,19 +300,20 @@ std::string CopyDrive(int from, const std::string& fromDirectory, const DriveFol
   const sim::UniqueFd target = sim::OpenDirectoryAt(to, drive.folderName);
   if (!target.Valid()) return SystemError("cannot open", drive.folderName);
   const std::string root = fromDirectory + "/" + drive.folderName;
-  return WalkDrive(from, fromDirectory, drive, [&](const sim::TreeEntry& entry) -> std::string {
-    std::string refusal = Refusal(root + "/" + entry.relative, entry.status);
+  const auto copy = [&](const sim::TreeEntry& entry) -> std::string {
+    std::string refusal = Refusal(root + "/" + entry.relative, *entry.status);
     if (!refusal.empty()) return refusal;
     const char* name = entry.relative.c_str();
-    if (!S_ISDIR(entry.status.st_mode)) {
+    if (entry.type != S_IFDIR) {
       return CopyFileAt(entry.directory, entry.name, target.Get(), entry.relative);
     }
     if (entry.leaving) {
-      ::fchmodat(target.Get(), name, entry.status.st_mode & 07777, AT_SYMLINK_NOFOLLOW);
+      ::fchmodat(target.Get(), name, entry.status->st_mode & 07777, AT_SYMLINK_NOFOLLOW);
       return "";
     }
     return ::mkdirat(target.Get(), name, 0700) == 0 ? "" : SystemError("cannot create", name);
-  });
+  };
+  return WalkDrive(from, fromDirectory, drive, sim::TreeDetail::kStatus, copy);
 }
 
 }  // namespace
@@ -322,7 +325,8 @@ std::string MachineFolder::HostPathOf(const DriveFolder& drive) const {
 Outcome<MachineSettings> ReadMachineSettings(const std::string& text) {
   MachineSettings settings;
   Section section = Section::kNone;
-  std::size_t start = 0;
+  // A UTF-8 byte-order mark, as editors may write it, is no part of the text.
+  std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   for (int number = 1; start <= text.size(); ++number) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
@@ -376,9 +380,10 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory) {
   folder.drives = std::move(drives.Value());
   for (const DriveFolder& drive : folder.drives) {
     const std::string root = directory + "/" + drive.folderName;
-    error = WalkDrive(machine.Get(), directory, drive, [&root](const sim::TreeEntry& entry) {
-      return Refusal(root + "/" + entry.relative, entry.status);
-    });
+    error = WalkDrive(machine.Get(), directory, drive, sim::TreeDetail::kStatus,
+                      [&root](const sim::TreeEntry& entry) {
+                        return Refusal(root + "/" + entry.relative, *entry.status);
+                      });
     if (!error.empty()) return Result::Failure(error);
   }
   return folder;
@@ -413,14 +418,15 @@ std::vector<std::string> ListMachineFiles(const MachineFolder& folder) {
   const sim::UniqueFd machine(::open(folder.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   for (const DriveFolder& drive : folder.drives) {
     const std::string prefix = std::string(1, drive.letter) + ":\\";
-    WalkDrive(machine.Get(), folder.directory, drive, [&](const sim::TreeEntry& entry) {
-      if (S_ISREG(entry.status.st_mode)) {
-        std::string path = prefix + entry.relative;
-        std::replace(path.begin(), path.end(), '/', '\\');
-        files.push_back(std::move(path));
-      }
-      return std::string();
-    });
+    WalkDrive(machine.Get(), folder.directory, drive, sim::TreeDetail::kTypes,
+              [&](const sim::TreeEntry& entry) {
+                if (entry.type == S_IFREG) {
+                  std::string path = prefix + entry.relative;
+                  std::replace(path.begin(), path.end(), '/', '\\');
+                  files.push_back(std::move(path));
+                }
+                return std::string();
+              });
   }
   std::sort(files.begin(), files.end());
   return files;
