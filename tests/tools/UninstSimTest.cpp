@@ -60,23 +60,8 @@ TEST(UninstSim, BuildsTheProcessCommandLine) {
   EXPECT_EQ(options.Value().answers, std::nullopt);
 }
 
-struct ToolRun {
-  int status = 0;
-  std::string out;
-  std::string err;
-};
-
-ToolRun RunWith(const std::vector<std::string>& args, const std::string& keys = "",
-                bool terminal = false) {
-  std::istringstream in(keys);
-  std::ostringstream out;
-  std::ostringstream err;
-  ToolRun run;
-  run.status = RunTool(args, {in, terminal, out, err});
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
+using testing::RunWith;
+using testing::ToolRun;
 
 struct RefusedCase {
   const char* name;

@@ -1,8 +1,12 @@
 #include "tools/uninst-sim/Tool.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -77,11 +81,17 @@ class InterruptGuard {
 
 volatile std::sig_atomic_t InterruptGuard::s_signal = 0;
 
-// A private scratch folder, removed with everything in it on every way out.
+constexpr char kCopyPrefix[] = "uninst-sim-";
+
+// A private scratch folder, removed with everything in it on every way out
+// but SIGKILL. Its name carries the process ID, so that a later dry run can
+// tell a copy whose process is gone.
 class TempFolder {
  public:
   TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "uninst-sim-XXXXXX").string();
+    std::string pattern =
+        (fs::temp_directory_path() / (kCopyPrefix + std::to_string(::getpid()) + "-XXXXXX"))
+            .string();
     if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
   }
   ~TempFolder() {
@@ -94,6 +104,43 @@ class TempFolder {
  private:
   std::string m_path;
 };
+
+// The process ID in the name of a dry run's copy, or 0.
+pid_t CopyOwner(const std::string& name) {
+  const std::size_t prefix = std::size(kCopyPrefix) - 1;
+  const std::size_t dash = name.rfind('-');
+  if (name.compare(0, prefix, kCopyPrefix) != 0 || dash == std::string::npos ||
+      dash + 7 != name.size() || dash <= prefix) {
+    return 0;
+  }
+  pid_t pid = 0;
+  const char* end = name.data() + dash;
+  const auto [stop, error] = std::from_chars(name.data() + prefix, end, pid);
+  return error == std::errc() && stop == end ? pid : 0;
+}
+
+// Removes the copies of dry runs that were killed (SIGKILL): our own folders
+// in the temporary folder whose process no longer exists.
+std::vector<std::string> RemoveAbandonedCopies() {
+  std::vector<std::string> removed;
+  std::error_code code;
+  const fs::path temp = fs::temp_directory_path(code);
+  const sim::UniqueFd folder(::open(temp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::vector<sim::FolderEntry> entries;
+  if (code || !folder.Valid() || !sim::ListFolder(folder.Get(), &entries)) return removed;
+  for (const sim::FolderEntry& entry : entries) {
+    const pid_t owner = CopyOwner(entry.name);
+    struct stat status {};
+    if (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH ||
+        ::fstatat(folder.Get(), entry.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) {
+      continue;
+    }
+    const std::string path = (temp / entry.name).string();
+    if (sim::RemoveTree(path)) removed.push_back(path);
+  }
+  return removed;
+}
 
 void Say(ToolStreams& streams, const std::string& message) {
   streams.err << kToolName << ": " << TerminalText(message) << "\n";
@@ -201,6 +248,9 @@ int RunTool(const std::vector<std::string>& args, ToolStreams streams, const Fil
   }
   std::optional<TempFolder> copy;
   if (options.dryRun) {
+    for (const std::string& path : RemoveAbandonedCopies()) {
+      Say(streams, "removed " + path + ", the copy of a dry run that was killed");
+    }
     copy.emplace();
     if (copy->Path().empty()) {
       return Fail(streams, kExitOutputFailed, "cannot create a temporary folder");
