@@ -52,8 +52,11 @@ class InterruptGuard {
     struct sigaction action {};
     action.sa_handler = [](int signal) { s_signal = signal; };
     sigemptyset(&action.sa_mask);
+    // A signal ignored by whoever started the tool (nohup) stays ignored.
     for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
-      ::sigaction(kStopSignals[i].signal, &action, &m_previous[i]);
+      ::sigaction(kStopSignals[i].signal, nullptr, &m_previous[i]);
+      if (m_previous[i].sa_handler != SIG_IGN)
+        ::sigaction(kStopSignals[i].signal, &action, nullptr);
     }
   }
   ~InterruptGuard() {
