@@ -27,7 +27,7 @@ struct KillCase {
 
 class Kills : public ::testing::TestWithParam<KillCase> {};
 
-// Runs the tool in a child process, with a slow flush so that a kill may
+// Runs the tool in a child process as main() does, with a slow flush so that a kill may
 // land in the middle of the save; its output goes to `out` and `err`.
 pid_t StartRun(const std::vector<std::string>& args, const fs::path& temp, const fs::path& out,
                const fs::path& err) {
@@ -40,6 +40,7 @@ pid_t StartRun(const std::vector<std::string>& args, const fs::path& temp, const
     return ::fsync(fd);
   };
   const testing::ToolRun run = testing::RunWith(args, "", false, calls);
+  HoldStopSignals();
   testing::WriteText(out, run.out);
   testing::WriteText(err, run.err);
   ::_exit(run.status);

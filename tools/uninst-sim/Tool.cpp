@@ -224,6 +224,13 @@ RunReport RunProgram(const Options& options, const MachineFolder& folder, sim::S
 
 }  // namespace
 
+void HoldStopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const SignalName& known : kStopSignals) sigaddset(&signals, known.signal);
+  ::sigprocmask(SIG_BLOCK, &signals, nullptr);
+}
+
 int RunTool(const std::vector<std::string>& args, ToolStreams streams, const FileCalls& saveCalls) {
   Outcome<Options> parsed = ParseOptions(args);
   if (!parsed.Ok()) return Fail(streams, kExitUsage, parsed.Error());
