@@ -222,6 +222,52 @@ RunReport RunProgram(const Options& options, const MachineFolder& folder, sim::S
   return report;
 }
 
+// What SIGKILL left of earlier runs: the temporary file of a save beside
+// registry.reg (a dry run leaves the machine folder alone), or a dry run's
+// copy.
+void RemoveLeftovers(const Options& options, const MachineFolder& folder, ToolStreams& streams) {
+  if (options.dryRun) {
+    for (const std::string& path : RemoveAbandonedCopies()) {
+      Say(streams, "removed " + path + ", the copy of a dry run that was killed");
+    }
+    return;
+  }
+  for (const std::string& name : RemoveUnfinishedWrites(RegistryPathOf(folder))) {
+    Say(streams, "removed " + name +
+                     ", left by a save of registry.reg that was killed before it ended; "
+                     "registry.reg is the one from before that save");
+  }
+}
+
+// Saves the registry, then says what became of the run: a failed save first,
+// then the summary, the report and an interruption. Returns the exit status.
+int EndRun(const Options& options, const MachineFolder& folder, const sim::Registry& registry,
+           const FileCalls& saveCalls, RunReport& report, ToolStreams& streams) {
+  if (options.dryRun) {
+    report.save = RegistrySave::kDryRun;
+  } else if (report.RegistryChanged()) {
+    report.saveError = SaveRegistry(folder, registry, saveCalls);
+    report.save = report.saveError.empty() ? RegistrySave::kSaved : RegistrySave::kFailed;
+  }
+  if (report.save == RegistrySave::kFailed) {
+    Say(streams,
+        "registry.reg could not be saved, so it keeps the old registry while the files listed "
+        "were deleted: " +
+            report.saveError);
+  }
+  streams.out << FormatSummary(report);
+  if (!options.reportPath.empty()) {
+    const std::string error = WriteFileAtomically(options.reportPath, FormatJson(report));
+    if (!error.empty()) return Fail(streams, kExitOutputFailed, error);
+  }
+  if (report.save == RegistrySave::kFailed) return kExitOutputFailed;
+  if (report.interruptedBy.empty()) return kExitOk;
+  Say(streams, "interrupted by " + report.interruptedBy +
+                   ": the run was stopped; what it did is listed above" +
+                   (report.save == RegistrySave::kSaved ? " and saved in registry.reg" : ""));
+  return InterruptGuard::ExitStatus();
+}
+
 }  // namespace
 
 void HoldStopSignals() {
@@ -249,18 +295,9 @@ int RunTool(const std::vector<std::string>& args, ToolStreams streams, const Fil
   const std::string refused = CheckBeforeRun(options, folder.Value());
   if (!refused.empty()) return Fail(streams, kExitUsage, refused);
 
-  if (!options.dryRun) {
-    for (const std::string& name : RemoveUnfinishedWrites(RegistryPathOf(folder.Value()))) {
-      Say(streams, "removed " + name +
-                       ", left by a save of registry.reg that was killed before it ended; "
-                       "registry.reg is the one from before that save");
-    }
-  }
+  RemoveLeftovers(options, folder.Value(), streams);
   std::optional<TempFolder> copy;
   if (options.dryRun) {
-    for (const std::string& path : RemoveAbandonedCopies()) {
-      Say(streams, "removed " + path + ", the copy of a dry run that was killed");
-    }
     copy.emplace();
     if (copy->Path().empty()) {
       return Fail(streams, kExitOutputFailed, "cannot create a temporary folder");
@@ -278,30 +315,7 @@ int RunTool(const std::vector<std::string>& args, ToolStreams streams, const Fil
   machine.StopWhen(InterruptGuard::Flag());
   RunReport report = RunProgram(options, folder.Value(), machine, streams);
   report.interruptedBy = InterruptGuard::Received();
-  if (options.dryRun) {
-    report.save = RegistrySave::kDryRun;
-  } else if (report.RegistryChanged()) {
-    report.saveError = SaveRegistry(folder.Value(), machine.GetRegistry(), saveCalls);
-    report.save = report.saveError.empty() ? RegistrySave::kSaved : RegistrySave::kFailed;
-  }
-  if (report.save == RegistrySave::kFailed) {
-    Say(streams,
-        "registry.reg could not be saved, so it keeps the old registry while the files listed "
-        "were deleted: " +
-            report.saveError);
-  }
-  streams.out << FormatSummary(report);
-  if (!options.reportPath.empty()) {
-    const std::string error = WriteFileAtomically(options.reportPath, FormatJson(report));
-    if (!error.empty()) return Fail(streams, kExitOutputFailed, error);
-  }
-  if (report.save == RegistrySave::kFailed) return kExitOutputFailed;
-  if (report.interruptedBy.empty()) return kExitOk;
-  Say(streams, "interrupted by " + report.interruptedBy +
-                   ": the run was stopped; what it did is listed "
-                   "above" +
-                   (report.save == RegistrySave::kSaved ? " and saved in registry.reg" : ""));
-  return InterruptGuard::ExitStatus();
+  return EndRun(options, folder.Value(), machine.GetRegistry(), saveCalls, report, streams);
 }
 
 }  // namespace uninst::tool
