@@ -129,44 +129,54 @@ Resolution SimMachine::State::Resolve(const std::string& windowsPath,
   const auto drive = drives.find(letter);
   if (drive == drives.end() || !drive->second.fd.Valid()) return result;
   const std::vector<std::string> components = NormalComponents(rest);
-  UniqueFd folder(::fcntl(drive->second.fd.Get(), F_DUPFD_CLOEXEC, 0));
+  int folder = drive->second.fd.Get();
+  UniqueFd opened;
   std::string host = drive->second.folder;
-  std::string name = ".";
-  for (std::size_t i = 0; i < components.size() && folder.Valid(); ++i) {
-    const bool last = i + 1 == components.size();
-    std::optional<std::string> entry = FindEntry(folder.Get(), components[i]);
-    if (!entry && !last && createDirectories &&
-        ::mkdirat(folder.Get(), components[i].c_str(), 0755) == 0) {
-      entry = components[i];
+  for (std::size_t i = 0; i + 1 < components.size(); ++i) {
+    // Most paths are spelt as they are stored: the folder opens at once.
+    UniqueFd next = OpenDirectoryAt(folder, components[i]);
+    std::optional<std::string> entry = components[i];
+    if (!next.Valid() && errno == ENOENT) {
+      entry = FindFolded(folder, components[i]);
+      if (!entry && createDirectories && ::mkdirat(folder, components[i].c_str(), 0755) == 0) {
+        entry = components[i];
+      }
+      if (entry) next = OpenDirectoryAt(folder, *entry);
     }
-    if (!entry && !last) return result;
+    if (!next.Valid()) return result;
+    host += "/" + *entry;
+    opened = std::move(next);
+    folder = opened.Get();
+  }
+  result.folder =
+      opened.Valid() ? std::move(opened) : UniqueFd(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+  if (!result.folder.Valid()) return result;
+  result.name = ".";
+  if (!components.empty()) {
+    const std::string& last = components.back();
+    struct stat status {};
+    std::optional<std::string> entry = last;
+    if (::fstatat(folder, last.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      entry = FindFolded(folder, last);
+    }
+    result.name = entry.value_or(last);
+    host += "/" + result.name;
     if (!entry) {
       result.status = Resolution::Status::kFileMissing;
-      result.hostPath = host + "/" + components[i];
-      result.folder = std::move(folder);
-      result.name = components[i];
+      result.hostPath = host;
       return result;
     }
-    host += "/" + *entry;
-    if (last) {
-      name = *entry;
-    } else {
-      folder = OpenDirectoryAt(folder.Get(), *entry);
-    }
   }
-  if (!folder.Valid()) return result;
   result.status = Resolution::Status::kFound;
   result.hostPath = host;
-  result.folder = std::move(folder);
-  result.name = name;
   return result;
 }
 
-// The exact spelling wins, then the first in byte order, so the choice is
+// The entry of `folder` whose name equals `name` case-insensitively when no
+// entry is spelt exactly so: the first in byte order, so that the choice is
 // stable on a case-sensitive host.
-std::optional<std::string> SimMachine::State::FindEntry(int folder, const std::string& name) const {
-  struct stat status {};
-  if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) return name;
+std::optional<std::string> SimMachine::State::FindFolded(int folder,
+                                                         const std::string& name) const {
   const FolderListing& listing = ListingOf(folder);
   const auto found = listing.namesByFolded.find(FoldName(name));
   if (found == listing.namesByFolded.end()) return std::nullopt;

@@ -97,8 +97,7 @@ struct SimMachine::State {
 
   // Files.
   Resolution Resolve(const std::string& windowsPath, bool createDirectories) const;
-  // The entry of `folder` named `name` case-insensitively.
-  std::optional<std::string> FindEntry(int folder, const std::string& name) const;
+  std::optional<std::string> FindFolded(int folder, const std::string& name) const;
   FolderListing& ListingOf(int folder) const;
   // Removes the entry `name` of `folder`, keeping the folder's listing.
   bool RemoveEntry(int folder, const std::string& name);

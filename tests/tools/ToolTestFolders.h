@@ -48,7 +48,9 @@ inline fs::path DemoMachine() {
 // entries applied as any load applies them, so that a later load changes
 // nothing by itself.
 inline void CopyDemoMachine(const fs::path& to) {
-  ASSERT_EQ(CopyMachineFolder(DemoMachine().string(), to.string()), "");
+  Outcome<MachineFolder> demo = ReadMachineFolder(DemoMachine().string());
+  ASSERT_TRUE(demo.Ok()) << demo.Error();
+  ASSERT_EQ(CopyMachineFolder(demo.Value(), to.string()), "");
   Outcome<MachineFolder> folder = ReadMachineFolder(to.string());
   ASSERT_TRUE(folder.Ok()) << folder.Error();
   sim::SimMachine machine;

@@ -432,9 +432,8 @@ std::vector<std::string> ListMachineFiles(const MachineFolder& folder) {
   return files;
 }
 
-std::string CopyMachineFolder(const std::string& from, const std::string& to) {
-  Outcome<MachineFolder> folder = ReadMachineFolder(from);
-  if (!folder.Ok()) return folder.Error();
+std::string CopyMachineFolder(const MachineFolder& folder, const std::string& to) {
+  const std::string& from = folder.directory;
   if (::mkdir(to.c_str(), 0700) != 0 && errno != EEXIST) return SystemError("cannot create", to);
   const sim::UniqueFd source(::open(from.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   const sim::UniqueFd target(::open(to.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -446,7 +445,7 @@ std::string CopyMachineFolder(const std::string& from, const std::string& to) {
     if (error.empty()) error = CopyFileAt(source.Get(), name, target.Get(), name);
     if (!error.empty()) return error;
   }
-  for (const DriveFolder& drive : folder.Value().drives) {
+  for (const DriveFolder& drive : folder.drives) {
     const std::string error = CopyDrive(source.Get(), from, drive, target.Get());
     if (!error.empty()) return error;
   }

@@ -302,7 +302,7 @@ int RunTool(const std::vector<std::string>& args, ToolStreams streams, const Fil
     if (copy->Path().empty()) {
       return Fail(streams, kExitOutputFailed, "cannot create a temporary folder");
     }
-    const std::string error = CopyMachineFolder(folder.Value().directory, copy->Path());
+    const std::string error = CopyMachineFolder(folder.Value(), copy->Path());
     if (!error.empty()) return Fail(streams, kExitOutputFailed, error);
     folder.Value().directory = copy->Path();
   }
