@@ -1,6 +1,7 @@
 #include "tools/uninst-sim/Tool.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,15 +88,19 @@ volatile std::sig_atomic_t InterruptGuard::s_signal = 0;
 constexpr char kCopyPrefix[] = "uninst-sim-";
 
 // A private scratch folder, removed with everything in it on every way out
-// but SIGKILL. Its name carries the process ID, so that a later dry run can
-// tell a copy whose process is gone.
+// but SIGKILL. It stays locked while it lives, so that a later dry run can
+// tell a copy whose process is gone (the lock goes with the process); its
+// name carries the process ID for people.
 class TempFolder {
  public:
   TempFolder() {
     std::string pattern =
         (fs::temp_directory_path() / (kCopyPrefix + std::to_string(::getpid()) + "-XXXXXX"))
             .string();
-    if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+    if (::mkdtemp(pattern.data()) == nullptr) return;
+    m_path = pattern;
+    m_lock.Reset(::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (m_lock.Valid()) ::flock(m_lock.Get(), LOCK_EX);
   }
   ~TempFolder() {
     if (!m_path.empty()) sim::RemoveTree(m_path);
@@ -106,9 +111,10 @@ class TempFolder {
 
  private:
   std::string m_path;
+  sim::UniqueFd m_lock;
 };
 
-// The process ID in the name of a dry run's copy, or 0.
+// The process ID in the name of a dry run's copy, or 0 for another name.
 pid_t CopyOwner(const std::string& name) {
   const std::size_t prefix = std::size(kCopyPrefix) - 1;
   const std::size_t dash = name.rfind('-');
@@ -123,7 +129,7 @@ pid_t CopyOwner(const std::string& name) {
 }
 
 // Removes the copies of dry runs that were killed (SIGKILL): our own folders
-// in the temporary folder whose process no longer exists.
+// in the temporary folder that nobody holds locked.
 std::vector<std::string> RemoveAbandonedCopies() {
   std::vector<std::string> removed;
   std::error_code code;
@@ -132,11 +138,11 @@ std::vector<std::string> RemoveAbandonedCopies() {
   std::vector<sim::FolderEntry> entries;
   if (code || !folder.Valid() || !sim::ListFolder(folder.Get(), &entries)) return removed;
   for (const sim::FolderEntry& entry : entries) {
-    const pid_t owner = CopyOwner(entry.name);
+    if (CopyOwner(entry.name) <= 0) continue;
+    const sim::UniqueFd copy = sim::OpenDirectoryAt(folder.Get(), entry.name);
     struct stat status {};
-    if (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH ||
-        ::fstatat(folder.Get(), entry.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) {
+    if (!copy.Valid() || ::fstat(copy.Get(), &status) != 0 || status.st_uid != ::geteuid() ||
+        ::flock(copy.Get(), LOCK_EX | LOCK_NB) != 0) {
       continue;
     }
     const std::string path = (temp / entry.name).string();
