@@ -2,8 +2,8 @@
 // refused at load, with or without --dry-run and whatever the answer to the
 // opening question would be, and the canary folder outside stays byte for
 // byte as it was.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
