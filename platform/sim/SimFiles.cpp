@@ -1,6 +1,9 @@
 // Drives and files of the simulated machine: Windows paths resolved on host
 // folders, with the sharing, read-only and attribute rules of Windows kept
 // by the machine itself (the tests run as root, who may write anything).
+// Every path is resolved folder by folder from the drive's open folder and
+// every entry is used through a descriptor opened without following links, so
+// nothing outside the drive folders is ever reached.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -21,8 +24,6 @@ constexpr std::uint32_t kDosAttributeMask = kFileAttributeHidden | kFileAttribut
 constexpr char kDosAttributeName[] = "user.DOSATTRIB";
 constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
 constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
-// Version resources live in small program files; a bigger file is not read.
-constexpr long kLargestReadableFile = 64L * 1024 * 1024;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -61,28 +62,20 @@ std::vector<std::string> NormalComponents(const std::string& rest) {
   return components;
 }
 
-bool StatHost(const std::string& hostPath, struct stat* status) {
-  return ::stat(hostPath.c_str(), status) == 0;
-}
-
-bool IsDirectory(const std::string& hostPath) {
-  struct stat status {};
-  return StatHost(hostPath, &status) && S_ISDIR(status.st_mode);
-}
-
-// The entry of `directory` whose name equals `name` case-insensitively; the
-// exact spelling wins, then the first in byte order, so the choice is stable
-// on a case-sensitive host.
-std::optional<std::string> FindEntry(const std::string& directory, const std::string& name) {
-  struct stat status {};
-  if (::lstat((directory + "/" + name).c_str(), &status) == 0) return name;
-  std::optional<std::string> found;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
-    const std::string candidate = entry.path().filename().string();
-    if (NamesEqual(candidate, name) && (!found || candidate < *found)) found = candidate;
+// NamesEqual's folding: ASCII letters upper-cased.
+std::string FoldName(std::string name) {
+  for (char& c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
-  return found;
+  return name;
+}
+
+bool Earlier(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
 FileTime FromTimespec(const struct timespec& time) {
@@ -104,51 +97,27 @@ struct timespec ToTimespec(const FileTime* time) {
   return result;
 }
 
-std::optional<std::uint32_t> ReadDosAttributeText(const std::string& hostPath) {
+std::optional<std::uint32_t> ReadDosAttributeText(int fd) {
   char text[32] = {};
-  const ssize_t length = ::getxattr(hostPath.c_str(), kDosAttributeName, text, sizeof(text) - 1);
+  const ssize_t length = ::fgetxattr(fd, kDosAttributeName, text, sizeof(text) - 1);
   if (length <= 0) return std::nullopt;
   text[length] = '\0';
   return static_cast<std::uint32_t>(std::strtoul(text, nullptr, 16));
 }
 
-bool WriteDosAttributeText(const std::string& hostPath, std::uint32_t attributes) {
-  if (attributes == 0) {
-    return ::removexattr(hostPath.c_str(), kDosAttributeName) == 0 || errno == ENODATA;
-  }
+bool WriteDosAttributeText(int fd, std::uint32_t attributes) {
+  if (attributes == 0) return ::fremovexattr(fd, kDosAttributeName) == 0 || errno == ENODATA;
   char text[32];
   const int length = std::snprintf(text, sizeof(text), "0x%x", attributes);
-  return ::setxattr(hostPath.c_str(), kDosAttributeName, text, static_cast<std::size_t>(length),
-                    0) == 0;
+  return ::fsetxattr(fd, kDosAttributeName, text, static_cast<std::size_t>(length), 0) == 0;
 }
 
 bool IsReadOnly(const struct stat& status) { return (status.st_mode & 0222) == 0; }
 
 }  // namespace
 
-long SimMachine::State::FindExisting(const std::string& windowsPath, Resolution* resolution,
-                                     struct stat* status) const {
-  *resolution = Resolve(windowsPath, false);
-  if (!resolution->Found()) return resolution->Error();
-  return StatHost(resolution->hostPath, status) ? kErrorSuccess : kErrorFileNotFound;
-}
-
 long Resolution::Error() const {
   return status == Status::kFileMissing ? kErrorFileNotFound : kErrorPathNotFound;
-}
-
-bool ReadHostFile(const std::string& hostPath, std::vector<std::uint8_t>* bytes) {
-  std::FILE* file = std::fopen(hostPath.c_str(), "rb");
-  if (!file) return false;
-  bool ok = std::fseek(file, 0, SEEK_END) == 0;
-  const long size = ok ? std::ftell(file) : -1;
-  ok = ok && size >= 0 && size <= kLargestReadableFile && std::fseek(file, 0, SEEK_SET) == 0;
-  if (ok) {
-    bytes->resize(static_cast<std::size_t>(size));
-    ok = std::fread(bytes->data(), 1, bytes->size(), file) == bytes->size();
-  }
-  std::fclose(file);
-  return ok;
 }
 
 Resolution SimMachine::State::Resolve(const std::string& windowsPath,
@@ -158,36 +127,113 @@ Resolution SimMachine::State::Resolve(const std::string& windowsPath,
   std::string rest;
   if (!SplitDrive(windowsPath, &letter, &rest)) return result;
   const auto drive = drives.find(letter);
-  if (drive == drives.end()) return result;
+  if (drive == drives.end() || !drive->second.fd.Valid()) return result;
   const std::vector<std::string> components = NormalComponents(rest);
-  std::string host = drive->second;
-  for (std::size_t i = 0; i < components.size(); ++i) {
-    const bool last = i + 1 == components.size();
-    const std::optional<std::string> entry = FindEntry(host, components[i]);
-    if (!entry && last) {
+  int folder = drive->second.fd.Get();
+  UniqueFd opened;
+  std::string host = drive->second.folder;
+  for (std::size_t i = 0; i + 1 < components.size(); ++i) {
+    // Most paths are spelt as they are stored: the folder opens at once.
+    UniqueFd next = OpenDirectoryAt(folder, components[i]);
+    std::optional<std::string> entry = components[i];
+    if (!next.Valid() && errno == ENOENT) {
+      entry = FindFolded(folder, components[i]);
+      if (!entry && createDirectories && ::mkdirat(folder, components[i].c_str(), 0755) == 0) {
+        entry = components[i];
+      }
+      if (entry) next = OpenDirectoryAt(folder, *entry);
+    }
+    if (!next.Valid()) return result;
+    host += "/" + *entry;
+    opened = std::move(next);
+    folder = opened.Get();
+  }
+  result.folder =
+      opened.Valid() ? std::move(opened) : UniqueFd(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+  if (!result.folder.Valid()) return result;
+  result.name = ".";
+  if (!components.empty()) {
+    const std::string& last = components.back();
+    struct stat status {};
+    std::optional<std::string> entry = last;
+    if (::fstatat(folder, last.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      entry = FindFolded(folder, last);
+    }
+    result.name = entry.value_or(last);
+    host += "/" + result.name;
+    if (!entry) {
       result.status = Resolution::Status::kFileMissing;
-      result.hostPath = host + "/" + components[i];
+      result.hostPath = host;
       return result;
     }
-    if (!entry &&
-        !(createDirectories && ::mkdir((host + "/" + components[i]).c_str(), 0755) == 0)) {
-      return result;
-    }
-    host += "/" + (entry ? *entry : components[i]);
-    if (!last && !IsDirectory(host)) return result;
   }
   result.status = Resolution::Status::kFound;
   result.hostPath = host;
   return result;
 }
 
-std::uint32_t SimMachine::State::AttributesOf(const std::string& hostPath) const {
+// The entry of `folder` whose name equals `name` case-insensitively when no
+// entry is spelt exactly so: the first in byte order, so that the choice is
+// stable on a case-sensitive host.
+std::optional<std::string> SimMachine::State::FindFolded(int folder,
+                                                         const std::string& name) const {
+  const FolderListing& listing = ListingOf(folder);
+  const auto found = listing.namesByFolded.find(FoldName(name));
+  if (found == listing.namesByFolded.end()) return std::nullopt;
+  return *found->second.begin();
+}
+
+// A missing name would otherwise cost a listing of the whole folder. A
+// change made after the listing gives the folder a later modification time
+// than the listing saw, as long as that time was older than the clock when
+// the listing began; a younger one is listed again.
+SimMachine::State::FolderListing& SimMachine::State::ListingOf(int folder) const {
+  struct timespec start {};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &start);
   struct stat status {};
-  if (!StatHost(hostPath, &status)) return kInvalidFileAttributes;
+  if (::fstat(folder, &status) != 0) status = {};
+  FolderListing& listing = listings[FolderId(status.st_dev, status.st_ino)];
+  if (listing.settled && SameTime(listing.modified, status.st_mtim)) return listing;
+  listing = FolderListing{status.st_mtim, Earlier(status.st_mtim, start), {}};
+  std::vector<FolderEntry> entries;
+  ListFolder(folder, &entries);
+  for (FolderEntry& entry : entries) {
+    listing.namesByFolded[FoldName(entry.name)].insert(std::move(entry.name));
+  }
+  return listing;
+}
+
+// The machine's own removal keeps the listing, which it brought up to date
+// just before, so that a run deleting files does not list a big folder again.
+bool SimMachine::State::RemoveEntry(int folder, const std::string& name) {
+  FolderListing& listing = ListingOf(folder);
+  if (::unlinkat(folder, name.c_str(), 0) != 0) return false;
+  struct stat status {};
+  if (!listing.settled || ::fstat(folder, &status) != 0) return true;
+  const auto names = listing.namesByFolded.find(FoldName(name));
+  if (names != listing.namesByFolded.end()) {
+    names->second.erase(name);
+    if (names->second.empty()) listing.namesByFolded.erase(names);
+  }
+  listing.modified = status.st_mtim;
+  return true;
+}
+
+long SimMachine::State::OpenExisting(const std::string& windowsPath, Resolution* resolution,
+                                     UniqueFd* fd, struct stat* status) const {
+  *resolution = Resolve(windowsPath, false);
+  if (!resolution->Found()) return resolution->Error();
+  *fd = OpenEntryAt(resolution->folder.Get(), resolution->name, status);
+  if (fd->Valid()) return kErrorSuccess;
+  return errno == ENOENT ? kErrorFileNotFound : kErrorAccessDenied;
+}
+
+std::uint32_t SimMachine::State::AttributesOf(int fd, const struct stat& status,
+                                              const std::string& hostPath) const {
   std::uint32_t attributes =
       S_ISDIR(status.st_mode) ? kFileAttributeDirectory : kFileAttributeArchive;
   if (IsReadOnly(status)) attributes |= kFileAttributeReadOnly;
-  std::optional<std::uint32_t> dos = ReadDosAttributeText(hostPath);
+  std::optional<std::uint32_t> dos = ReadDosAttributeText(fd);
   if (!dos) {
     const auto kept = dosAttributes.find(hostPath);
     if (kept != dosAttributes.end()) dos = kept->second;
@@ -195,16 +241,15 @@ std::uint32_t SimMachine::State::AttributesOf(const std::string& hostPath) const
   return attributes | (dos.value_or(0) & kDosAttributeMask);
 }
 
-void SimMachine::State::ApplyAttributes(const std::string& hostPath, std::uint32_t attributes) {
-  struct stat status {};
-  if (!StatHost(hostPath, &status)) return;
+void SimMachine::State::ApplyAttributes(int fd, const struct stat& status,
+                                        const std::string& hostPath, std::uint32_t attributes) {
   const mode_t mode = (attributes & kFileAttributeReadOnly)
                           ? (status.st_mode & ~mode_t{0222})
                           : (IsReadOnly(status) ? status.st_mode | S_IWUSR : status.st_mode);
-  ::chmod(hostPath.c_str(), mode & 07777);
+  ::fchmod(fd, mode & 07777);
   const std::uint32_t dos = attributes & kDosAttributeMask;
   dosAttributes.erase(hostPath);
-  if (!WriteDosAttributeText(hostPath, dos) && dos != 0) dosAttributes[hostPath] = dos;
+  if (!WriteDosAttributeText(fd, dos) && dos != 0) dosAttributes[hostPath] = dos;
 }
 
 bool SimMachine::State::SharingConflict(const std::string& hostPath, std::uint32_t access,
@@ -246,8 +291,8 @@ SimMachine::State::OpenFile* SimMachine::State::FileOf(FileHandle file) {
 }
 
 bool SimMachine::State::IsDriveRoot(const std::string& hostPath) const {
-  for (const auto& [letter, folder] : drives) {
-    if (folder == hostPath) return true;
+  for (const auto& [letter, drive] : drives) {
+    if (drive.folder == hostPath) return true;
   }
   return false;
 }
@@ -257,11 +302,10 @@ void SimMachine::State::ForgetFile(const std::string& hostPath) {
   dosAttributes.erase(hostPath);
 }
 
-FindData SimMachine::State::StatusOf(const std::string& hostPath) const {
+FindData SimMachine::State::StatusOf(int fd, const struct stat& status,
+                                     const std::string& hostPath) const {
   FindData data;
-  struct stat status {};
-  if (!StatHost(hostPath, &status)) return data;
-  data.attributes = AttributesOf(hostPath);
+  data.attributes = AttributesOf(fd, status, hostPath);
   data.lastAccessTime = FromTimespec(status.st_atim);
   data.lastWriteTime = FromTimespec(status.st_mtim);
   const auto created = creationTimes.find(hostPath);
@@ -275,7 +319,10 @@ FindData SimMachine::State::StatusOf(const std::string& hostPath) const {
 void SimMachine::MapDrive(char letter, const std::string& hostFolder) {
   std::error_code error;
   std::filesystem::create_directories(hostFolder, error);
-  m_state->drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = hostFolder;
+  State::Drive& drive =
+      m_state->drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))];
+  drive.folder = hostFolder;
+  drive.fd.Reset(::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 std::optional<std::string> SimMachine::HostPath(const std::string& windowsPath) const {
@@ -290,32 +337,53 @@ std::string SimMachine::CreateHostPath(const std::string& windowsPath) {
 
 void SimMachine::WriteFile(const std::string& windowsPath, const std::vector<std::uint8_t>& bytes,
                            std::int64_t lastWriteUnixSeconds) {
-  const std::string host = CreateHostPath(windowsPath);
-  if (host.empty()) return;
-  std::FILE* file = std::fopen(host.c_str(), "wb");
-  if (!file) return;
-  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
+  const Resolution resolution = m_state->Resolve(windowsPath, true);
+  if (resolution.hostPath.empty()) return;
+  const UniqueFd file(::openat(resolution.folder.Get(), resolution.name.c_str(),
+                               O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!file.Valid()) return;
+  if (!bytes.empty() && ::write(file.Get(), bytes.data(), bytes.size()) < 0) return;
   const FileTime time{FileTimeFromUnix(lastWriteUnixSeconds)};
   const struct timespec times[2] = {ToTimespec(&time), ToTimespec(&time)};
-  ::utimensat(AT_FDCWD, host.c_str(), times, 0);
-  m_state->creationTimes[host] = time;
+  ::futimens(file.Get(), times);
+  m_state->creationTimes[resolution.hostPath] = time;
 }
 
 bool SimMachine::FileExists(const std::string& windowsPath) const {
-  const std::optional<std::string> host = HostPath(windowsPath);
-  return host && !IsDirectory(*host);
+  Resolution resolution;
+  UniqueFd fd;
+  struct stat status {};
+  return m_state->OpenExisting(windowsPath, &resolution, &fd, &status) == kErrorSuccess &&
+         !S_ISDIR(status.st_mode);
 }
 
 void SimMachine::SetAttributesOf(const std::string& windowsPath, std::uint32_t attributes) {
-  if (const std::optional<std::string> host = HostPath(windowsPath)) {
-    m_state->ApplyAttributes(*host, attributes);
+  Resolution resolution;
+  UniqueFd fd;
+  struct stat status {};
+  if (m_state->OpenExisting(windowsPath, &resolution, &fd, &status) == kErrorSuccess) {
+    m_state->ApplyAttributes(fd.Get(), status, resolution.hostPath, attributes);
   }
 }
 
+void SimMachine::SetLastWriteTime(const std::string& windowsPath, std::int64_t unixSeconds) {
+  Resolution resolution;
+  UniqueFd fd;
+  struct stat status {};
+  if (m_state->OpenExisting(windowsPath, &resolution, &fd, &status) != kErrorSuccess) return;
+  const FileTime time{FileTimeFromUnix(unixSeconds)};
+  const struct timespec times[2] = {ToTimespec(&time), ToTimespec(&time)};
+  ::futimens(fd.Get(), times);
+}
+
 std::uint32_t SimMachine::AttributesOf(const std::string& windowsPath) const {
-  const std::optional<std::string> host = HostPath(windowsPath);
-  return host ? m_state->AttributesOf(*host) : kInvalidFileAttributes;
+  Resolution resolution;
+  UniqueFd fd;
+  struct stat status {};
+  if (m_state->OpenExisting(windowsPath, &resolution, &fd, &status) != kErrorSuccess) {
+    return kInvalidFileAttributes;
+  }
+  return m_state->AttributesOf(fd.Get(), status, resolution.hostPath);
 }
 
 void SimMachine::SetInUse(const std::string& windowsPath, bool inUse) {
@@ -335,8 +403,9 @@ FileHandle SimMachine::CreateFile(const char* path, std::uint32_t access, std::u
   const std::string windowsPath = path ? path : "";
   if (Enter(Op::kCreateFile, windowsPath)) return kInvalidFile;
   Resolution resolution;
+  UniqueFd fd;
   struct stat status {};
-  long error = m_state->FindExisting(windowsPath, &resolution, &status);
+  long error = m_state->OpenExisting(windowsPath, &resolution, &fd, &status);
   if (!error && S_ISDIR(status.st_mode)) error = kErrorAccessDenied;
   if (!error && (access & kGenericWrite) && IsReadOnly(status)) error = kErrorAccessDenied;
   if (!error && m_state->SharingConflict(resolution.hostPath, access, shareMode)) {
@@ -347,7 +416,8 @@ FileHandle SimMachine::CreateFile(const char* path, std::uint32_t access, std::u
     return kInvalidFile;
   }
   const FileHandle handle = m_state->NewHandle();
-  m_state->files[handle] = State::OpenFile{windowsPath, resolution.hostPath, access, shareMode};
+  m_state->files[handle] =
+      State::OpenFile{windowsPath, resolution.hostPath, access, shareMode, std::move(fd)};
   return handle;
 }
 
@@ -364,11 +434,11 @@ bool SimMachine::GetFileTime(FileHandle file, FileTime* creation, FileTime* last
   const State::OpenFile* open = m_state->FileOf(file);
   if (!open) return false;
   struct stat status {};
-  if (!StatHost(open->hostPath, &status)) {
+  if (::fstat(open->fd.Get(), &status) != 0) {
     m_state->lastError = kErrorFileNotFound;
     return false;
   }
-  const FindData data = m_state->StatusOf(open->hostPath);
+  const FindData data = m_state->StatusOf(open->fd.Get(), status, open->hostPath);
   if (creation) *creation = data.creationTime;
   if (lastAccess) *lastAccess = data.lastAccessTime;
   if (lastWrite) *lastWrite = data.lastWriteTime;
@@ -380,7 +450,7 @@ std::uint32_t SimMachine::GetFileSize(FileHandle file) {
   const State::OpenFile* open = m_state->FileOf(file);
   struct stat status {};
   if (!open) return kInvalidFileSize;
-  if (!StatHost(open->hostPath, &status)) {
+  if (::fstat(open->fd.Get(), &status) != 0) {
     m_state->lastError = kErrorFileNotFound;
     return kInvalidFileSize;
   }
@@ -397,7 +467,7 @@ bool SimMachine::SetFileTime(FileHandle file, const FileTime* creation, const Fi
     return false;
   }
   const struct timespec times[2] = {ToTimespec(lastAccess), ToTimespec(lastWrite)};
-  if (::utimensat(AT_FDCWD, open->hostPath.c_str(), times, 0) != 0) {
+  if (::futimens(open->fd.Get(), times) != 0) {
     m_state->lastError = kErrorInvalidParameter;
     return false;
   }
@@ -409,38 +479,44 @@ bool SimMachine::SetFileTime(FileHandle file, const FileTime* creation, const Fi
 bool SimMachine::FindFile(const char* path, FindData* data) {
   const std::string windowsPath = path ? path : "";
   if (Enter(Op::kFindFile, windowsPath)) return false;
-  const Resolution resolution = m_state->Resolve(windowsPath, false);
+  Resolution resolution;
+  UniqueFd fd;
   struct stat status {};
+  long error = m_state->OpenExisting(windowsPath, &resolution, &fd, &status);
   // A drive's root is no directory entry, so a search for it finds nothing.
-  const bool isRoot = resolution.Found() && m_state->IsDriveRoot(resolution.hostPath);
-  if (!resolution.Found() || isRoot || !StatHost(resolution.hostPath, &status)) {
-    m_state->lastError = resolution.Found() ? kErrorFileNotFound : resolution.Error();
+  if (!error && m_state->IsDriveRoot(resolution.hostPath)) error = kErrorFileNotFound;
+  if (error) {
+    m_state->lastError = error;
     return false;
   }
-  if (data) *data = m_state->StatusOf(resolution.hostPath);
+  if (data) *data = m_state->StatusOf(fd.Get(), status, resolution.hostPath);
   return true;
 }
 
 std::uint32_t SimMachine::GetFileAttributes(const char* path) {
   const std::string windowsPath = path ? path : "";
   if (Enter(Op::kGetFileAttributes, windowsPath)) return kInvalidFileAttributes;
-  const Resolution resolution = m_state->Resolve(windowsPath, false);
-  if (!resolution.Found()) {
-    m_state->lastError = resolution.Error();
+  Resolution resolution;
+  UniqueFd fd;
+  struct stat status {};
+  if (const long error = m_state->OpenExisting(windowsPath, &resolution, &fd, &status)) {
+    m_state->lastError = error;
     return kInvalidFileAttributes;
   }
-  return m_state->AttributesOf(resolution.hostPath);
+  return m_state->AttributesOf(fd.Get(), status, resolution.hostPath);
 }
 
 bool SimMachine::SetFileAttributes(const char* path, std::uint32_t attributes) {
   const std::string windowsPath = path ? path : "";
   if (Enter(Op::kSetFileAttributes, windowsPath)) return false;
-  const Resolution resolution = m_state->Resolve(windowsPath, false);
-  if (!resolution.Found()) {
-    m_state->lastError = resolution.Error();
+  Resolution resolution;
+  UniqueFd fd;
+  struct stat status {};
+  if (const long error = m_state->OpenExisting(windowsPath, &resolution, &fd, &status)) {
+    m_state->lastError = error;
     return false;
   }
-  m_state->ApplyAttributes(resolution.hostPath, attributes);
+  m_state->ApplyAttributes(fd.Get(), status, resolution.hostPath, attributes);
   return true;
 }
 
@@ -448,11 +524,14 @@ bool SimMachine::DeleteFile(const char* path) {
   const std::string windowsPath = path ? path : "";
   if (Enter(Op::kDeleteFile, windowsPath)) return false;
   Resolution resolution;
+  UniqueFd fd;
   struct stat status {};
-  long error = m_state->FindExisting(windowsPath, &resolution, &status);
+  long error = m_state->OpenExisting(windowsPath, &resolution, &fd, &status);
   if (!error && (S_ISDIR(status.st_mode) || IsReadOnly(status))) error = kErrorAccessDenied;
   if (!error && m_state->IsOpenOrInUse(resolution.hostPath)) error = kErrorSharingViolation;
-  if (!error && ::unlink(resolution.hostPath.c_str()) != 0) error = kErrorAccessDenied;
+  if (!error && !m_state->RemoveEntry(resolution.folder.Get(), resolution.name)) {
+    error = kErrorAccessDenied;
+  }
   if (error) {
     m_state->lastError = error;
     return false;

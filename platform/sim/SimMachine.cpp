@@ -115,6 +115,7 @@ std::optional<long> SimMachine::Enter(Op op, const std::string& path) {
   std::optional<long> error;
   const auto numbered = m_state->failingCalls.find(m_callCount);
   if (numbered != m_state->failingCalls.end()) error = numbered->second;
+  if (m_stop && *m_stop) error = kErrorOperationAborted;
   for (State::ArmedFault& armed : m_state->faults) {
     const Fault& fault = armed.fault;
     if (fault.op != op || (!fault.path.empty() && !SamePath(fault.path, path))) continue;

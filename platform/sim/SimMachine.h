@@ -4,6 +4,7 @@
 // injection. Host tests and uninst-sim run the real core against it.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -166,6 +167,8 @@ class SimMachine final : public Platform {
   // system has no extended attributes).
   void SetAttributesOf(const std::string& windowsPath, std::uint32_t attributes);
   std::uint32_t AttributesOf(const std::string& windowsPath) const;
+  // Sets the last-write and last-access times (seconds since 1970, UTC).
+  void SetLastWriteTime(const std::string& windowsPath, std::int64_t unixSeconds);
   // A file in use cannot be opened with no sharing, nor deleted.
   void SetInUse(const std::string& windowsPath, bool inUse);
 
@@ -178,6 +181,11 @@ class SimMachine final : public Platform {
   int UnansweredBoxes() const { return m_unanswered; }
   bool RestartRequested() const { return m_restartRequested; }
   std::uint32_t ErrorMode() const { return m_errorMode; }
+
+  // Once `*stop` is non-zero every call fails with ERROR_OPERATION_ABORTED
+  // and boxes get no answer, so that a run comes to its end changing nothing
+  // more. For a flag set by a signal handler.
+  void StopWhen(const volatile std::sig_atomic_t* stop) { m_stop = stop; }
 
   void AddFault(Fault fault);
   // Fails the n-th platform call of any kind (counted from 1) with `error`.
@@ -246,6 +254,7 @@ class SimMachine final : public Platform {
   bool m_restartRequested = false;
   std::uint32_t m_errorMode = 0;
   std::uint64_t m_callCount = 0;
+  const volatile std::sig_atomic_t* m_stop = nullptr;
 };
 
 // FILETIME ticks of a count of seconds since 1970-01-01 00:00:00 UTC.

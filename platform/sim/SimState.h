@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/HostFiles.h"
 #include "platform/sim/RegistryNode.h"
 #include "platform/sim/SimMachine.h"
 
@@ -20,16 +21,20 @@ namespace uninst::sim {
 constexpr long kErrorNotEnoughMemory = 8;
 constexpr long kErrorInsufficientBuffer = 122;
 constexpr long kErrorBadPathname = 161;
+constexpr long kErrorOperationAborted = 995;
 constexpr long kErrorResourceTypeNotFound = 1813;
 constexpr long kErrorResourceNameNotFound = 1814;
 
 constexpr std::uint32_t kKeyAllAccess = 0xF003F;
 
-// Where a Windows path leads on the host.
+// Where a Windows path leads on the host. Every folder on the way was opened
+// inside the one before it, never through a link.
 struct Resolution {
   enum class Status { kFound, kFileMissing, kPathMissing };
   Status status = Status::kPathMissing;
-  std::string hostPath;  // kFound: the existing entry
+  std::string hostPath;  // the entry's host path, which names it in the state
+  UniqueFd folder;       // kFound, kFileMissing: the open folder holding the entry
+  std::string name;      // the entry's name in `folder`; "." for a drive's root
 
   bool Found() const { return status == Status::kFound; }
   long Error() const;  // the Windows error for a path that was not found
@@ -47,13 +52,28 @@ struct SimMachine::State {
     std::string hostPath;
     std::uint32_t access = 0;
     std::uint32_t share = 0;
+    UniqueFd fd;
   };
+  struct Drive {
+    std::string folder;
+    UniqueFd fd;
+  };
+  // The names of a host folder by their upper-cased form, kept while the
+  // folder's modification time shows no change. `settled` is false when that
+  // time was too recent to tell a later change from this state.
+  struct FolderListing {
+    struct timespec modified {};
+    bool settled = false;
+    std::map<std::string, std::set<std::string>> namesByFolded;
+  };
+  using FolderId = std::pair<dev_t, ino_t>;
   struct ArmedFault {
     Fault fault;
     int matched = 0;
   };
 
-  std::map<char, std::string> drives;
+  std::map<char, Drive> drives;
+  mutable std::map<FolderId, FolderListing> listings;
   std::map<RegHandle, KeyHandle> keys;
   std::map<FileHandle, OpenFile> files;
   std::uintptr_t nextHandle = 0x1000;
@@ -77,12 +97,17 @@ struct SimMachine::State {
 
   // Files.
   Resolution Resolve(const std::string& windowsPath, bool createDirectories) const;
-  // The host file of an existing Windows path and its status; the Windows
-  // error when there is none.
-  long FindExisting(const std::string& windowsPath, Resolution* resolution,
+  std::optional<std::string> FindFolded(int folder, const std::string& name) const;
+  FolderListing& ListingOf(int folder) const;
+  // Removes the entry `name` of `folder`, keeping the folder's listing.
+  bool RemoveEntry(int folder, const std::string& name);
+  // Opens the entry of an existing Windows path (see OpenEntryAt); 0 or the
+  // Windows error.
+  long OpenExisting(const std::string& windowsPath, Resolution* resolution, UniqueFd* fd,
                     struct stat* status) const;
-  std::uint32_t AttributesOf(const std::string& hostPath) const;
-  void ApplyAttributes(const std::string& hostPath, std::uint32_t attributes);
+  std::uint32_t AttributesOf(int fd, const struct stat& status, const std::string& hostPath) const;
+  void ApplyAttributes(int fd, const struct stat& status, const std::string& hostPath,
+                       std::uint32_t attributes);
   // Another open, or a program using the file, conflicts with this one.
   bool SharingConflict(const std::string& hostPath, std::uint32_t access,
                        std::uint32_t share) const;
@@ -93,12 +118,10 @@ struct SimMachine::State {
   // The open file, or nullptr (last error 6).
   OpenFile* FileOf(FileHandle file);
   void ForgetFile(const std::string& hostPath);
-  FindData StatusOf(const std::string& hostPath) const;
+  FindData StatusOf(int fd, const struct stat& status, const std::string& hostPath) const;
   // The bytes of a file's version resource; 0 or the Windows error.
   long ReadVersionResource(const std::string& windowsPath,
                            std::vector<std::uint8_t>* resource) const;
 };
-
-bool ReadHostFile(const std::string& hostPath, std::vector<std::uint8_t>* bytes);
 
 }  // namespace uninst::sim

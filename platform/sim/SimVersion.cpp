@@ -1,6 +1,7 @@
 // Version information of the simulated machine, read from the files' own
 // PE version resources.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/sim/PeVersionReader.h"
@@ -11,6 +12,8 @@ namespace {
 
 // wLength, wValueLength and wType of VS_VERSIONINFO.
 constexpr std::uint32_t kVersionHeaderSize = 6;
+// Version resources live in small program files; a bigger file is not read.
+constexpr std::size_t kLargestReadableFile = 64 * 1024 * 1024;
 
 }  // namespace
 
@@ -18,12 +21,14 @@ long SimMachine::State::ReadVersionResource(const std::string& windowsPath,
                                             std::vector<std::uint8_t>* resource) const {
   const Resolution resolution = Resolve(windowsPath, false);
   if (!resolution.Found()) return resolution.Error();
-  std::vector<std::uint8_t> image;
-  if (!ReadHostFile(resolution.hostPath, &image)) return kErrorAccessDenied;
-  const std::optional<ByteRange> found = FindVersionResource(image.data(), image.size());
+  std::string image;
+  if (!ReadEntryAt(resolution.folder.Get(), resolution.name, kLargestReadableFile, &image)) {
+    return errno == ENOENT ? kErrorFileNotFound : kErrorAccessDenied;
+  }
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.data());
+  const std::optional<ByteRange> found = FindVersionResource(bytes, image.size());
   if (!found) return kErrorResourceTypeNotFound;
-  resource->assign(image.begin() + static_cast<std::ptrdiff_t>(found->offset),
-                   image.begin() + static_cast<std::ptrdiff_t>(found->offset + found->size));
+  resource->assign(bytes + found->offset, bytes + found->offset + found->size);
   return kErrorSuccess;
 }
 

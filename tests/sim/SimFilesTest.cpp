@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tests/support/SimFixture.h"
+#include "tests/tools/ToolTestFolders.h"
 
 namespace uninst::sim {
 namespace {
@@ -266,6 +267,70 @@ TEST_F(SimFiles, HandleCallsOnUnknownHandlesFail) {
   EXPECT_FALSE(Machine().CloseHandle(key)) << "a registry key is no file";
   EXPECT_EQ(kErrorSuccess, Machine().RegCloseKey(key));
 }
+
+// An entry that appears below a drive while the machine runs and leads out
+// of it: no call reaches the canary folder, and each fails as Windows would
+// for a path that goes nowhere or a file that cannot be opened.
+struct PlantedCase {
+  const char* name;
+  void (*plant)(const std::string& windows, const std::string& canary);
+  const char* path;
+  long error;
+};
+
+class PlantedEntries : public SimFiles, public ::testing::WithParamInterface<PlantedCase> {};
+
+TEST_P(PlantedEntries, AreNeverFollowed) {
+  testsupport::ScratchFolder canary;
+  std::ofstream(canary.Path() + "/f.sys") << "canary";
+  ASSERT_EQ(0, ::chmod((canary.Path() + "/f.sys").c_str(), 0444));
+  const auto before = uninst::tool::testing::TreePicture(canary.Path());
+  GetParam().plant(Host("WINDOWS"), canary.Path());
+
+  const char* path = GetParam().path;
+  const long error = GetParam().error;
+  EXPECT_EQ(kInvalidFileAttributes, Machine().GetFileAttributes(path));
+  EXPECT_EQ(error, Machine().LastError());
+  EXPECT_FALSE(Machine().SetFileAttributes(path, kFileAttributeHidden));
+  EXPECT_EQ(error, Machine().LastError());
+  EXPECT_EQ(kInvalidFile, Machine().CreateFile(path, kReadWrite, 0, false));
+  EXPECT_EQ(error, Machine().LastError());
+  EXPECT_FALSE(Machine().DeleteFile(path));
+  EXPECT_EQ(error, Machine().LastError());
+  EXPECT_FALSE(Machine().FindFile(path, nullptr));
+  EXPECT_EQ(0u, Machine().GetFileVersionInfoSize(path));
+  EXPECT_EQ(error, Machine().LastError());
+  Machine().SetAttributesOf(path, kFileAttributeNormal);
+  Machine().SetLastWriteTime(path, 0);
+  EXPECT_EQ(uninst::tool::testing::TreePicture(canary.Path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, PlantedEntries,
+    ::testing::Values(PlantedCase{"LinkedFolder",
+                                  [](const std::string& windows, const std::string& canary) {
+                                    ASSERT_EQ(0, ::symlink(canary.c_str(),
+                                                           (windows + "/Linked").c_str()));
+                                  },
+                                  "C:\\WINDOWS\\LINKED\\F.SYS", kErrorPathNotFound},
+                      PlantedCase{"LinkedFile",
+                                  [](const std::string& windows, const std::string& canary) {
+                                    ASSERT_EQ(0, ::symlink((canary + "/f.sys").c_str(),
+                                                           (windows + "/F.SYS").c_str()));
+                                  },
+                                  "C:\\WINDOWS\\F.SYS", kErrorAccessDenied},
+                      PlantedCase{"HardLink",
+                                  [](const std::string& windows, const std::string& canary) {
+                                    ASSERT_EQ(0, ::link((canary + "/f.sys").c_str(),
+                                                        (windows + "/F.SYS").c_str()));
+                                  },
+                                  "C:\\WINDOWS\\F.SYS", kErrorAccessDenied},
+                      PlantedCase{"Fifo",
+                                  [](const std::string& windows, const std::string&) {
+                                    ASSERT_EQ(0, ::mkfifo((windows + "/F.SYS").c_str(), 0644));
+                                  },
+                                  "C:\\WINDOWS\\f.sys", kErrorAccessDenied}),
+    [](const ::testing::TestParamInfo<PlantedCase>& info) { return info.param.name; });
 
 TEST_F(SimFiles, DeletedFileForgetsWhatTheMachineKeptOfIt) {
   Machine().WriteFile("C:\\gone.sys", {1}, 920419200);

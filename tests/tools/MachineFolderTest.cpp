@@ -17,7 +17,7 @@ using testing::WriteText;
 
 TEST(MachineSettings, ReadsEverySetting) {
   Outcome<MachineSettings> settings = ReadMachineSettings(
-      "; comment\r\n"
+      "\xEF\xBB\xBF; comment\r\n"
       "# comment\n"
       "[Machine]\n"
       "oem_code_page = 932\r\n"

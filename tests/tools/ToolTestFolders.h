@@ -12,9 +12,11 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/support/SimFixture.h"
 #include "tools/uninst-sim/MachineFolder.h"
+#include "tools/uninst-sim/Tool.h"
 
 namespace uninst::tool::testing {
 
@@ -46,7 +48,9 @@ inline fs::path DemoMachine() {
 // entries applied as any load applies them, so that a later load changes
 // nothing by itself.
 inline void CopyDemoMachine(const fs::path& to) {
-  ASSERT_EQ(CopyMachineFolder(DemoMachine().string(), to.string()), "");
+  Outcome<MachineFolder> demo = ReadMachineFolder(DemoMachine().string());
+  ASSERT_TRUE(demo.Ok()) << demo.Error();
+  ASSERT_EQ(CopyMachineFolder(demo.Value(), to.string()), "");
   Outcome<MachineFolder> folder = ReadMachineFolder(to.string());
   ASSERT_TRUE(folder.Ok()) << folder.Error();
   sim::SimMachine machine;
@@ -70,6 +74,24 @@ inline std::map<std::string, std::string> TreePicture(const fs::path& root) {
     picture[fs::relative(entry.path(), root).string()] = line;
   }
   return picture;
+}
+
+struct ToolRun {
+  int status = 0;
+  std::string out;
+  std::string err;
+};
+
+inline ToolRun RunWith(const std::vector<std::string>& args, const std::string& keys = "",
+                       bool terminal = false, const FileCalls& saveCalls = SystemFileCalls()) {
+  std::istringstream in(keys);
+  std::ostringstream out;
+  std::ostringstream err;
+  ToolRun run;
+  run.status = RunTool(args, {in, terminal, out, err}, saveCalls);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
 }
 
 }  // namespace uninst::tool::testing

@@ -2,10 +2,12 @@
 // alone, the demo run with its summary and report, and --dry-run.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <sstream>
 
 #include "tests/tools/ToolTestFolders.h"
 #include "tools/uninst-sim/Options.h"
+#include "tools/uninst-sim/Report.h"
 #include "tools/uninst-sim/Tool.h"
 
 namespace uninst::tool {
@@ -61,23 +63,8 @@ TEST(UninstSim, BuildsTheProcessCommandLine) {
   EXPECT_EQ(options.Value().answers, std::nullopt);
 }
 
-struct ToolRun {
-  int status = 0;
-  std::string out;
-  std::string err;
-};
-
-ToolRun RunWith(const std::vector<std::string>& args, const std::string& keys = "",
-                bool terminal = false) {
-  std::istringstream in(keys);
-  std::ostringstream out;
-  std::ostringstream err;
-  ToolRun run;
-  run.status = RunTool(args, {in, terminal, out, err});
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
+using testing::RunWith;
+using testing::ToolRun;
 
 struct RefusedCase {
   const char* name;
@@ -95,7 +82,11 @@ TEST_P(RefusedRuns, ExitWithTwoAndLeaveTheMachineAlone) {
   GetParam().spoil(machine);
   const auto before = testing::TreePicture(scratch.Path());
   std::vector<std::string> args = {"--machine", machine.string()};
-  args.insert(args.end(), GetParam().extraArgs.begin(), GetParam().extraArgs.end());
+  // "MACHINE" in an argument stands for the machine folder.
+  for (std::string arg : GetParam().extraArgs) {
+    if (arg.rfind("MACHINE", 0) == 0) arg.replace(0, 7, machine.string());
+    args.push_back(arg);
+  }
   const ToolRun run = RunWith(args);
   EXPECT_EQ(run.status, kExitUsage);
   EXPECT_NE(run.err.find(GetParam().error), std::string::npos) << run.err;
@@ -144,7 +135,29 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"ReportFolderMissing",
                     LeaveAlone,
                     {"--answers", "yes", "--report", "/nonexistent-folder/r.json"},
-                    "does not exist"}),
+                    "does not exist"},
+        RefusedCase{"ReportInsideMachine",
+                    LeaveAlone,
+                    {"--dry-run", "--answers", "yes", "--report", "MACHINE/registry.reg"},
+                    "registry.reg is inside the machine folder"},
+        RefusedCase{"ReportIsFolder",
+                    LeaveAlone,
+                    {"--answers", "yes", "--report", "MACHINE/drive_c"},
+                    "drive_c is a folder"},
+        RefusedCase{"MachineIsFile",
+                    [](const fs::path& machine) {
+                      fs::remove_all(machine);
+                      testing::WriteText(machine, "a file");
+                    },
+                    {"--answers", "yes"},
+                    "machine is a file, not a folder"},
+        RefusedCase{"DanglingSettingsLink",
+                    [](const fs::path& machine) {
+                      fs::remove(machine / "machine.ini");
+                      fs::create_symlink("nowhere.ini", machine / "machine.ini");
+                    },
+                    {"--answers", "yes"},
+                    "machine.ini is a dangling symbolic link"}),
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return info.param.name; });
 
 // What the demo run must remove, and neighbours it must leave.
@@ -257,6 +270,52 @@ TEST(UninstSim, DryRunLeavesTheMachineByteForByte) {
   EXPECT_NE(run.out.find("Files deleted (23):"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Restart requested: yes"), std::string::npos);
   EXPECT_NE(testing::ReadText(report).find("\"dryRun\": true"), std::string::npos);
+}
+
+// The disk fills up while registry.reg is written back.
+FileCalls FullDisk() {
+  FileCalls calls = SystemFileCalls();
+  calls.write = [](int, const void*, std::size_t) -> ssize_t {
+    errno = ENOSPC;
+    return -1;
+  };
+  return calls;
+}
+
+TEST(UninstSim, FailedSaveIsSaidFirstAndTheDeletedFilesAreListed) {
+  ScratchFolder scratch;
+  const fs::path machine = scratch.Path() / "machine";
+  testing::CopyDemoMachine(machine);
+  // A save killed earlier left its temporary file; this run removes it.
+  testing::WriteText(machine / ".registry.reg.Ab12Cd", "half a regis");
+  const std::string registry = testing::ReadText(machine / "registry.reg");
+  const fs::path report = scratch.Path() / "report.json";
+  const ToolRun run = RunWith({"--machine", machine.string(), "--answers", "yes,no", "--report",
+                               report.string(), "--", "/E"},
+                              "", false, FullDisk());
+  EXPECT_EQ(run.status, kExitOutputFailed);
+  EXPECT_EQ(run.err.find("uninst-sim: removed .registry.reg.Ab12Cd, left by a save"), 0u)
+      << run.err;
+  EXPECT_NE(run.err.find("\nuninst-sim: registry.reg could not be saved"), std::string::npos);
+  EXPECT_NE(run.err.find("No space left on device"), std::string::npos);
+  EXPECT_LT(run.out.find("registry.reg could NOT be saved"), run.out.find("Changes:")) << run.out;
+  EXPECT_NE(run.out.find("Registry keys deleted, not saved (21):"), std::string::npos);
+  EXPECT_NE(run.out.find("Files deleted (23):"), std::string::npos);
+  EXPECT_EQ(testing::ReadText(machine / "registry.reg"), registry);
+  EXPECT_FALSE(fs::exists(machine / "drive_c/WINDOWS/SYSTEM/USBFDD.SYS"));
+  for (const fs::directory_entry& entry : fs::directory_iterator(machine)) {
+    EXPECT_EQ(entry.path().filename().string().rfind(".registry.reg", 0), std::string::npos)
+        << entry.path();
+  }
+  const std::string json = testing::ReadText(report);
+  EXPECT_NE(json.find("\"registrySave\": \"failed\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"registrySaveError\": \"cannot write"), std::string::npos);
+  EXPECT_NE(json.find("\"C:\\\\WINDOWS\\\\SYSTEM\\\\USBFDD.SYS\""), std::string::npos);
+}
+
+TEST(UninstSim, TerminalTextEscapesControls) {
+  EXPECT_EQ(TerminalText("C:\\A\x1B]0;owned\x07\x7F\x9B\xC2\x9B\xC3\xA9\xE3\x81\x82"),
+            "C:\\A\\x1B]0;owned\\x07\\x7F\\x9B\\xC2\\x9B\xC3\xA9\xE3\x81\x82");
 }
 
 TEST(UninstSim, AsksTheTerminalAndRetriesUnknownKeys) {

@@ -4,34 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "platform/sim/HostFiles.h"
 
 namespace uninst::tool {
 
 namespace {
 
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : m_fd(fd) {}
-  ~UniqueFd() { Close(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int Get() const { return m_fd; }
-  int Close() {
-    const int result = m_fd >= 0 ? ::close(m_fd) : 0;
-    m_fd = -1;
-    return result;
-  }
-
- private:
-  int m_fd;
-};
+using sim::UniqueFd;
 
 // Removes the temporary file unless the rename has consumed it.
 class TempFileGuard {
@@ -63,10 +48,24 @@ bool WriteAll(const FileCalls& calls, int fd, const std::string& bytes) {
   return true;
 }
 
+// The temporary file beside `path`, for mkstemp: ".NAME.XXXXXX".
+std::string TempPattern(const std::string& path, std::string* directory) {
+  const std::filesystem::path target(path);
+  *directory = target.parent_path().string();
+  if (directory->empty()) *directory = ".";
+  return *directory + "/." + target.filename().string() + ".XXXXXX";
+}
+
+bool IsTempName(const std::string& name, const std::string& prefix) {
+  if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
 // Makes the rename itself durable.
 void SyncDirectory(const std::string& directory) {
   UniqueFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.Get() >= 0) ::fsync(fd.Get());
+  if (fd.Valid()) ::fsync(fd.Get());
 }
 
 }  // namespace
@@ -81,44 +80,51 @@ FileCalls SystemFileCalls() {
 
 std::string WriteFileAtomically(const std::string& path, const std::string& bytes,
                                 const FileCalls& calls) {
-  const std::filesystem::path target(path);
-  std::string directory = target.parent_path().string();
-  if (directory.empty()) directory = ".";
-  std::string temp = directory + "/." + target.filename().string() + ".XXXXXX";
+  std::string directory;
+  std::string temp = TempPattern(path, &directory);
   UniqueFd fd(::mkstemp(temp.data()));
-  if (fd.Get() < 0) return SystemError("cannot create a temporary file in", directory);
+  if (!fd.Valid()) return SystemError("cannot create a temporary file in", directory);
   TempFileGuard guard(temp);
   struct stat old {};
-  const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+  const bool replacesFile = ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  const mode_t mode = replacesFile ? (old.st_mode & 07777) : 0644;
   if (::fchmod(fd.Get(), mode) != 0) return SystemError("cannot set the mode of", temp);
   if (!WriteAll(calls, fd.Get(), bytes)) return SystemError("cannot write", temp);
   if (calls.fsync(fd.Get()) != 0) return SystemError("cannot flush", temp);
-  if (fd.Close() != 0) return SystemError("cannot close", temp);
+  if (fd.Reset() != 0) return SystemError("cannot close", temp);
   if (calls.rename(temp.c_str(), path.c_str()) != 0) return SystemError("cannot replace", path);
   guard.Release();
   SyncDirectory(directory);
   return "";
 }
 
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error) {
-  std::error_code code;
-  if (!std::filesystem::is_regular_file(path, code)) {
-    *error = path + " is missing or is not a regular file";
-    return false;
+std::string ProbeWritable(const std::string& path) {
+  std::string directory;
+  std::string temp = TempPattern(path, &directory);
+  const UniqueFd fd(::mkstemp(temp.data()));
+  if (!fd.Valid()) return SystemError("cannot create a temporary file in", directory);
+  ::unlink(temp.c_str());
+  return "";
+}
+
+std::vector<std::string> RemoveUnfinishedWrites(const std::string& path) {
+  std::string directory;
+  TempPattern(path, &directory);
+  const std::string prefix = "." + std::filesystem::path(path).filename().string() + ".";
+  std::vector<std::string> removed;
+  const UniqueFd folder(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::vector<sim::FolderEntry> entries;
+  if (!folder.Valid() || !sim::ListFolder(folder.Get(), &entries)) return removed;
+  for (const sim::FolderEntry& entry : entries) {
+    const std::string& name = entry.name;
+    struct stat status {};
+    if (IsTempName(name, prefix) &&
+        ::fstatat(folder.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(status.st_mode) && ::unlinkat(folder.Get(), name.c_str(), 0) == 0) {
+      removed.push_back(name);
+    }
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = SystemError("cannot open", path);
-    return false;
-  }
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) {
-    *error = "cannot read " + path;
-    return false;
-  }
-  *bytes = content.str();
-  return true;
+  return removed;
 }
 
 }  // namespace uninst::tool

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace uninst::tool {
 
@@ -20,11 +21,17 @@ FileCalls SystemFileCalls();
 
 // Writes `bytes` to a temporary file beside `path`, flushes it to disk and
 // renames it over `path`. Returns "" on success, else what failed; the old
-// file is then untouched and the temporary file removed.
+// file is then untouched and the temporary file removed. A link at `path`
+// is replaced, never written through.
 std::string WriteFileAtomically(const std::string& path, const std::string& bytes,
                                 const FileCalls& calls = SystemFileCalls());
 
-// Reads a whole regular file; on failure `error` says why.
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error);
+// Proves that WriteFileAtomically can create its temporary file beside
+// `path`: "" or why not.
+std::string ProbeWritable(const std::string& path);
+
+// Removes the temporary files that WriteFileAtomically leaves beside `path`
+// when the process is killed before it ends; returns their names.
+std::vector<std::string> RemoveUnfinishedWrites(const std::string& path);
 
 }  // namespace uninst::tool

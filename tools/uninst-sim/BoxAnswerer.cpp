@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "tools/uninst-sim/Report.h"
+
 namespace uninst::tool {
 
 namespace {
@@ -90,12 +92,12 @@ int BoxAnswerer::Answer(const sim::MessageBoxRecord& box) {
 }
 
 void BoxAnswerer::Show(const sim::MessageBoxRecord& box) {
-  m_out << "+-- " << box.caption << " (" << IconNameOf(box.style) << ")\n";
+  m_out << "+-- " << TerminalText(box.caption) << " (" << IconNameOf(box.style) << ")\n";
   std::size_t start = 0;
   while (start <= box.text.size()) {
     std::size_t end = box.text.find('\n', start);
     if (end == std::string::npos) end = box.text.size();
-    m_out << "| " << box.text.substr(start, end - start) << "\n";
+    m_out << "| " << TerminalText(box.text.substr(start, end - start)) << "\n";
     start = end + 1;
   }
   m_out << "+--";

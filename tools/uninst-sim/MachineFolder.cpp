@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/sim/HostFiles.h"
 #include "tools/uninst-sim/TextCodec.h"
 
 namespace uninst::tool {
@@ -23,6 +24,7 @@ namespace {
 
 // Where Windows file attributes live on the host, as Wine keeps them.
 constexpr char kDosAttributeName[] = "user.DOSATTRIB";
+constexpr std::size_t kLargestMachineFile = std::size_t{1} << 30;
 
 struct AttributeWord {
   const char* word;
@@ -170,93 +172,148 @@ std::string ReadSettingsLine(const std::string& line, Section* section, MachineS
   return problem;
 }
 
-Outcome<std::vector<DriveFolder>> FindDrives(const std::string& directory) {
+constexpr char kConfinementRule[] =
+    ": a machine folder may hold only folders and regular files with a single name (see --help)";
+
+// Why an entry breaks the confinement rule, or "".
+std::string Refusal(const std::string& path, const struct stat& status) {
+  const char* kind = sim::ForbiddenKind(status);
+  return kind ? path + " is " + kind + kConfinementRule : "";
+}
+
+std::string SystemError(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+// registry.reg or machine.ini, read without following a link or blocking.
+std::string ReadMachineFile(int machine, const std::string& directory, const char* name,
+                            std::string* bytes, bool* missing) {
+  const std::string path = (fs::path(directory) / name).string();
+  struct stat status {};
+  if (::fstatat(machine, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    *missing = errno == ENOENT;
+    return *missing ? path + " is missing" : SystemError("cannot read", path);
+  }
+  struct stat target {};
+  if (S_ISLNK(status.st_mode) && ::fstatat(machine, name, &target, 0) != 0) {
+    return path + " is a dangling symbolic link" + kConfinementRule;
+  }
+  std::string refusal = Refusal(path, status);
+  if (!refusal.empty()) return refusal;
+  if (S_ISDIR(status.st_mode)) return path + " is a folder, not a file";
+  if (!sim::ReadEntryAt(machine, name, kLargestMachineFile, bytes)) {
+    return SystemError("cannot read", path);
+  }
+  return "";
+}
+
+bool IsDriveFolderName(const std::string& name) {
+  return name.size() == 7 && EqualsIgnoringAsciiCase(name.substr(0, 6), "drive_") &&
+         std::isalpha(static_cast<unsigned char>(name[6]));
+}
+
+// The drive folders of an open machine folder; a link named like one is
+// refused, any other entry that is no folder is not a drive.
+Outcome<std::vector<DriveFolder>> FindDrives(int machine, const std::string& directory) {
+  using Result = Outcome<std::vector<DriveFolder>>;
   std::vector<DriveFolder> drives;
-  std::error_code code;
-  for (const fs::directory_entry& entry : fs::directory_iterator(directory, code)) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() != 7 || !EqualsIgnoringAsciiCase(name.substr(0, 6), "drive_") ||
-        !std::isalpha(static_cast<unsigned char>(name[6])) || !entry.is_directory(code)) {
+  std::vector<sim::FolderEntry> entries;
+  if (!sim::ListFolder(machine, &entries)) {
+    return Result::Failure(SystemError("cannot list", directory));
+  }
+  for (const sim::FolderEntry& entry : entries) {
+    const std::string& name = entry.name;
+    struct stat status {};
+    if (!IsDriveFolderName(name) ||
+        ::fstatat(machine, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
       continue;
     }
+    if (S_ISLNK(status.st_mode)) return Result::Failure(Refusal(directory + "/" + name, status));
+    if (!S_ISDIR(status.st_mode)) continue;
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[6])));
     for (const DriveFolder& known : drives) {
       if (known.letter == letter) {
-        return Outcome<std::vector<DriveFolder>>::Failure(directory + ": two folders for drive " +
-                                                          letter + ": " + known.folderName +
-                                                          " and " + name);
+        return Result::Failure(directory + ": two folders for drive " + letter + ": " +
+                               known.folderName + " and " + name);
       }
     }
     drives.push_back(DriveFolder{letter, name});
-  }
-  if (code) {
-    return Outcome<std::vector<DriveFolder>>::Failure("cannot list " + directory + ": " +
-                                                      code.message());
   }
   std::sort(drives.begin(), drives.end(),
             [](const DriveFolder& a, const DriveFolder& b) { return a.letter < b.letter; });
   return drives;
 }
 
+// Walks a drive folder of an open machine folder.
+std::string WalkDrive(int machine, const std::string& directory, const DriveFolder& drive,
+                      sim::TreeDetail detail, const sim::TreeVisitor& visit) {
+  const std::string root = directory + "/" + drive.folderName;
+  const sim::UniqueFd folder = sim::OpenDirectoryAt(machine, drive.folderName);
+  if (!folder.Valid()) return SystemError("cannot open", root);
+  return sim::WalkTree(folder.Get(), root, detail, visit);
+}
+
 void ApplyFileSetting(const FileSetting& setting, sim::SimMachine& machine) {
-  const std::optional<std::string> host = machine.HostPath(setting.windowsPath);
-  if (!host) return;
   if (setting.lastWriteUnixSeconds) {
-    timespec times[2] = {};
-    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(*setting.lastWriteUnixSeconds);
-    ::utimensat(AT_FDCWD, host->c_str(), times, 0);
+    machine.SetLastWriteTime(setting.windowsPath, *setting.lastWriteUnixSeconds);
   }
   if (setting.attributes) machine.SetAttributesOf(setting.windowsPath, *setting.attributes);
 }
 
-std::string CopyFileWithMetadata(const fs::path& from, const fs::path& to) {
-  // O_NOATIME keeps the copy from touching the original's access time.
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
-  if (in < 0) in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return "cannot open " + from.string() + ": " + std::strerror(errno);
+// Copies a regular file with its mode, times and DOS attributes, leaving the
+// original's access time alone where the host allows.
+std::string CopyFileAt(int fromFolder, const std::string& fromName, int to,
+                       const std::string& toName) {
   struct stat status {};
-  ::fstat(in, &status);
-  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  std::string error;
-  if (out < 0) {
-    error = "cannot create " + to.string() + ": " + std::strerror(errno);
-  } else {
-    char buffer[65536];
-    ssize_t got = 0;
-    while (error.empty() && (got = ::read(in, buffer, sizeof buffer)) > 0) {
-      if (::write(out, buffer, static_cast<std::size_t>(got)) != got) error = "cannot write ";
+  const sim::UniqueFd in = sim::OpenEntryAt(fromFolder, fromName, &status);
+  if (!in.Valid()) return SystemError("cannot open", fromName);
+  ::fcntl(in.Get(), F_SETFL, O_NOATIME | O_NONBLOCK);
+  const sim::UniqueFd out(
+      ::openat(to, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!out.Valid()) return SystemError("cannot create", toName);
+  char buffer[65536];
+  ssize_t got = 0;
+  while ((got = ::read(in.Get(), buffer, sizeof buffer)) > 0) {
+    if (::write(out.Get(), buffer, static_cast<std::size_t>(got)) != got) {
+      return SystemError("cannot write", toName);
     }
-    if (got < 0) error = "cannot read ";
-    if (!error.empty()) error += to.string() + ": " + std::strerror(errno);
-    char attribute[64];
-    const ssize_t length = ::fgetxattr(in, kDosAttributeName, attribute, sizeof attribute);
-    if (length > 0)
-      ::fsetxattr(out, kDosAttributeName, attribute, static_cast<std::size_t>(length), 0);
-    const timespec times[2] = {status.st_atim, status.st_mtim};
-    ::futimens(out, times);
-    ::fchmod(out, status.st_mode & 07777);
-    ::close(out);
   }
-  ::close(in);
-  return error;
+  if (got < 0) return SystemError("cannot read", fromName);
+  char attribute[64];
+  const ssize_t length = ::fgetxattr(in.Get(), kDosAttributeName, attribute, sizeof attribute);
+  if (length > 0) {
+    ::fsetxattr(out.Get(), kDosAttributeName, attribute, static_cast<std::size_t>(length), 0);
+  }
+  const timespec times[2] = {status.st_atim, status.st_mtim};
+  ::futimens(out.Get(), times);
+  ::fchmod(out.Get(), status.st_mode & 07777);
+  return "";
 }
 
-std::string CopyTree(const fs::path& from, const fs::path& to) {
-  std::error_code code;
-  const fs::file_status status = fs::symlink_status(from, code);
-  if (fs::is_symlink(status)) {
-    fs::copy_symlink(from, to, code);
-  } else if (fs::is_directory(status)) {
-    fs::create_directory(to, code);
-    for (const fs::directory_entry& entry : fs::directory_iterator(from, code)) {
-      std::string error = CopyTree(entry.path(), to / entry.path().filename());
-      if (!error.empty()) return error;
-    }
-    if (!code) fs::permissions(to, status.permissions(), code);
-  } else if (fs::is_regular_file(status)) {
-    return CopyFileWithMetadata(from, to);
+// Copies a drive folder under the same rule as loading it; folders get their
+// modes once their content is in.
+std::string CopyDrive(int from, const std::string& fromDirectory, const DriveFolder& drive,
+                      int to) {
+  if (::mkdirat(to, drive.folderName.c_str(), 0700) != 0) {
+    return SystemError("cannot create", drive.folderName);
   }
-  return code ? "cannot copy " + from.string() + ": " + code.message() : "";
+  const sim::UniqueFd target = sim::OpenDirectoryAt(to, drive.folderName);
+  if (!target.Valid()) return SystemError("cannot open", drive.folderName);
+  const std::string root = fromDirectory + "/" + drive.folderName;
+  const auto copy = [&](const sim::TreeEntry& entry) -> std::string {
+    std::string refusal = Refusal(root + "/" + entry.relative, *entry.status);
+    if (!refusal.empty()) return refusal;
+    const char* name = entry.relative.c_str();
+    if (entry.type != S_IFDIR) {
+      return CopyFileAt(entry.directory, entry.name, target.Get(), entry.relative);
+    }
+    if (entry.leaving) {
+      ::fchmodat(target.Get(), name, entry.status->st_mode & 07777, AT_SYMLINK_NOFOLLOW);
+      return "";
+    }
+    return ::mkdirat(target.Get(), name, 0700) == 0 ? "" : SystemError("cannot create", name);
+  };
+  return WalkDrive(from, fromDirectory, drive, sim::TreeDetail::kStatus, copy);
 }
 
 }  // namespace
@@ -268,7 +325,8 @@ std::string MachineFolder::HostPathOf(const DriveFolder& drive) const {
 Outcome<MachineSettings> ReadMachineSettings(const std::string& text) {
   MachineSettings settings;
   Section section = Section::kNone;
-  std::size_t start = 0;
+  // A UTF-8 byte-order mark, as editors may write it, is no part of the text.
+  std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   for (int number = 1; start <= text.size(); ++number) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
@@ -286,30 +344,48 @@ Outcome<MachineSettings> ReadMachineSettings(const std::string& text) {
 
 Outcome<MachineFolder> ReadMachineFolder(const std::string& directory) {
   using Result = Outcome<MachineFolder>;
-  std::error_code code;
-  if (!fs::is_directory(directory, code)) {
-    return Result::Failure("the machine folder " + directory + " does not exist");
+  struct stat status {};
+  if (::stat(directory.c_str(), &status) != 0) {
+    return Result::Failure(errno == ENOENT
+                               ? "the machine folder " + directory + " does not exist"
+                               : SystemError("cannot reach the machine folder", directory));
   }
+  if (!S_ISDIR(status.st_mode)) {
+    return Result::Failure("the machine folder " + directory + " is a file, not a folder");
+  }
+  const sim::UniqueFd machine(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!machine.Valid()) return Result::Failure(SystemError("cannot open", directory));
   MachineFolder folder;
   folder.directory = directory;
-  const std::string registryPath = (fs::path(directory) / kRegistryFileName).string();
   std::string bytes;
-  std::string error;
-  if (!ReadWholeFile(registryPath, &bytes, &error)) return Result::Failure(error);
+  bool missing = false;
+  std::string error =
+      ReadMachineFile(machine.Get(), directory, kRegistryFileName, &bytes, &missing);
+  if (!error.empty()) return Result::Failure(error);
   Outcome<RegDocument> registry = ReadRegFile(bytes);
+  const std::string registryPath = (fs::path(directory) / kRegistryFileName).string();
   if (!registry.Ok()) return Result::Failure(registryPath + ": " + registry.Error());
   folder.registry = std::move(registry.Value());
 
-  const std::string settingsPath = (fs::path(directory) / kSettingsFileName).string();
-  if (fs::exists(settingsPath, code)) {
-    if (!ReadWholeFile(settingsPath, &bytes, &error)) return Result::Failure(error);
+  error = ReadMachineFile(machine.Get(), directory, kSettingsFileName, &bytes, &missing);
+  if (!error.empty() && !missing) return Result::Failure(error);
+  if (!missing) {
     Outcome<MachineSettings> settings = ReadMachineSettings(bytes);
+    const std::string settingsPath = (fs::path(directory) / kSettingsFileName).string();
     if (!settings.Ok()) return Result::Failure(settingsPath + ": " + settings.Error());
     folder.settings = std::move(settings.Value());
   }
-  Outcome<std::vector<DriveFolder>> drives = FindDrives(directory);
+  Outcome<std::vector<DriveFolder>> drives = FindDrives(machine.Get(), directory);
   if (!drives.Ok()) return Result::Failure(drives.Error());
   folder.drives = std::move(drives.Value());
+  for (const DriveFolder& drive : folder.drives) {
+    const std::string root = directory + "/" + drive.folderName;
+    error = WalkDrive(machine.Get(), directory, drive, sim::TreeDetail::kStatus,
+                      [&root](const sim::TreeEntry& entry) {
+                        return Refusal(root + "/" + entry.relative, *entry.status);
+                      });
+    if (!error.empty()) return Result::Failure(error);
+  }
   return folder;
 }
 
@@ -341,23 +417,41 @@ std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& regis
 
 std::vector<std::string> ListMachineFiles(const MachineFolder& folder) {
   std::vector<std::string> files;
+  const sim::UniqueFd machine(::open(folder.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   for (const DriveFolder& drive : folder.drives) {
-    const fs::path root = folder.HostPathOf(drive);
-    std::error_code code;
-    for (fs::recursive_directory_iterator it(root, code), end; !code && it != end;
-         it.increment(code)) {
-      if (!it->is_regular_file(code)) continue;
-      std::string relative = fs::relative(it->path(), root, code).generic_string();
-      std::replace(relative.begin(), relative.end(), '/', '\\');
-      files.push_back(std::string(1, drive.letter) + ":\\" + relative);
-    }
+    const std::string prefix = std::string(1, drive.letter) + ":\\";
+    WalkDrive(machine.Get(), folder.directory, drive, sim::TreeDetail::kTypes,
+              [&](const sim::TreeEntry& entry) {
+                if (entry.type == S_IFREG) {
+                  std::string path = prefix + entry.relative;
+                  std::replace(path.begin(), path.end(), '/', '\\');
+                  files.push_back(std::move(path));
+                }
+                return std::string();
+              });
   }
   std::sort(files.begin(), files.end());
   return files;
 }
 
-std::string CopyMachineFolder(const std::string& from, const std::string& to) {
-  return CopyTree(from, to);
+std::string CopyMachineFolder(const MachineFolder& folder, const std::string& to) {
+  const std::string& from = folder.directory;
+  if (::mkdir(to.c_str(), 0700) != 0 && errno != EEXIST) return SystemError("cannot create", to);
+  const sim::UniqueFd source(::open(from.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const sim::UniqueFd target(::open(to.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!source.Valid() || !target.Valid()) return SystemError("cannot open", to);
+  for (const char* name : {kRegistryFileName, kSettingsFileName}) {
+    struct stat status {};
+    if (::fstatat(source.Get(), name, &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    std::string error = Refusal(from + "/" + name, status);
+    if (error.empty()) error = CopyFileAt(source.Get(), name, target.Get(), name);
+    if (!error.empty()) return error;
+  }
+  for (const DriveFolder& drive : folder.drives) {
+    const std::string error = CopyDrive(source.Get(), from, drive, target.Get());
+    if (!error.empty()) return error;
+  }
+  return "";
 }
 
 }  // namespace uninst::tool

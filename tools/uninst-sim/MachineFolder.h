@@ -58,7 +58,8 @@ struct MachineFolder {
   std::string HostPathOf(const DriveFolder& drive) const;
 };
 
-// Reads and checks everything without changing anything.
+// Reads and checks everything without changing anything, and refuses a
+// folder holding links, hard-linked files or special files (see --help).
 Outcome<MachineFolder> ReadMachineFolder(const std::string& directory);
 Outcome<MachineSettings> ReadMachineSettings(const std::string& text);
 
@@ -76,7 +77,9 @@ std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& regis
 // Every file on the machine's drives as a Windows path, sorted.
 std::vector<std::string> ListMachineFiles(const MachineFolder& folder);
 
-// Copies the folder with file modes, times and DOS attributes. "" on success.
-std::string CopyMachineFolder(const std::string& from, const std::string& to);
+// Copies a folder that was read, with file modes, times and DOS attributes,
+// into the folder `to`, refusing what ReadMachineFolder refuses, as its
+// content may have changed since. "" on success.
+std::string CopyMachineFolder(const MachineFolder& folder, const std::string& to);
 
 }  // namespace uninst::tool

@@ -141,15 +141,29 @@ The machine folder holds:
                  [files] attributes and UTC last-write times are applied to
                  the files each time the machine is loaded.
 
+A machine folder may come from anyone; uninst-sim never reads, writes, deletes
+or changes anything outside it. registry.reg, machine.ini and everything below
+the drive folders must be folders or regular files with a single name: a
+symbolic link (a drive folder, registry.reg or machine.ini that is one too,
+dangling or not), a hard-linked file, a FIFO, a socket or a device node is
+refused before anything is done (exit status 2, the path named). Other entries
+beside the drive folders are never looked at. While the program runs, every
+file is reached folder by folder from its drive folder without following a
+link: an entry that breaks the rule meanwhile is a file the program cannot
+open (through a linked folder, a path that does not exist) and stays as it is.
+
 Options:
   --machine DIR      the machine folder (required)
   --answers LIST     answer the message boxes in order from a comma-separated
                      list of yes, no, cancel, ok (or y, n, c, o). An answer the
                      box does not offer is refused: that box gets no answer.
                      When the list runs out, the terminal is asked.
-  --report FILE      also write the summary as JSON to FILE
-  --dry-run          run on a temporary copy of the machine and report what
-                     would be removed; the machine folder stays untouched
+  --report FILE      also write the summary as JSON to FILE (refused when FILE
+                     is a folder or inside the machine folder)
+  --dry-run          run on a private copy of the machine, made under the same
+                     rule in the temporary folder ($TMPDIR) and removed at the
+                     end, and report what would be removed; the machine folder
+                     stays untouched
   -h, --help         show this text
   --version          show the version of uninst-sim and of the program it runs
 
@@ -162,12 +176,26 @@ show.
 At the end the registry is written back to registry.reg (through a temporary
 file in the same folder, flushed and renamed over the old one; comments are not
 kept) and uninst-sim prints the registry keys, registry values and files that
-were deleted, and whether a restart was requested.
+were deleted, and whether a restart was requested; names from the machine are
+shown with control characters escaped as \xNN. When registry.reg cannot be
+saved, uninst-sim says so first, lists the deleted files (they stay deleted,
+while registry.reg keeps the old registry), still writes the report with
+"registrySave": "failed", and exits with 1.
+
+SIGINT, SIGTERM and SIGHUP stop the program where it is (every further call it
+makes fails); the registry is saved as far as the run went, the summary and
+the report say that the run was interrupted, and the exit status is 128 + the
+signal's number. A run killed outright (SIGKILL) may leave registry.reg's
+temporary file (.registry.reg.XXXXXX; registry.reg is then the old one) or a
+dry run's copy (uninst-sim-PID-XXXXXX in the temporary folder); the next run,
+or the next dry run, removes them and says so.
 
 Exit status: 0 when the run ended normally, whatever the answers; 1 when the
 results could not be written; 2 for a usage error or a bad machine folder
-(missing or unreadable folder, malformed registry.reg or machine.ini, a value
-that could not be written back). On status 2 the machine folder is unchanged.
+(missing or unreadable folder, malformed registry.reg or machine.ini, an entry
+that breaks the rule above, a value that could not be written back, a report
+path refused); 128 + N when signal N stopped the run. On status 2 the machine
+folder is unchanged.
 )";
 }
 

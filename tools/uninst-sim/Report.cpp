@@ -27,10 +27,18 @@ std::string ValueLabel(const DeletedValue& value) {
   return value.key + " : " + (value.name.empty() ? "(default)" : "\"" + value.name + "\"");
 }
 
-void AppendSection(std::string& out, const char* title, const std::vector<std::string>& lines) {
-  out += std::string(title) + " (" + std::to_string(lines.size()) + ")" +
-         (lines.empty() ? "\n" : ":\n");
-  for (const std::string& line : lines) out += "  " + line + "\n";
+void AppendSection(std::string& out, const std::string& title,
+                   const std::vector<std::string>& lines) {
+  out += title + " (" + std::to_string(lines.size()) + ")" + (lines.empty() ? "\n" : ":\n");
+  for (const std::string& line : lines) out += "  " + TerminalText(line) + "\n";
+}
+
+// The length of the UTF-8 character of two to four bytes at `i`; 0 for none.
+std::size_t Utf8Length(const std::string& text, std::size_t i) {
+  for (std::size_t length = 2; length <= 4 && i + length <= text.size(); ++length) {
+    if (IsValidUtf8(text.substr(i, length))) return length;
+  }
+  return 0;
 }
 
 // JSON text of arbitrary bytes: UTF-8 passes, anything else becomes U+FFFD.
@@ -51,20 +59,31 @@ std::string JsonString(const std::string& text) {
       out += escape;
     } else if (c < 0x80) {
       out += static_cast<char>(c);
+    } else if (const std::size_t length = Utf8Length(text, i)) {
+      out += text.substr(i, length);
+      i += length - 1;
     } else {
-      std::size_t length = 2;
-      while (length <= 4 && !(i + length <= text.size() && IsValidUtf8(text.substr(i, length)))) {
-        ++length;
-      }
-      if (length > 4) {
-        out += "\xEF\xBF\xBD";
-      } else {
-        out += text.substr(i, length);
-        i += length - 1;
-      }
+      out += "\xEF\xBF\xBD";
     }
   }
   return out + "\"";
+}
+
+const char* SaveName(RegistrySave save) {
+  switch (save) {
+    case RegistrySave::kSaved:
+      return "saved";
+    case RegistrySave::kFailed:
+      return "failed";
+    case RegistrySave::kDryRun:
+      return "dry run";
+    default:
+      return "not needed";
+  }
+}
+
+std::string JsonStringOrNull(const std::string& text) {
+  return text.empty() ? "null" : JsonString(text);
 }
 
 std::string JsonList(const std::vector<std::string>& items, const char* indent) {
@@ -120,13 +139,44 @@ void CompareStates(const MachineState& before, const MachineState& after, RunRep
   }
 }
 
+std::string TerminalText(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80 ? 1 : Utf8Length(text, i);
+    // U+0080 to U+009F are the C1 controls, which terminals obey too.
+    const bool control =
+        c < 0x20 || c == 0x7F ||
+        (c == 0xC2 && length == 2 && static_cast<unsigned char>(text[i + 1]) < 0xA0);
+    if (length == 0 || control) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", c);
+      out += escape;
+    } else {
+      out += text.substr(i, length);
+      i += length - 1;
+    }
+  }
+  return out;
+}
+
 std::string FormatSummary(const RunReport& report) {
-  std::string out = report.dryRun ? "Dry run: the machine folder was not changed. It would lose:\n"
-                                  : "Changes:\n";
-  AppendSection(out, "Registry keys deleted", report.keysDeleted);
+  std::string out;
+  if (!report.interruptedBy.empty()) {
+    out += "Interrupted by " + report.interruptedBy + ": the run was stopped there.\n";
+  }
+  if (report.save == RegistrySave::kFailed) {
+    out +=
+        "registry.reg could NOT be saved: it still holds the registry keys and values below, "
+        "but the files below were deleted.\n";
+  }
+  out += report.dryRun ? "Dry run: the machine folder was not changed. It would lose:\n"
+                       : "Changes:\n";
+  const std::string unsaved = report.save == RegistrySave::kFailed ? ", not saved" : "";
+  AppendSection(out, "Registry keys deleted" + unsaved, report.keysDeleted);
   std::vector<std::string> values;
   for (const DeletedValue& value : report.valuesDeleted) values.push_back(ValueLabel(value));
-  AppendSection(out, "Registry values deleted", values);
+  AppendSection(out, "Registry values deleted" + unsaved, values);
   AppendSection(out, "Files deleted", report.filesDeleted);
   out += std::string("Restart requested: ") + (report.restartRequested ? "yes" : "no") + "\n";
   for (const std::string& warning : report.answerWarnings) out += "Warning: " + warning + "\n";
@@ -143,6 +193,9 @@ std::string FormatJson(const RunReport& report) {
   }
   return "{\n  \"commandLine\": " + JsonString(report.commandLine) +
          ",\n  \"dryRun\": " + (report.dryRun ? "true" : "false") +
+         ",\n  \"registrySave\": " + JsonString(SaveName(report.save)) +
+         ",\n  \"registrySaveError\": " + JsonStringOrNull(report.saveError) +
+         ",\n  \"interruptedBy\": " + JsonStringOrNull(report.interruptedBy) +
          ",\n  \"messageBoxes\": " + JsonList(boxes, "  ") +
          ",\n  \"keysDeleted\": " + JsonList(Quoted(report.keysDeleted), "  ") +
          ",\n  \"valuesDeleted\": " + JsonList(values, "  ") +

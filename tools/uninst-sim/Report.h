@@ -19,9 +19,15 @@ struct DeletedValue {
   std::string name;
 };
 
+// What became of registry.reg at the end of a run.
+enum class RegistrySave { kNotNeeded, kSaved, kFailed, kDryRun };
+
 struct RunReport {
   std::string commandLine;
   bool dryRun = false;
+  RegistrySave save = RegistrySave::kNotNeeded;
+  std::string saveError;      // kFailed: why
+  std::string interruptedBy;  // the signal that stopped the run ("SIGINT"), or ""
   std::vector<sim::MessageBoxRecord> boxes;
   std::vector<std::string> answerWarnings;
   std::vector<std::string> keysDeleted;
@@ -37,5 +43,9 @@ void CompareStates(const MachineState& before, const MachineState& after, RunRep
 
 std::string FormatSummary(const RunReport& report);
 std::string FormatJson(const RunReport& report);
+
+// Text that is safe to print at a terminal: control characters, bytes that
+// are not UTF-8 and C1 controls are shown as \xNN.
+std::string TerminalText(const std::string& text);
 
 }  // namespace uninst::tool

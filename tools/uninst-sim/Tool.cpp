@@ -1,14 +1,23 @@
 #include "tools/uninst-sim/Tool.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <optional>
 
 #include "app/Startup.h"
 #include "app/UninstallApp.h"
+#include "platform/sim/HostFiles.h"
 #include "platform/sim/SimMachine.h"
 #include "tools/uninst-sim/AtomicFile.h"
 #include "tools/uninst-sim/BoxAnswerer.h"
@@ -24,16 +33,77 @@ namespace {
 
 constexpr char kToolName[] = "uninst-sim";
 
-// A scratch folder removed with everything in it.
+struct SignalName {
+  int signal;
+  const char* name;
+};
+constexpr SignalName kStopSignals[] = {
+    {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+
+// While it lives, SIGINT, SIGTERM and SIGHUP stop the run rather than the
+// process, so that the run ends as any other: the simulated machine fails
+// every call from then on, the registry is saved as far as the run went, the
+// report is written and a dry run's copy removed. A blocking read of the
+// terminal is interrupted too (no SA_RESTART). A handler can only leave its
+// mark in a static.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    s_signal = 0;
+    struct sigaction action {};
+    action.sa_handler = [](int signal) { s_signal = signal; };
+    sigemptyset(&action.sa_mask);
+    // A signal ignored by whoever started the tool (nohup) stays ignored.
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+      ::sigaction(kStopSignals[i].signal, nullptr, &m_previous[i]);
+      if (m_previous[i].sa_handler != SIG_IGN)
+        ::sigaction(kStopSignals[i].signal, &action, nullptr);
+    }
+  }
+  ~InterruptGuard() {
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+      ::sigaction(kStopSignals[i].signal, &m_previous[i], nullptr);
+    }
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+  static const volatile std::sig_atomic_t* Flag() { return &s_signal; }
+  // The name of the signal received, or "".
+  static std::string Received() {
+    for (const SignalName& known : kStopSignals) {
+      if (known.signal == s_signal) return known.name;
+    }
+    return "";
+  }
+  static int ExitStatus() { return 128 + s_signal; }
+
+ private:
+  static volatile std::sig_atomic_t s_signal;
+  struct sigaction m_previous[std::size(kStopSignals)];
+};
+
+volatile std::sig_atomic_t InterruptGuard::s_signal = 0;
+
+constexpr char kCopyPrefix[] = "uninst-sim-";
+
+// A private scratch folder, removed with everything in it on every way out
+// but SIGKILL. It stays locked while it lives, so that a later dry run can
+// tell a copy whose process is gone (the lock goes with the process); its
+// name carries the process ID for people.
 class TempFolder {
  public:
   TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "uninst-sim-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+    std::string pattern =
+        (fs::temp_directory_path() / (kCopyPrefix + std::to_string(::getpid()) + "-XXXXXX"))
+            .string();
+    if (::mkdtemp(pattern.data()) == nullptr) return;
+    m_path = pattern;
+    m_lock.Reset(::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (m_lock.Valid()) ::flock(m_lock.Get(), LOCK_EX);
   }
   ~TempFolder() {
-    std::error_code code;
-    if (!m_path.empty()) fs::remove_all(m_path, code);
+    if (!m_path.empty()) sim::RemoveTree(m_path);
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
@@ -41,22 +111,80 @@ class TempFolder {
 
  private:
   std::string m_path;
+  sim::UniqueFd m_lock;
 };
 
+// The process ID in the name of a dry run's copy, or 0 for another name.
+pid_t CopyOwner(const std::string& name) {
+  const std::size_t prefix = std::size(kCopyPrefix) - 1;
+  const std::size_t dash = name.rfind('-');
+  if (name.compare(0, prefix, kCopyPrefix) != 0 || dash == std::string::npos ||
+      dash + 7 != name.size() || dash <= prefix) {
+    return 0;
+  }
+  pid_t pid = 0;
+  const char* end = name.data() + dash;
+  const auto [stop, error] = std::from_chars(name.data() + prefix, end, pid);
+  return error == std::errc() && stop == end ? pid : 0;
+}
+
+// Removes the copies of dry runs that were killed (SIGKILL): our own folders
+// in the temporary folder that nobody holds locked.
+std::vector<std::string> RemoveAbandonedCopies() {
+  std::vector<std::string> removed;
+  std::error_code code;
+  const fs::path temp = fs::temp_directory_path(code);
+  const sim::UniqueFd folder(::open(temp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::vector<sim::FolderEntry> entries;
+  if (code || !folder.Valid() || !sim::ListFolder(folder.Get(), &entries)) return removed;
+  for (const sim::FolderEntry& entry : entries) {
+    if (CopyOwner(entry.name) <= 0) continue;
+    const sim::UniqueFd copy = sim::OpenDirectoryAt(folder.Get(), entry.name);
+    struct stat status {};
+    if (!copy.Valid() || ::fstat(copy.Get(), &status) != 0 || status.st_uid != ::geteuid() ||
+        ::flock(copy.Get(), LOCK_EX | LOCK_NB) != 0) {
+      continue;
+    }
+    const std::string path = (temp / entry.name).string();
+    if (sim::RemoveTree(path)) removed.push_back(path);
+  }
+  return removed;
+}
+
+void Say(ToolStreams& streams, const std::string& message) {
+  streams.err << kToolName << ": " << TerminalText(message) << "\n";
+}
+
 int Fail(ToolStreams& streams, int status, const std::string& message) {
-  streams.err << kToolName << ": " << message << "\n";
+  Say(streams, message);
   if (status == kExitUsage) streams.err << "Try '" << kToolName << " --help'.\n";
   return status;
 }
 
-// Proves that registry.reg can be replaced before anything is changed.
-std::string CheckFolderWritable(const std::string& directory) {
-  std::string probe = (fs::path(directory) / ".uninst-sim-probe-XXXXXX").string();
-  const int fd = ::mkstemp(probe.data());
-  if (fd < 0) return "the machine folder " + directory + " is not writable";
-  ::close(fd);
-  ::unlink(probe.c_str());
+bool IsWithin(const fs::path& path, const fs::path& folder) {
+  const auto [stop, unused] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
+  return stop == folder.end();
+}
+
+// The report may not land in the machine folder, nor be a folder.
+std::string CheckReportPath(const std::string& reportPath, const MachineFolder& folder) {
+  std::error_code code;
+  const fs::path report = fs::weakly_canonical(fs::absolute(reportPath), code);
+  if (code) return "cannot resolve the report path " + reportPath + ": " + code.message();
+  if (fs::is_directory(report, code)) return "the report " + reportPath + " is a folder";
+  if (!fs::is_directory(report.parent_path(), code)) {
+    return "the folder of the report " + reportPath + " does not exist";
+  }
+  const fs::path machine = fs::canonical(folder.directory, code);
+  if (!code && IsWithin(report, machine)) {
+    return "the report " + reportPath + " is inside the machine folder " + folder.directory +
+           "; name a file outside it";
+  }
   return "";
+}
+
+std::string RegistryPathOf(const MachineFolder& folder) {
+  return (fs::path(folder.directory) / kRegistryFileName).string();
 }
 
 // Everything that can be refused before the run starts.
@@ -67,13 +195,10 @@ std::string CheckBeforeRun(const Options& options, const MachineFolder& folder) 
       RegistryText(registry, folder.registry.format, folder.registry.encoding);
   if (!text.Ok()) return text.Error();
   if (!options.reportPath.empty()) {
-    const fs::path parent = fs::absolute(options.reportPath).parent_path();
-    std::error_code code;
-    if (!fs::is_directory(parent, code)) {
-      return "the folder of the report " + options.reportPath + " does not exist";
-    }
+    const std::string refused = CheckReportPath(options.reportPath, folder);
+    if (!refused.empty()) return refused;
   }
-  return options.dryRun ? "" : CheckFolderWritable(folder.directory);
+  return options.dryRun ? "" : ProbeWritable(RegistryPathOf(folder));
 }
 
 MachineState CaptureState(const MachineFolder& folder, sim::SimMachine& machine) {
@@ -104,9 +229,62 @@ RunReport RunProgram(const Options& options, const MachineFolder& folder, sim::S
   return report;
 }
 
+// What SIGKILL left of earlier runs: the temporary file of a save beside
+// registry.reg (a dry run leaves the machine folder alone), or a dry run's
+// copy.
+void RemoveLeftovers(const Options& options, const MachineFolder& folder, ToolStreams& streams) {
+  if (options.dryRun) {
+    for (const std::string& path : RemoveAbandonedCopies()) {
+      Say(streams, "removed " + path + ", the copy of a dry run that was killed");
+    }
+    return;
+  }
+  for (const std::string& name : RemoveUnfinishedWrites(RegistryPathOf(folder))) {
+    Say(streams, "removed " + name +
+                     ", left by a save of registry.reg that was killed before it ended; "
+                     "registry.reg is the one from before that save");
+  }
+}
+
+// Saves the registry, then says what became of the run: a failed save first,
+// then the summary, the report and an interruption. Returns the exit status.
+int EndRun(const Options& options, const MachineFolder& folder, const sim::Registry& registry,
+           const FileCalls& saveCalls, RunReport& report, ToolStreams& streams) {
+  if (options.dryRun) {
+    report.save = RegistrySave::kDryRun;
+  } else if (report.RegistryChanged()) {
+    report.saveError = SaveRegistry(folder, registry, saveCalls);
+    report.save = report.saveError.empty() ? RegistrySave::kSaved : RegistrySave::kFailed;
+  }
+  if (report.save == RegistrySave::kFailed) {
+    Say(streams,
+        "registry.reg could not be saved, so it keeps the old registry while the files listed "
+        "were deleted: " +
+            report.saveError);
+  }
+  streams.out << FormatSummary(report);
+  if (!options.reportPath.empty()) {
+    const std::string error = WriteFileAtomically(options.reportPath, FormatJson(report));
+    if (!error.empty()) return Fail(streams, kExitOutputFailed, error);
+  }
+  if (report.save == RegistrySave::kFailed) return kExitOutputFailed;
+  if (report.interruptedBy.empty()) return kExitOk;
+  Say(streams, "interrupted by " + report.interruptedBy +
+                   ": the run was stopped; what it did is listed above" +
+                   (report.save == RegistrySave::kSaved ? " and saved in registry.reg" : ""));
+  return InterruptGuard::ExitStatus();
+}
+
 }  // namespace
 
-int RunTool(const std::vector<std::string>& args, ToolStreams streams) {
+void HoldStopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const SignalName& known : kStopSignals) sigaddset(&signals, known.signal);
+  ::sigprocmask(SIG_BLOCK, &signals, nullptr);
+}
+
+int RunTool(const std::vector<std::string>& args, ToolStreams streams, const FileCalls& saveCalls) {
   Outcome<Options> parsed = ParseOptions(args);
   if (!parsed.Ok()) return Fail(streams, kExitUsage, parsed.Error());
   const Options& options = parsed.Value();
@@ -122,33 +300,33 @@ int RunTool(const std::vector<std::string>& args, ToolStreams streams) {
     return Fail(streams, kExitUsage,
                 "standard input is not a terminal, so the message boxes need --answers");
   }
+  const InterruptGuard interrupt;
   Outcome<MachineFolder> folder = ReadMachineFolder(options.machineDirectory);
   if (!folder.Ok()) return Fail(streams, kExitUsage, folder.Error());
   const std::string refused = CheckBeforeRun(options, folder.Value());
   if (!refused.empty()) return Fail(streams, kExitUsage, refused);
 
+  RemoveLeftovers(options, folder.Value(), streams);
   std::optional<TempFolder> copy;
   if (options.dryRun) {
     copy.emplace();
     if (copy->Path().empty()) {
       return Fail(streams, kExitOutputFailed, "cannot create a temporary folder");
     }
-    const std::string error = CopyMachineFolder(folder.Value().directory, copy->Path());
+    const std::string error = CopyMachineFolder(folder.Value(), copy->Path());
     if (!error.empty()) return Fail(streams, kExitOutputFailed, error);
     folder.Value().directory = copy->Path();
   }
+  if (!InterruptGuard::Received().empty()) {
+    Say(streams,
+        "interrupted by " + InterruptGuard::Received() + " before the run: nothing was changed");
+    return InterruptGuard::ExitStatus();
+  }
   sim::SimMachine machine;
-  const RunReport report = RunProgram(options, folder.Value(), machine, streams);
-  streams.out << FormatSummary(report);
-  if (!options.dryRun && report.RegistryChanged()) {
-    const std::string error = SaveRegistry(folder.Value(), machine.GetRegistry());
-    if (!error.empty()) return Fail(streams, kExitOutputFailed, error);
-  }
-  if (!options.reportPath.empty()) {
-    const std::string error = WriteFileAtomically(options.reportPath, FormatJson(report));
-    if (!error.empty()) return Fail(streams, kExitOutputFailed, error);
-  }
-  return kExitOk;
+  machine.StopWhen(InterruptGuard::Flag());
+  RunReport report = RunProgram(options, folder.Value(), machine, streams);
+  report.interruptedBy = InterruptGuard::Received();
+  return EndRun(options, folder.Value(), machine.GetRegistry(), saveCalls, report, streams);
 }
 
 }  // namespace uninst::tool

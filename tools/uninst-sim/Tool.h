@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "tools/uninst-sim/AtomicFile.h"
+
 namespace uninst::tool {
 
 constexpr int kExitOk = 0;
 constexpr int kExitOutputFailed = 1;
 constexpr int kExitUsage = 2;
+// A run stopped by a signal ends with 128 + the signal's number.
 
 struct ToolStreams {
   std::istream& in;
@@ -19,7 +22,13 @@ struct ToolStreams {
   std::ostream& err;
 };
 
-// `args` excludes the tool's own name. Returns the exit status.
-int RunTool(const std::vector<std::string>& args, ToolStreams streams);
+// `args` excludes the tool's own name; `saveCalls` write registry.reg back.
+// Returns the exit status.
+int RunTool(const std::vector<std::string>& args, ToolStreams streams,
+            const FileCalls& saveCalls = SystemFileCalls());
+
+// Holds back SIGINT, SIGTERM and SIGHUP once RunTool has returned, so that
+// the exit status stays the run's own.
+void HoldStopSignals();
 
 }  // namespace uninst::tool

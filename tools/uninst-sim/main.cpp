@@ -7,5 +7,8 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return uninst::tool::RunTool(args, {std::cin, ::isatty(0) == 1, std::cout, std::cerr});
+  const int status =
+      uninst::tool::RunTool(args, {std::cin, ::isatty(0) == 1, std::cout, std::cerr});
+  uninst::tool::HoldStopSignals();
+  return status;
 }
