@@ -1,19 +1,12 @@
 #!/usr/bin/env bash
-<<<<<<< HEAD
 # The whole test suite on a fresh Debian machine, as root: set-up, the
-# builds, the host tests (sanitizers on), the installed release uninst-sim
-# and its manual page, the Windows program checks for the GCC and the clang
-# build, the platform contract tests and the end-to-end scenarios under
-# Wine, and a short fuzzing run of the registry file reader. On a machine
-# whose kernel cannot run 32-bit programs, Wine cannot start: the Wine tests
-# are then listed as not run, and the rest still runs.
-=======
-# The whole test suite on a fresh Debian machine, as root: set-up, both
-# builds, the host tests (sanitizers on), the Windows program checks, the
-# platform contract tests and the end-to-end scenarios under Wine, and short
-# fuzzing runs of the readers of registry.reg, machine.ini, executable images
-# and the command line.
->>>>>>> issue-10b
+# builds, the host tests (sanitizers on) with short fuzzing runs of the
+# readers of registry.reg, machine.ini, executable images and the command
+# line, the installed release uninst-sim and its manual page, the Windows
+# program checks for the GCC and the clang build, the platform contract tests
+# and the end-to-end scenarios under Wine. On a machine whose kernel cannot
+# run 32-bit programs, Wine cannot start: the Wine tests are then listed as
+# not run, and the rest still runs.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
