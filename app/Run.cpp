@@ -1,33 +1,32 @@
 // The uninstall run: switches, language, windows directory, the opening
 // question, the cleanup phases in their fixed order and the closing box.
-#include "app/Run.h"
-
 #include <cstring>
 
-#include "app/Messages.h"
 #include "app/Switches.h"
+#include "app/UninstallApp.h"
 #include "files/DriverFiles.h"
 #include "registry/DeviceSweeps.h"
 #include "registry/SetupCatalogue.h"
+#include "res/Messages.h"
 
 namespace uninst {
 
 namespace {
 
-using Phase = SweepOutcome (*)(Run&);
+using Phase = SweepOutcome (*)(RunContext&);
 
 // The cleanup phases, in the order they run.
 constexpr Phase kPhases[] = {
-    [](Run& run) { return SweepNamedDevice(run, kNamedDeviceBranches[0]); },
-    [](Run& run) { return SweepNamedDevice(run, kNamedDeviceBranches[1]); },
-    [](Run& run) { return SweepVendorProduct(run, kVendorProductBranches[0]); },
-    [](Run& run) { return SweepVendorProduct(run, kVendorProductBranches[1]); },
+    [](RunContext& run) { return SweepNamedDevice(run, kNamedDeviceBranches[0]); },
+    [](RunContext& run) { return SweepNamedDevice(run, kNamedDeviceBranches[1]); },
+    [](RunContext& run) { return SweepVendorProduct(run, kVendorProductBranches[0]); },
+    [](RunContext& run) { return SweepVendorProduct(run, kVendorProductBranches[1]); },
     SweepFloppyClass,
     CleanSetupCatalogue,
     SweepDriverFiles,
 };
 
-SweepOutcome RunPhases(Run& run) {
+SweepOutcome RunPhases(RunContext& run) {
   for (Phase phase : kPhases) {
     if (phase(run) == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
   }
@@ -40,65 +39,66 @@ void DropTrailingBackslash(char* directory) {
   if (length > 0 && directory[length - 1] == '\\') directory[length - 1] = '\0';
 }
 
-void ShowClosing(Run& run) {
-  UninstallApp& app = run.app;
+void ShowClosing(RunContext& run) {
   if (run.restartFlag) {
-    app.LoadMessage(app.m_messageText, kMsgUninstalledRestart);
-    if (app.ShowMessage(kMbYesNo | kMbIconQuestion) == kIdYes) {
-      app.GetPlatform().ExitWindowsEx(kEwxReboot, 0);
+    run.LoadMessage(run.messageText, kMsgUninstalledRestart);
+    if (run.ShowMessage(kMbYesNo | kMbIconQuestion) == kIdYes) {
+      run.platform.ExitWindowsEx(kEwxReboot, 0);
     }
   } else {
-    app.LoadMessage(app.m_messageText, kMsgUninstalled);
-    app.ShowMessage(kMbOk | kMbIconInformation);
+    run.LoadMessage(run.messageText, kMsgUninstalled);
+    run.ShowMessage(kMbOk | kMbIconInformation);
   }
 }
 
-}  // namespace
-
-SweepOutcome Run::RemovePathBufferFile() {
-  const int answer = app.RemoveFileConfirmed(app.m_pathBuffer);
-  if (answer == kIdCancel) return SweepOutcome::kCancelled;
-  if (answer == kIdYes) restartFlag = true;
-  return SweepOutcome::kGoOn;
-}
-
-bool UninstallApp::InitInstance() {
-  m_confirmSwitch = 0;
-  Switches switches = ReadSwitches(m_commandLine);
-  m_confirmSwitch = switches.confirm ? 1 : 0;
-
+// The run after its switches are read. `systemDirectory` is the storage the
+// windows directory is copied to when no /D switch gives it.
+void Uninstall(RunContext& run, Switches& switches, char* systemDirectory) {
+  constexpr std::size_t kPathBufferSize = RunContext::kPathBufferSize;
+  Platform& platform = run.platform;
+  run.confirmSwitch = switches.confirm ? 1 : 0;
   const bool japanese =
-      switches.languageGiven ? switches.japanese : m_platform.GetOEMCP() == kJapaneseOemCodePage;
-  m_languageBase = japanese ? kLanguageBaseJapanese : kLanguageBaseEnglish;
-  LoadMessage(m_caption, kMsgCaption);
+      switches.languageGiven ? switches.japanese : platform.GetOEMCP() == kJapaneseOemCodePage;
+  run.languageBase = japanese ? kLanguageBaseJapanese : kLanguageBaseEnglish;
+  run.LoadMessage(run.caption, kMsgCaption);
 
-  // The run's own copy: the path buffer is scratch for every phase.
-  char systemDirectory[kPathBufferSize];
-  Run run(*this);
   if (switches.directoryGiven) {
-    // The /D token lives in the command line, which the run owns.
+    // The /D token lives in the command line, which the application owns.
     DropTrailingBackslash(switches.directory);
     run.windowsDirectory = switches.directory;
   } else {
     // A result of the buffer's size or more is the size a longer directory
     // needs: nothing was written, and the run has no windows directory.
-    const std::uint32_t length = m_platform.GetWindowsDirectory(m_pathBuffer, kPathBufferSize);
+    const std::uint32_t length = platform.GetWindowsDirectory(run.pathBuffer, kPathBufferSize);
     if (length == 0 || length >= kPathBufferSize) {
-      LoadMessage(m_messageText, kMsgNoWindowsDirectory);
-      ShowMessage(kMbOk | kMbIconWarning);
-      return false;
+      run.LoadMessage(run.messageText, kMsgNoWindowsDirectory);
+      run.ShowMessage(kMbOk | kMbIconWarning);
+      return;
     }
-    m_pathBuffer[kPathBufferSize - 1] = '\0';
-    std::memcpy(systemDirectory, m_pathBuffer, kPathBufferSize);
+    run.pathBuffer[kPathBufferSize - 1] = '\0';
+    std::memcpy(systemDirectory, run.pathBuffer, kPathBufferSize);
     DropTrailingBackslash(systemDirectory);
     run.windowsDirectory = systemDirectory;
   }
 
-  LoadMessage(m_messageText, kMsgConfirmUninstall);
-  if (ShowMessage(kMbYesNo | kMbIconQuestion) != kIdYes) return false;
+  run.LoadMessage(run.messageText, kMsgConfirmUninstall);
+  if (run.ShowMessage(kMbYesNo | kMbIconQuestion) != kIdYes) return;
 
-  if (RunPhases(run) == SweepOutcome::kCancelled) return false;
+  if (RunPhases(run) == SweepOutcome::kCancelled) return;
   ShowClosing(run);
+}
+
+}  // namespace
+
+bool UninstallApp::InitInstance() {
+  // The run's own copy: the path buffer is scratch for every phase.
+  char systemDirectory[kPathBufferSize];
+  m_context.confirmSwitch = 0;
+  m_context.restartFlag = false;
+  Switches switches = ReadSwitches(m_commandLine);
+  Uninstall(m_context, switches, systemDirectory);
+  // The windows directory may point into this frame.
+  m_context.windowsDirectory = "";
   return false;
 }
 

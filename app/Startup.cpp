@@ -1,6 +1,6 @@
 #include "app/Startup.h"
 
-#include "app/Text.h"
+#include "core/Text.h"
 
 namespace uninst {
 
@@ -24,7 +24,7 @@ const char* StripProgramName(const char* commandLine, Platform& platform) {
 }
 
 int RunApplication(UninstallApp& app) {
-  Platform& platform = app.GetPlatform();
+  Platform& platform = app.Context().platform;
   // Failing operations just return their error: no critical-error box, no
   // file-open error box.
   const std::uint32_t previous = platform.SetErrorMode(0);

@@ -3,21 +3,20 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
-#include "app/Text.h"
+#include "core/RunContext.h"
 #include "platform/Platform.h"
 
 namespace uninst {
 
 class UninstallApp {
  public:
-  static constexpr std::size_t kPathBufferSize = 512;
+  static constexpr std::size_t kPathBufferSize = RunContext::kPathBufferSize;
   // Windows passes at most 32767 UTF-16 characters, which a double-byte
   // code page can make 65534 bytes, and the terminator.
   static constexpr std::size_t kCommandLineSize = 65535;
 
-  explicit UninstallApp(Platform& platform) : m_platform(platform) {}
+  explicit UninstallApp(Platform& platform) : m_context(platform) {}
   UninstallApp(const UninstallApp&) = delete;
   UninstallApp& operator=(const UninstallApp&) = delete;
 
@@ -33,22 +32,11 @@ class UninstallApp {
   // removal answer: kIdYes (deleted), kIdNo (nothing changed) or kIdCancel.
   [[nodiscard]] int RemoveFileConfirmed(const char* path);
 
-  // Replaces `holder` with message n in the run's language.
-  bool LoadMessage(Text& holder, int number);
-  // Shows the message text under the caption.
-  int ShowMessage(std::uint32_t style);
-
-  Platform& GetPlatform() { return m_platform; }
-
-  char m_pathBuffer[kPathBufferSize] = {};
-  Text m_formatText;
-  Text m_messageText;
-  Text m_caption;
-  std::int32_t m_languageBase = 0;
-  std::int32_t m_confirmSwitch = 0;
+  // What the run shares with its phases.
+  RunContext& Context() { return m_context; }
 
  private:
-  Platform& m_platform;
+  RunContext m_context;
   char m_commandLine[kCommandLineSize] = {};
 };
 

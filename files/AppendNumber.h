@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/Text.h"
+#include "core/Text.h"
 
 namespace uninst {
 

@@ -1,5 +1,7 @@
 #include "files/DriverFiles.h"
 
+#include "files/RemoveFileConfirmed.h"
+
 namespace uninst {
 
 namespace {
@@ -29,12 +31,12 @@ constexpr DriverFile kDriverFiles[] = {
 
 }  // namespace
 
-SweepOutcome SweepDriverFiles(Run& run) {
+SweepOutcome SweepDriverFiles(RunContext& run) {
   for (const DriverFile& file : kDriverFiles) {
     const char* const parts[] = {run.windowsDirectory, file.directory, file.name};
     // A cut path could name another file: skip the entry instead.
-    if (!JoinPath(run.app.m_pathBuffer, parts)) continue;
-    if (run.RemovePathBufferFile() == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
+    if (!JoinPath(run.pathBuffer, parts)) continue;
+    if (RemovePathBufferFile(run) == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
   }
   return SweepOutcome::kGoOn;
 }

@@ -2,12 +2,12 @@
 // below the windows directory.
 #pragma once
 
-#include "app/Run.h"
+#include "core/RunContext.h"
 
 namespace uninst {
 
 // Removes each file of the driver file table in order. Cancelled as soon as a
 // removal is cancelled; a path too long for the path buffer is skipped.
-SweepOutcome SweepDriverFiles(Run& run);
+SweepOutcome SweepDriverFiles(RunContext& run);
 
 }  // namespace uninst

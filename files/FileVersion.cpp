@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "app/Text.h"
+#include "core/Text.h"
 #include "files/AppendNumber.h"
 
 namespace uninst {

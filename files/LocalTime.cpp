@@ -1,6 +1,6 @@
 #include "files/LocalTime.h"
 
-#include "app/Text.h"
+#include "core/Text.h"
 #include "files/AppendNumber.h"
 
 namespace uninst {

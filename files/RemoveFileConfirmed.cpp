@@ -1,11 +1,12 @@
 // Removal of one file: the optional question with size, date and version,
 // then the attribute reset, the time write-back and the deletion.
+#include "files/RemoveFileConfirmed.h"
+
 #include <cstdint>
 
-#include "app/Messages.h"
-#include "app/UninstallApp.h"
 #include "files/FileVersion.h"
 #include "files/LocalTime.h"
+#include "res/Messages.h"
 
 namespace uninst {
 
@@ -41,8 +42,8 @@ struct FileStatus {
 };
 
 // Size and last-write date of the open file, filled into the details format.
-void ComposeDetails(UninstallApp& app, FileHandle file, Text& details) {
-  Platform& platform = app.GetPlatform();
+void ComposeDetails(RunContext& context, FileHandle file, Text& details) {
+  Platform& platform = context.platform;
   FileTime creation;
   FileTime lastAccess;
   FileTime lastWrite;
@@ -52,26 +53,27 @@ void ComposeDetails(UninstallApp& app, FileHandle file, Text& details) {
   char date[kDateSize];
   FormatLocalDate(platform, LocalSecondsFromFileTime(platform, lastWrite), date, sizeof date);
   // The low 32 bits of the size, shown signed.
-  details.Format(app.m_formatText.Get(), static_cast<long>(static_cast<std::int32_t>(size)), date);
+  details.Format(context.formatText.Get(), static_cast<long>(static_cast<std::int32_t>(size)),
+                 date);
 }
 
 // Leaves the question in the message text and the version text (or "") in
 // the path buffer.
-void ComposeQuestion(UninstallApp& app, const char* path, Text& details) {
-  if (GetFileVersionText(app.GetPlatform(), path, kFileVersion, app.m_pathBuffer,
-                         static_cast<int>(UninstallApp::kPathBufferSize))) {
+void ComposeQuestion(RunContext& context, const char* path, Text& details) {
+  if (GetFileVersionText(context.platform, path, kFileVersion, context.pathBuffer,
+                         static_cast<int>(RunContext::kPathBufferSize))) {
     details.Append(" (v");
-    details.Append(app.m_pathBuffer);
+    details.Append(context.pathBuffer);
     details.Append(")");
   }
-  app.LoadMessage(app.m_messageText, kMsgRemoveFileQuestion);
+  context.LoadMessage(context.messageText, kMsgRemoveFileQuestion);
   Text question;
   question.Assign(path);
   question.Append(":\n  ");
   question.Append(details.Get());
   question.Append("\n\n");
-  question.Append(app.m_messageText.Get());
-  app.m_messageText.Assign(question.Get());
+  question.Append(context.messageText.Get());
+  context.messageText.Assign(question.Get());
 }
 
 LocalSeconds OrLastWrite(const LocalSeconds& time, const LocalSeconds& lastWrite) {
@@ -133,29 +135,37 @@ bool DeleteWithStatusReset(Platform& platform, const char* path) {
 
 }  // namespace
 
-int UninstallApp::RemoveFileConfirmed(const char* path) {
+int RemoveFileConfirmed(RunContext& context, const char* path) {
   // The caller's path usually lives in the path buffer, which the question
   // overwrites with the version text.
-  char filePath[kPathBufferSize];
+  char filePath[RunContext::kPathBufferSize];
   if (!CopyBounded(filePath, sizeof filePath, path)) return kIdNo;
 
   Text details;
   {
-    OpenedFile file(m_platform, m_platform.CreateFile(filePath, kGenericRead, 0, true));
+    Platform& platform = context.platform;
+    OpenedFile file(platform, platform.CreateFile(filePath, kGenericRead, 0, true));
     if (!file.IsOpen()) return kIdNo;
-    LoadMessage(m_formatText, kMsgFileDetails);
-    ComposeDetails(*this, file.Get(), details);
+    context.LoadMessage(context.formatText, kMsgFileDetails);
+    ComposeDetails(context, file.Get(), details);
   }
 
   int answer = kIdYes;
-  if (m_confirmSwitch != 0) {
-    ComposeQuestion(*this, filePath, details);
-    answer = ShowMessage(kRemovalQuestionStyle);
+  if (context.confirmSwitch != 0) {
+    ComposeQuestion(context, filePath, details);
+    answer = context.ShowMessage(kRemovalQuestionStyle);
   }
   // A file that could not be removed is reported as left alone, so that the
   // run goes on without counting it as removed.
-  if (answer == kIdYes && !DeleteWithStatusReset(m_platform, filePath)) return kIdNo;
+  if (answer == kIdYes && !DeleteWithStatusReset(context.platform, filePath)) return kIdNo;
   return answer;
+}
+
+SweepOutcome RemovePathBufferFile(RunContext& context) {
+  const int answer = RemoveFileConfirmed(context, context.pathBuffer);
+  if (answer == kIdCancel) return SweepOutcome::kCancelled;
+  if (answer == kIdYes) context.restartFlag = true;
+  return SweepOutcome::kGoOn;
 }
 
 }  // namespace uninst

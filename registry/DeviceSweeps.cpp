@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/Text.h"
+#include "core/Text.h"
+#include "files/RemoveFileConfirmed.h"
 #include "registry/RegKey.h"
 #include "registry/RegistryString.h"
 
@@ -11,7 +12,7 @@ namespace uninst {
 
 namespace {
 
-constexpr std::uint32_t kPathSize = UninstallApp::kPathBufferSize;
+constexpr std::uint32_t kPathSize = RunContext::kPathBufferSize;
 constexpr std::uint32_t kDeviceNameSize = 256;
 constexpr std::uint32_t kInstanceNameSize = 512;
 // Only the first indexes of a named-device branch and device key are looked at.
@@ -33,7 +34,7 @@ constexpr const char* kInfCopyDirectories[] = {"inf", "inf\\other"};
 
 enum class ClassKeyMatch { kOther, kDrive, kCancelled };
 
-using SubKeyAction = SweepOutcome (*)(Run& run, const char* subKeyPath);
+using SubKeyAction = SweepOutcome (*)(RunContext& run, const char* subKeyPath);
 
 [[nodiscard]] bool EnumSubKey(Platform& platform, const RegKey& key, std::uint32_t index,
                               char* name, std::uint32_t size) {
@@ -49,11 +50,10 @@ using SubKeyAction = SweepOutcome (*)(Run& run, const char* subKeyPath);
 }
 
 // Reads `valueName` of `keyPath` into the path buffer; 0 when it is no string.
-[[nodiscard]] std::uint32_t ReadValue(Run& run, const char* keyPath, const char* valueName) {
-  char* buffer = run.app.m_pathBuffer;
+[[nodiscard]] std::uint32_t ReadValue(RunContext& run, const char* keyPath, const char* valueName) {
+  char* buffer = run.pathBuffer;
   if (!CopyBounded(buffer, kPathSize, keyPath)) return 0;
-  return ReadRegistryString(run.app.GetPlatform(), kLocalMachine, buffer, valueName, buffer,
-                            kPathSize);
+  return ReadRegistryString(run.platform, kLocalMachine, buffer, valueName, buffer, kPathSize);
 }
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -82,23 +82,24 @@ bool IsBareFileName(Platform& platform, const char* name) {
 
 // Writes into `classKey` the device class key that instance `instanceKey`
 // points to. True when "Driver" names a class instance and that key exists.
-[[nodiscard]] bool FindClassKey(Run& run, const char* instanceKey, char (&classKey)[kPathSize]) {
+[[nodiscard]] bool FindClassKey(RunContext& run, const char* instanceKey,
+                                char (&classKey)[kPathSize]) {
   if (ReadValue(run, instanceKey, kDriverValue) == 0) return false;
-  const char* driver = run.app.m_pathBuffer;
+  const char* driver = run.pathBuffer;
   const char* parts[] = {kClassRoot, driver};
-  return IsClassInstance(run.app.GetPlatform(), driver) && JoinPath(classKey, parts) &&
-         ProbeKey(run.app.GetPlatform(), classKey);
+  return IsClassInstance(run.platform, driver) && JoinPath(classKey, parts) &&
+         ProbeKey(run.platform, classKey);
 }
 
 // Removes the INF copies of `classKey` when it was set up from the drive's INF
 // section, and says whether it was.
-ClassKeyMatch RemoveDriveInfCopies(Run& run, const char* classKey) {
+ClassKeyMatch RemoveDriveInfCopies(RunContext& run, const char* classKey) {
   if (ReadValue(run, classKey, kInfSectionValue) == 0 ||
-      !EqualsIgnoringAsciiCase(run.app.m_pathBuffer, kDriveInfSection)) {
+      !EqualsIgnoringAsciiCase(run.pathBuffer, kDriveInfSection)) {
     return ClassKeyMatch::kOther;
   }
   if (ReadValue(run, classKey, kInfPathValue) != 0 &&
-      RemoveInfCopies(run, run.app.m_pathBuffer) == SweepOutcome::kCancelled) {
+      RemoveInfCopies(run, run.pathBuffer) == SweepOutcome::kCancelled) {
     return ClassKeyMatch::kCancelled;
   }
   return ClassKeyMatch::kDrive;
@@ -106,9 +107,9 @@ ClassKeyMatch RemoveDriveInfCopies(Run& run, const char* classKey) {
 
 // Visits the subkeys of the open `parent` from the last index to the first,
 // so that deleting the visited one leaves the lower indexes in place.
-SweepOutcome VisitSubKeysDownward(Run& run, const RegKey& parent, const char* parentPath,
+SweepOutcome VisitSubKeysDownward(RunContext& run, const RegKey& parent, const char* parentPath,
                                   SubKeyAction action) {
-  Platform& platform = run.app.GetPlatform();
+  Platform& platform = run.platform;
   std::uint32_t count = 0;
   if (platform.RegQueryInfoKey(parent.Handle(), &count) != kErrorSuccess) {
     return SweepOutcome::kGoOn;
@@ -124,8 +125,8 @@ SweepOutcome VisitSubKeysDownward(Run& run, const RegKey& parent, const char* pa
   return SweepOutcome::kGoOn;
 }
 
-SweepOutcome SweepVendorInstance(Run& run, const char* instanceKey) {
-  Platform& platform = run.app.GetPlatform();
+SweepOutcome SweepVendorInstance(RunContext& run, const char* instanceKey) {
+  Platform& platform = run.platform;
   char classKey[kPathSize];
   if (FindClassKey(run, instanceKey, classKey)) {
     if (RemoveDriveInfCopies(run, classKey) == ClassKeyMatch::kCancelled) {
@@ -137,11 +138,10 @@ SweepOutcome SweepVendorInstance(Run& run, const char* instanceKey) {
   return SweepOutcome::kGoOn;
 }
 
-SweepOutcome SweepClassSubKey(Run& run, const char* subKey) {
+SweepOutcome SweepClassSubKey(RunContext& run, const char* subKey) {
   const ClassKeyMatch match = RemoveDriveInfCopies(run, subKey);
   if (match == ClassKeyMatch::kCancelled) return SweepOutcome::kCancelled;
-  if (match == ClassKeyMatch::kDrive)
-    (void)run.app.GetPlatform().RegDeleteKey(kLocalMachine, subKey);
+  if (match == ClassKeyMatch::kDrive) (void)run.platform.RegDeleteKey(kLocalMachine, subKey);
   return SweepOutcome::kGoOn;
 }
 
@@ -162,8 +162,8 @@ SweepOutcome SweepClassSubKey(Run& run, const char* subKey) {
 
 // Deletes the device class key of each instance below the open device key, up
 // to the first index that cannot be enumerated.
-void DeleteInstanceClassKeys(Run& run, const RegKey& device, const char* deviceKey) {
-  Platform& platform = run.app.GetPlatform();
+void DeleteInstanceClassKeys(RunContext& run, const RegKey& device, const char* deviceKey) {
+  Platform& platform = run.platform;
   for (std::uint32_t index = 0; index < kInstanceLimit; ++index) {
     char instanceName[kInstanceNameSize];
     if (!EnumSubKey(platform, device, index, instanceName, sizeof instanceName)) return;
@@ -178,8 +178,8 @@ void DeleteInstanceClassKeys(Run& run, const RegKey& device, const char* deviceK
 
 }  // namespace
 
-SweepOutcome SweepNamedDevice(Run& run, const char* branch) {
-  Platform& platform = run.app.GetPlatform();
+SweepOutcome SweepNamedDevice(RunContext& run, const char* branch) {
+  Platform& platform = run.platform;
   char deviceName[kDeviceNameSize];
   if (!FindDevice(platform, branch, deviceName)) return SweepOutcome::kGoOn;
   char deviceKey[kPathSize];
@@ -194,34 +194,33 @@ SweepOutcome SweepNamedDevice(Run& run, const char* branch) {
   return SweepOutcome::kGoOn;
 }
 
-SweepOutcome SweepVendorProduct(Run& run, const char* branch) {
-  RegKey key(run.app.GetPlatform());
+SweepOutcome SweepVendorProduct(RunContext& run, const char* branch) {
+  RegKey key(run.platform);
   if (!key.OpenEx(kLocalMachine, branch, kEnumerateAccess)) return SweepOutcome::kGoOn;
   if (VisitSubKeysDownward(run, key, branch, SweepVendorInstance) == SweepOutcome::kCancelled) {
     return SweepOutcome::kCancelled;
   }
   key.Close();
-  (void)run.app.GetPlatform().RegDeleteKey(kLocalMachine, branch);
+  (void)run.platform.RegDeleteKey(kLocalMachine, branch);
   return SweepOutcome::kGoOn;
 }
 
-SweepOutcome SweepFloppyClass(Run& run) {
-  RegKey key(run.app.GetPlatform());
+SweepOutcome SweepFloppyClass(RunContext& run) {
+  RegKey key(run.platform);
   if (!key.OpenEx(kLocalMachine, kFloppyClassKey, kEnumerateAccess)) return SweepOutcome::kGoOn;
   return VisitSubKeysDownward(run, key, kFloppyClassKey, SweepClassSubKey);
 }
 
-SweepOutcome RemoveInfCopies(Run& run, const char* infPath) {
+SweepOutcome RemoveInfCopies(RunContext& run, const char* infPath) {
   // The first removal may overwrite the path buffer that `infPath` can be.
   char fileName[kPathSize];
-  if (!CopyBounded(fileName, sizeof fileName, infPath) ||
-      !IsBareFileName(run.app.GetPlatform(), fileName)) {
+  if (!CopyBounded(fileName, sizeof fileName, infPath) || !IsBareFileName(run.platform, fileName)) {
     return SweepOutcome::kGoOn;
   }
   for (const char* directory : kInfCopyDirectories) {
     const char* parts[] = {run.windowsDirectory, directory, fileName};
-    if (!JoinPath(run.app.m_pathBuffer, parts)) continue;
-    if (run.RemovePathBufferFile() == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
+    if (!JoinPath(run.pathBuffer, parts)) continue;
+    if (RemovePathBufferFile(run) == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
   }
   return SweepOutcome::kGoOn;
 }

@@ -3,7 +3,7 @@
 // subkeys of the floppy-disk-controller class, and the INF copies Windows made.
 #pragma once
 
-#include "app/Run.h"
+#include "core/RunContext.h"
 
 namespace uninst {
 
@@ -19,20 +19,20 @@ inline constexpr char kDriveInfSection[] = "KMNCRN.DEV";
 
 // Deletes the device class keys of the first device key in `branch` whose name
 // starts with the drive's prefix, then that device key. Removes no file.
-[[nodiscard]] SweepOutcome SweepNamedDevice(Run& run, const char* branch);
+[[nodiscard]] SweepOutcome SweepNamedDevice(RunContext& run, const char* branch);
 
 // Deletes every instance of `branch` with its device class key (removing the
 // INF copies of a class key set up from the drive's INF section), then the
 // branch itself.
-[[nodiscard]] SweepOutcome SweepVendorProduct(Run& run, const char* branch);
+[[nodiscard]] SweepOutcome SweepVendorProduct(RunContext& run, const char* branch);
 
 // Deletes the subkeys of the "fdc" class set up from the drive's INF section,
 // after removing their INF copies. The "fdc" key itself stays.
-[[nodiscard]] SweepOutcome SweepFloppyClass(Run& run);
+[[nodiscard]] SweepOutcome SweepFloppyClass(RunContext& run);
 
 // Removes windows directory\inf\P and then windows directory\inf\other\P. A P
 // that is not a bare file name removes nothing. `infPath` may be the path
 // buffer: it is copied before the first removal can overwrite it.
-[[nodiscard]] SweepOutcome RemoveInfCopies(Run& run, const char* infPath);
+[[nodiscard]] SweepOutcome RemoveInfCopies(RunContext& run, const char* infPath);
 
 }  // namespace uninst

@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-#include "app/Text.h"
+#include "core/Text.h"
+#include "files/RemoveFileConfirmed.h"
 #include "registry/RegKey.h"
 #include "registry/RegistryString.h"
 
@@ -10,43 +11,42 @@ namespace uninst {
 
 namespace {
 
-constexpr std::uint32_t kPathSize = UninstallApp::kPathBufferSize;
+constexpr std::uint32_t kPathSize = RunContext::kPathBufferSize;
 // Deleting a value through the handle needs the set-value right on the NT family.
 constexpr std::uint32_t kValueDeleteAccess = kKeyQueryValue | kKeySetValue;
 
 // Reads the string value named `infPath` of `key` into the path buffer.
-[[nodiscard]] bool ReadCatalogueValue(Run& run, const char* key, const char* infPath) {
-  char* buffer = run.app.m_pathBuffer;
+[[nodiscard]] bool ReadCatalogueValue(RunContext& run, const char* key, const char* infPath) {
+  char* buffer = run.pathBuffer;
   return CopyBounded(buffer, kPathSize, infPath) &&
-         ReadRegistryString(run.app.GetPlatform(), kLocalMachine, key, buffer, buffer, kPathSize) !=
-             0;
+         ReadRegistryString(run.platform, kLocalMachine, key, buffer, buffer, kPathSize) != 0;
 }
 
-SweepOutcome RemoveCataloguedFiles(Run& run) {
+SweepOutcome RemoveCataloguedFiles(RunContext& run) {
   for (const char* infPath : kCataloguedInfPaths) {
     if (!ReadCatalogueValue(run, kCatalogsKey, infPath)) continue;
-    if (run.RemovePathBufferFile() == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
+    if (RemovePathBufferFile(run) == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
     // The path buffer still holds the version text or the file just removed:
     // only a complete copy of the INF path may be handed on.
-    if (!CopyBounded(run.app.m_pathBuffer, kPathSize, infPath)) continue;
-    if (run.RemovePathBufferFile() == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
+    if (!CopyBounded(run.pathBuffer, kPathSize, infPath)) continue;
+    if (RemovePathBufferFile(run) == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
   }
   return SweepOutcome::kGoOn;
 }
 
-void DeleteCatalogueValues(Run& run, const char* keyPath) {
-  RegKey key(run.app.GetPlatform());
+void DeleteCatalogueValues(RunContext& run, const char* keyPath) {
+  RegKey key(run.platform);
   if (!key.OpenEx(kLocalMachine, keyPath, kValueDeleteAccess)) return;
   for (const char* infPath : kCataloguedInfPaths) {
     if (ReadCatalogueValue(run, keyPath, infPath)) {
-      (void)run.app.GetPlatform().RegDeleteValue(key.Handle(), infPath);
+      (void)run.platform.RegDeleteValue(key.Handle(), infPath);
     }
   }
 }
 
 }  // namespace
 
-SweepOutcome CleanSetupCatalogue(Run& run) {
+SweepOutcome CleanSetupCatalogue(RunContext& run) {
   if (RemoveCataloguedFiles(run) == SweepOutcome::kCancelled) return SweepOutcome::kCancelled;
   for (const char* keyPath : kSetupCatalogueKeys) DeleteCatalogueValues(run, keyPath);
   return SweepOutcome::kGoOn;

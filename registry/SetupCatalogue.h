@@ -2,7 +2,7 @@
 // files.
 #pragma once
 
-#include "app/Run.h"
+#include "core/RunContext.h"
 
 namespace uninst {
 
@@ -27,6 +27,6 @@ inline constexpr const char* kSetupCatalogueKeys[] = {kOemNameKey, kCatalogsKey}
 // Removes, for each catalogued INF path, the file its "Catalogs" value names
 // and the INF file itself; then deletes the string values named by the
 // catalogued INF paths from both setup keys. Nothing is deleted after a Cancel.
-[[nodiscard]] SweepOutcome CleanSetupCatalogue(Run& run);
+[[nodiscard]] SweepOutcome CleanSetupCatalogue(RunContext& run);
 
 }  // namespace uninst

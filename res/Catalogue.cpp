@@ -1,6 +1,6 @@
 #include "res/Catalogue.h"
 
-#include "app/Messages.h"
+#include "res/Messages.h"
 
 namespace uninst {
 namespace {

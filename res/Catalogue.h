@@ -10,7 +10,7 @@ namespace uninst {
 struct CatalogueMessage {
   unsigned number;       // 1 to 27
   const char* japanese;  // UTF-8, string resource ID `number`
-  const char* english;   // UTF-8, string resource ID 50 + `number`
+  const char* english;   // UTF-8, string resource ID kLanguageBaseEnglish + `number`
 };
 
 // Every message of the catalogue, in number order.

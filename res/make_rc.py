@@ -4,14 +4,26 @@
 Messages.def holds MESSAGE(n, "ja", "en") entries in UTF-8 with C escapes.
 The output is pure ASCII so that every resource compiler reads it alike:
 wide strings whose non-ASCII characters are \\xNNNN escapes. Japanese message
-n gets ID n and English message n ID 50 + n, all under the Japanese resource
-language.
+n gets ID n and English message n ID base + n, all under the Japanese
+resource language; the base is the one Messages.h gives the program.
 """
 
+import os
 import re
 import sys
 
-ENGLISH_BASE = 50
+
+def read_english_base():
+    """kLanguageBaseEnglish as Messages.h, next to this script, defines it."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "Messages.h")
+    with open(path, encoding="utf-8") as source:
+        match = re.search(r"kLanguageBaseEnglish\s*=\s*(\d+)\s*;", source.read())
+    if not match:
+        raise ValueError("no kLanguageBaseEnglish in %s" % path)
+    return int(match.group(1))
+
+
+ENGLISH_BASE = read_english_base()
 
 _ENTRY = re.compile(r'MESSAGE\(\s*(\d+)\s*,\s*("(?:[^"\\]|\\.)*")\s*,\s*("(?:[^"\\]|\\.)*")\s*\)',
                     re.S)

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "app/Run.h"
 #include "files/DriverFiles.h"
 #include "tests/files/FilesFixture.h"
 
@@ -61,7 +60,7 @@ class SweepFixture : public test::FilesFixtureOf<Base> {
     return left;
   }
   SweepOutcome Sweep(const std::string& windows, bool restartFlag = false) {
-    Run run(this->m_app);
+    RunContext& run = this->m_run;
     run.windowsDirectory = windows.c_str();
     run.restartFlag = restartFlag;
     const SweepOutcome outcome = SweepDriverFiles(run);

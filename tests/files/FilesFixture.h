@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Messages.h"
 #include "app/UninstallApp.h"
 #include "platform/sim/SimMachine.h"
+#include "res/Messages.h"
 #include "tests/support/PeBuilder.h"
 #include "tests/support/SimFixture.h"
 
@@ -50,20 +50,21 @@ class FilesFixtureOf : public Base {
 
   // Confirm switch and language as the run sets them, caption loaded.
   void UseApp(bool confirm, int languageBase = kLanguageBaseEnglish) {
-    m_app.m_confirmSwitch = confirm ? 1 : 0;
-    m_app.m_languageBase = languageBase;
-    m_app.LoadMessage(m_app.m_caption, kMsgCaption);
+    m_run.confirmSwitch = confirm ? 1 : 0;
+    m_run.languageBase = languageBase;
+    m_run.LoadMessage(m_run.caption, kMsgCaption);
   }
 
   // Hands `path` over in the path buffer, as every caller does.
   int Remove(const std::string& path) {
-    EXPECT_TRUE(CopyBounded(m_app.m_pathBuffer, sizeof m_app.m_pathBuffer, path.c_str()));
-    return m_app.RemoveFileConfirmed(m_app.m_pathBuffer);
+    EXPECT_TRUE(CopyBounded(m_run.pathBuffer, sizeof m_run.pathBuffer, path.c_str()));
+    return m_app.RemoveFileConfirmed(m_run.pathBuffer);
   }
 
   testsupport::ScratchFolder m_folder;
   sim::SimMachine m_machine;
   UninstallApp m_app{m_machine};
+  RunContext& m_run = m_app.Context();
 };
 
 using FilesFixture = FilesFixtureOf<>;

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/Text.h"
+#include "core/Text.h"
 #include "tests/files/FilesFixture.h"
 
 namespace uninst {
@@ -48,8 +48,8 @@ TEST_P(UnopenableFileTest, AnswersNoWithoutQuestion) {
   }
   EXPECT_EQ(Remove(kInfPath), kIdNo);
   EXPECT_TRUE(m_machine.Boxes().empty());
-  EXPECT_TRUE(m_app.m_formatText.IsEmpty());
-  EXPECT_STREQ(m_app.m_pathBuffer, kInfPath);
+  EXPECT_TRUE(m_run.formatText.IsEmpty());
+  EXPECT_STREQ(m_run.pathBuffer, kInfPath);
   EXPECT_EQ(m_machine.FileExists(kInfPath), c.inUse);
 }
 
@@ -269,7 +269,7 @@ TEST_P(PathBufferTest, HoldsTheVersionTextAfterAQuestion) {
   m_machine.WriteFile(kDriverPath, c.versioned ? test::VersionedImage(0x00010002, 0x00030004, 0, 0)
                                                : test::FillerBytes(1536));
   EXPECT_EQ(Remove(kDriverPath), kIdYes);
-  EXPECT_STREQ(m_app.m_pathBuffer, c.expected != nullptr ? c.expected : kDriverPath);
+  EXPECT_STREQ(m_run.pathBuffer, c.expected != nullptr ? c.expected : kDriverPath);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PathBufferTest,

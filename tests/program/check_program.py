@@ -22,7 +22,6 @@ FAMILIES = {
 }
 STUB_MARK = "/stub"
 JAPANESE = 0x0411
-ENGLISH_BASE = 50
 CATALOGUE_BLOCKS = {1, 2, 4, 5}
 ICON_GROUP = 128
 # (width, height, resource ID) of the icon images, in directory order.
@@ -137,20 +136,20 @@ def decode_string_block(data):
     return texts
 
 
-def expected_strings(catalogue):
+def expected_strings(catalogue, english_base):
     expected = {}
     for number, (japanese, english) in catalogue.items():
         expected[number] = japanese
-        expected[ENGLISH_BASE + number] = english
+        expected[english_base + number] = english
     return expected
 
 
-def check_string_table(pe, catalogue, errors):
+def check_string_table(pe, catalogue, english_base, errors):
     blocks = find_resources(pe, pefile.RESOURCE_TYPE["RT_STRING"])
     if set(blocks) != CATALOGUE_BLOCKS:
         errors.append("string table blocks are %s, expected %s" % (sorted(blocks),
                                                                    sorted(CATALOGUE_BLOCKS)))
-    expected = expected_strings(catalogue)
+    expected = expected_strings(catalogue, english_base)
     for block, languages in sorted(blocks.items()):
         if set(languages) != {JAPANESE}:
             errors.append("string block %d has languages %s, expected only 0x%04x" %
@@ -249,7 +248,7 @@ def main(argv):
     errors = []
     check_format(pe, errors)
     check_imports(list_imports(pe), read_allow_list(allow_path, errors), errors)
-    check_string_table(pe, make_rc.read_catalogue(catalogue_path), errors)
+    check_string_table(pe, make_rc.read_catalogue(catalogue_path), make_rc.ENGLISH_BASE, errors)
     check_icon(pe, errors)
     check_version(pe, errors)
     size = os.path.getsize(program)

@@ -1,5 +1,7 @@
 #include "tests/registry/RegistryFixture.h"
 
+#include "res/Messages.h"
+
 namespace uninst::test {
 
 RegistryTest::RegistryTest() {
@@ -10,8 +12,8 @@ RegistryTest::RegistryTest() {
 void RegistryTest::TearDown() { EXPECT_EQ(machine.OpenHandleCount(), 0u); }
 
 void RegistryTest::Confirm(std::vector<int> answers) {
-  app.m_confirmSwitch = 1;
-  app.m_languageBase = 50;
+  run.confirmSwitch = 1;
+  run.languageBase = kLanguageBaseEnglish;
   machine.SetAnswers(std::move(answers));
 }
 

@@ -1,5 +1,5 @@
-// A simulated machine with drive C backed by a scratch folder, an application
-// object and a run over it, for the registry cleanup tests.
+// A simulated machine with drive C backed by a scratch folder and a run's
+// context over it, for the registry cleanup tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Run.h"
-#include "app/UninstallApp.h"
+#include "core/RunContext.h"
 #include "platform/sim/SimMachine.h"
 #include "tests/support/SimFixture.h"
 
@@ -39,8 +38,7 @@ class RegistryTest : public ::testing::Test {
 
   ScratchFolder scratch;
   sim::SimMachine machine;
-  UninstallApp app{machine};
-  uninst::Run run{app};
+  RunContext run{machine};
 };
 
 }  // namespace uninst::test

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "res/Catalogue.h"
+#include "res/Messages.h"
 
 namespace uninst {
 namespace {
@@ -16,7 +17,7 @@ TEST(Catalogue, HoldsMessagesOneToTwentySevenInOrder) {
     EXPECT_GT(std::strlen(message.japanese), 0u);
     EXPECT_GT(std::strlen(message.english), 0u);
     EXPECT_EQ(message.japanese, CatalogueText(message.number));
-    EXPECT_EQ(message.english, CatalogueText(50 + message.number));
+    EXPECT_EQ(message.english, CatalogueText(kLanguageBaseEnglish + message.number));
   }
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "res/Catalogue.h"
+#include "res/Messages.h"
 #include "tests/support/PeBuilder.h"
 #include "tests/support/SimFixture.h"
 
@@ -88,7 +89,7 @@ TEST_F(SimCalls, LoadStringGivesCatalogueTextsByID) {
               Machine().LoadString(message.number, buffer, sizeof(buffer)));
     EXPECT_STREQ(message.japanese, buffer);
     EXPECT_EQ(static_cast<int>(std::strlen(message.english)),
-              Machine().LoadString(50 + message.number, buffer, sizeof(buffer)));
+              Machine().LoadString(kLanguageBaseEnglish + message.number, buffer, sizeof(buffer)));
     EXPECT_STREQ(message.english, buffer);
   }
   for (const std::uint32_t id : {0u, 28u, 47u, 50u, 78u, 61440u}) {
