@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # The whole test suite on a fresh Debian machine, as root: set-up, the
-# builds, the host tests (sanitizers on) with short fuzzing runs of the
-# readers of registry.reg, machine.ini, executable images and the command
-# line, the installed release uninst-sim and its manual page, the Windows
-# program checks for the GCC and the clang build, the platform contract tests
-# and the end-to-end scenarios under Wine. On a machine whose kernel cannot
-# run 32-bit programs, Wine cannot start: the Wine tests are then listed as
-# not run, and the rest still runs.
+# check that no #include climbs a layer, the builds, the host tests
+# (sanitizers on) with short fuzzing runs of the readers of registry.reg,
+# machine.ini, executable images and the command line, the installed release
+# uninst-sim and its manual page, the Windows program checks for the GCC and
+# the clang build, the platform contract tests and the end-to-end scenarios
+# under Wine. On a machine whose kernel cannot run 32-bit programs, Wine
+# cannot start: the Wine tests are then listed as not run, and the rest still
+# runs.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 bash tools/ci/install-deps.sh
+bash tools/ci/check-layers.sh
 
 cmake --preset host
 cmake --build --preset host
