@@ -7,15 +7,14 @@ namespace uninst {
 
 namespace {
 
-constexpr std::uint64_t kTicksPerSecond = 10000000u;
 // Seconds from 1601-01-01, where file times start, to 1970-01-01.
-constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
 constexpr std::int64_t kMaxSeconds = 0x7FFFFFFF;
 constexpr std::uint16_t kFirstCountedYear = 1900;
 
 bool LocalFieldsFromSeconds(Platform& platform, std::int32_t seconds, SystemTime* fields) {
   FileTime utc;
-  utc.ticks = static_cast<std::uint64_t>(seconds + kSecondsFrom1601To1970) * kTicksPerSecond;
+  utc.ticks =
+      static_cast<std::uint64_t>(seconds + kSecondsFrom1601To1970) * kFileTimeTicksPerSecond;
   FileTime local;
   return platform.FileTimeToLocalFileTime(utc, &local) &&
          platform.FileTimeToSystemTime(local, fields);
@@ -37,7 +36,7 @@ LocalSeconds SecondsFromLocalFields(Platform& platform, const SystemTime& fields
     return result;
   }
   const std::int64_t seconds =
-      static_cast<std::int64_t>(utc.ticks / kTicksPerSecond) - kSecondsFrom1601To1970;
+      static_cast<std::int64_t>(utc.ticks / kFileTimeTicksPerSecond) - kSecondsFrom1601To1970;
   if (seconds < 0 || seconds > kMaxSeconds) {
     result.inSpan = false;
     return result;

@@ -77,6 +77,9 @@ constexpr std::uint32_t kFileAttributeNormal = 0x80;
 struct FileTime {
   std::uint64_t ticks = 0;
 };
+constexpr std::uint64_t kFileTimeTicksPerSecond = 10000000u;
+// Seconds from the FILETIME epoch to 1970-01-01 00:00:00 UTC.
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
 
 // SYSTEMTIME.
 struct SystemTime {

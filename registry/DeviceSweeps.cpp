@@ -5,6 +5,7 @@
 
 #include "core/Text.h"
 #include "files/RemoveFileConfirmed.h"
+#include "platform/AsciiCase.h"
 #include "registry/RegKey.h"
 #include "registry/RegistryString.h"
 
@@ -54,14 +55,6 @@ using SubKeyAction = SweepOutcome (*)(RunContext& run, const char* subKeyPath);
   char* buffer = run.pathBuffer;
   if (!CopyBounded(buffer, kPathSize, keyPath)) return 0;
   return ReadRegistryString(run.platform, kLocalMachine, buffer, valueName, buffer, kPathSize);
-}
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
-  for (; *a != '\0' && LowerAscii(*a) == LowerAscii(*b); ++a, ++b) {
-  }
-  return *a == '\0' && *b == '\0';
 }
 
 // "Driver" must name one instance of one class, so that the key built from it

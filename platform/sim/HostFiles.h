@@ -11,6 +11,10 @@
 
 namespace uninst::sim {
 
+// The extended attribute that holds a file's DOS attributes, as Samba and
+// Wine keep them.
+inline constexpr char kDosAttributeName[] = "user.DOSATTRIB";
+
 // An owned file descriptor.
 class UniqueFd {
  public:

@@ -1,15 +1,11 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "platform/AsciiCase.h"
 #include "platform/sim/RegistryNode.h"
 
 namespace uninst::sim {
 namespace {
-
-unsigned char UpperAscii(char c) {
-  const unsigned char u = static_cast<unsigned char>(c);
-  return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 'a' + 'A') : u;
-}
 
 // Every key below `root`, depth-first in enumeration order, with its path;
 // iterative so that no depth of tree can exhaust the stack.
@@ -40,8 +36,8 @@ void VisitTree(const Registry::Node& root, const Registry::KeyVisitor& visit) {
 int CompareNames(std::string_view a, std::string_view b) {
   const std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < common; ++i) {
-    const unsigned char x = UpperAscii(a[i]);
-    const unsigned char y = UpperAscii(b[i]);
+    const unsigned char x = static_cast<unsigned char>(UpperAscii(a[i]));
+    const unsigned char y = static_cast<unsigned char>(UpperAscii(b[i]));
     if (x != y) return x < y ? -1 : 1;
   }
   if (a.size() == b.size()) return 0;

@@ -21,9 +21,6 @@ namespace {
 
 constexpr std::uint32_t kFileShareWrite = 0x00000002u;
 constexpr std::uint32_t kDosAttributeMask = kFileAttributeHidden | kFileAttributeSystem;
-constexpr char kDosAttributeName[] = "user.DOSATTRIB";
-constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
-constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -81,7 +78,8 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 FileTime FromTimespec(const struct timespec& time) {
   if (time.tv_sec < -kSecondsFrom1601To1970) return FileTime{};
   const std::uint64_t seconds = static_cast<std::uint64_t>(time.tv_sec + kSecondsFrom1601To1970);
-  return FileTime{seconds * kTicksPerSecond + static_cast<std::uint64_t>(time.tv_nsec) / 100};
+  return FileTime{seconds * kFileTimeTicksPerSecond +
+                  static_cast<std::uint64_t>(time.tv_nsec) / 100};
 }
 
 // A time of 0 (or all ones) leaves the time unchanged, as in Windows.
@@ -91,9 +89,9 @@ struct timespec ToTimespec(const FileTime* time) {
     result.tv_nsec = UTIME_OMIT;
     return result;
   }
-  result.tv_sec = static_cast<time_t>(time->ticks / kTicksPerSecond) -
+  result.tv_sec = static_cast<time_t>(time->ticks / kFileTimeTicksPerSecond) -
                   static_cast<time_t>(kSecondsFrom1601To1970);
-  result.tv_nsec = static_cast<long>(time->ticks % kTicksPerSecond) * 100;
+  result.tv_nsec = static_cast<long>(time->ticks % kFileTimeTicksPerSecond) * 100;
   return result;
 }
 

@@ -259,7 +259,7 @@ class SimMachine final : public Platform {
 
 // FILETIME ticks of a count of seconds since 1970-01-01 00:00:00 UTC.
 constexpr std::uint64_t FileTimeFromUnix(std::int64_t seconds) {
-  return static_cast<std::uint64_t>(seconds + 11644473600LL) * 10000000ULL;
+  return static_cast<std::uint64_t>(seconds + kSecondsFrom1601To1970) * kFileTimeTicksPerSecond;
 }
 
 }  // namespace uninst::sim

@@ -2,6 +2,7 @@
 // calendar from 1601, and a local time zone of fixed bias without DST.
 #include <cstdint>
 
+#include "platform/sim/Calendar.h"
 #include "platform/sim/SimState.h"
 
 namespace uninst::sim {
@@ -12,28 +13,11 @@ constexpr std::uint64_t kTicksPerMinute = 60ULL * 1000 * kTicksPerMillisecond;
 constexpr std::uint64_t kMillisecondsPerDay = 24ULL * 60 * 60 * 1000;
 // FILETIME values from 2^63 on are refused by the conversions, as Windows does.
 constexpr std::uint64_t kLargestTime = 0x7FFFFFFFFFFFFFFFULL;
-constexpr std::int64_t kDaysFrom1601To1970 = 134774;
+constexpr std::int64_t kDaysFrom1601To1970 = kSecondsFrom1601To1970 / (24 * 60 * 60);
 constexpr std::uint16_t kFirstYear = 1601;
 constexpr std::uint16_t kLastYear = 30827;
 
-bool IsLeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-unsigned DaysInMonth(std::int64_t year, unsigned month) {
-  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-// Days since 1970-01-01 of a civil date, and back; valid for every year of a
-// FILETIME (the era arithmetic keeps it exact for any year).
-std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const std::int64_t yearOfEra = year - era * 400;
-  const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
+// The civil date of a count of days since 1970-01-01.
 void CivilFromDays(std::int64_t days, SystemTime* fields) {
   days += 719468;
   const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;

@@ -6,9 +6,6 @@
 namespace uninst::contract {
 namespace {
 
-constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
-constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
-
 class SimFileHold final : public FileHold {
  public:
   SimFileHold(sim::SimMachine& machine, std::string path)
@@ -50,7 +47,8 @@ class SimEnvironment final : public ContractEnvironment {
   void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
                  FileTime lastWrite) override {
     const std::int64_t seconds =
-        static_cast<std::int64_t>(lastWrite.ticks / kTicksPerSecond) - kSecondsFrom1601To1970;
+        static_cast<std::int64_t>(lastWrite.ticks / kFileTimeTicksPerSecond) -
+        kSecondsFrom1601To1970;
     m_world.machine.WriteFile(path, bytes, seconds);
   }
   bool FileExists(const std::string& path) override { return m_world.machine.FileExists(path); }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/sim/HostFiles.h"
 #include "tests/support/SimFixture.h"
 #include "tests/tools/ToolTestFolders.h"
 
@@ -85,7 +86,8 @@ TEST_F(SimFiles, HiddenAndSystemLiveInTheDosAttributeText) {
   Machine().WriteFile("C:\\f.sys", {1});
   Machine().SetAttributesOf("C:\\f.sys", kFileAttributeHidden | kFileAttributeSystem);
   char text[16] = {};
-  const ssize_t length = ::getxattr(Host("f.sys").c_str(), "user.DOSATTRIB", text, sizeof(text));
+  const ssize_t length =
+      ::getxattr(Host("f.sys").c_str(), sim::kDosAttributeName, text, sizeof(text));
   if (length >= 0) {
     EXPECT_EQ("0x6", std::string(text, static_cast<std::size_t>(length)));
   }
@@ -93,7 +95,7 @@ TEST_F(SimFiles, HiddenAndSystemLiveInTheDosAttributeText) {
             Machine().GetFileAttributes("C:\\F.SYS"));
   ASSERT_TRUE(Machine().SetFileAttributes("C:\\f.sys", 0));
   EXPECT_EQ(kFileAttributeArchive, Machine().GetFileAttributes("C:\\f.sys"));
-  EXPECT_LT(::getxattr(Host("f.sys").c_str(), "user.DOSATTRIB", text, sizeof(text)), 0);
+  EXPECT_LT(::getxattr(Host("f.sys").c_str(), sim::kDosAttributeName, text, sizeof(text)), 0);
 }
 
 TEST_F(SimFiles, ReadOnlyIsTheHostWritePermission) {

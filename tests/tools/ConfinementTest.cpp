@@ -83,7 +83,7 @@ void MakeCanary(const fs::path& canary) {
   fs::copy(testing::DemoMachine() / "drive_c", canary, fs::copy_options::recursive);
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(canary)) {
     if (!entry.is_regular_file()) continue;
-    ::setxattr(entry.path().c_str(), "user.DOSATTRIB", "0x6", 3, 0);
+    ::setxattr(entry.path().c_str(), sim::kDosAttributeName, "0x6", 3, 0);
     const timespec times[2] = {{978307200, 0}, {978307200, 0}};
     ::utimensat(AT_FDCWD, entry.path().c_str(), times, 0);
     fs::permissions(entry.path(), fs::perms::owner_read | fs::perms::group_read);

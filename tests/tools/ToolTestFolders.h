@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/HostFiles.h"
 #include "tests/support/SimFixture.h"
 #include "tools/uninst-sim/MachineFolder.h"
 #include "tools/uninst-sim/Tool.h"
@@ -67,7 +68,8 @@ inline std::map<std::string, std::string> TreePicture(const fs::path& root) {
                        std::to_string(status.st_mtim.tv_sec) + "." +
                        std::to_string(status.st_mtim.tv_nsec);
     char attribute[64] = {};
-    if (::getxattr(entry.path().c_str(), "user.DOSATTRIB", attribute, sizeof attribute - 1) > 0) {
+    if (::getxattr(entry.path().c_str(), sim::kDosAttributeName, attribute, sizeof attribute - 1) >
+        0) {
       line += std::string(" dos=") + attribute;
     }
     if (entry.is_regular_file()) line += " " + ReadText(entry.path());

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/sim/Calendar.h"
 #include "platform/sim/HostFiles.h"
 #include "tools/uninst-sim/TextCodec.h"
 
@@ -23,7 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 // Where Windows file attributes live on the host, as Wine keeps them.
-constexpr char kDosAttributeName[] = "user.DOSATTRIB";
 constexpr std::size_t kLargestMachineFile = std::size_t{1} << 30;
 
 struct AttributeWord {
@@ -64,18 +64,6 @@ bool ParseInteger(const std::string& text, T minimum, T maximum, T* value) {
   return true;
 }
 
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
-  year -= month <= 2;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
-  const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
-}
-
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
 // "1999-03-03T12:00:00Z" as seconds since 1970.
 bool ParseUtcTime(const std::string& text, std::int64_t* seconds) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
@@ -84,14 +72,16 @@ bool ParseUtcTime(const std::string& text, std::int64_t* seconds) {
       used != static_cast<int>(text.size()) || text.size() != 20) {
     return false;
   }
-  static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (year < 1601 || month < 1 || month > 12 || hour > 23 || minute > 59 || second > 59) {
     return false;
   }
-  const int monthDays = kDaysInMonth[month - 1] + ((month == 2 && IsLeapYear(year)) ? 1 : 0);
-  if (day < 1 || day > monthDays) return false;
-  *seconds = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-             hour * 3600 + minute * 60 + second;
+  if (day < 1 ||
+      static_cast<unsigned>(day) > sim::DaysInMonth(year, static_cast<unsigned>(month))) {
+    return false;
+  }
+  *seconds =
+      sim::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+      hour * 3600 + minute * 60 + second;
   return true;
 }
 
@@ -280,9 +270,9 @@ std::string CopyFileAt(int fromFolder, const std::string& fromName, int to,
   }
   if (got < 0) return SystemError("cannot read", fromName);
   char attribute[64];
-  const ssize_t length = ::fgetxattr(in.Get(), kDosAttributeName, attribute, sizeof attribute);
+  const ssize_t length = ::fgetxattr(in.Get(), sim::kDosAttributeName, attribute, sizeof attribute);
   if (length > 0) {
-    ::fsetxattr(out.Get(), kDosAttributeName, attribute, static_cast<std::size_t>(length), 0);
+    ::fsetxattr(out.Get(), sim::kDosAttributeName, attribute, static_cast<std::size_t>(length), 0);
   }
   const timespec times[2] = {status.st_atim, status.st_mtim};
   ::futimens(out.Get(), times);

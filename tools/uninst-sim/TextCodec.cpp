@@ -1,12 +1,12 @@
 #include "tools/uninst-sim/TextCodec.h"
 
+#include "platform/AsciiCase.h"
+
 namespace uninst::tool {
 
 namespace {
 
 unsigned char ByteOf(char c) { return static_cast<unsigned char>(c); }
-
-char UpperOf(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 0x20) : c; }
 
 // Decodes one UTF-8 sequence at `i`; returns its length, 0 when malformed.
 std::size_t DecodeUtf8(const std::string& text, std::size_t i, std::uint32_t* codePoint) {
@@ -63,16 +63,12 @@ void AppendUnit(std::string& out, std::uint32_t unit) {
 }  // namespace
 
 std::string UpperAscii(std::string text) {
-  for (char& c : text) c = UpperOf(c);
+  for (char& c : text) c = uninst::UpperAscii(c);
   return text;
 }
 
 bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (UpperOf(a[i]) != UpperOf(b[i])) return false;
-  }
-  return true;
+  return a.size() == b.size() && uninst::EqualsIgnoringAsciiCase(a.data(), b.data(), a.size());
 }
 
 bool IsValidUtf8(const std::string& text) {
