@@ -104,6 +104,19 @@ void SimMachine::AddFault(Fault fault) { m_state->faults.push_back({std::move(fa
 
 void SimMachine::FailCallNumber(std::uint64_t n, long error) { m_state->failingCalls[n] = error; }
 
+void SimMachine::KeepCallLog() {
+  m_keepCallLog = true;
+  m_callLog.clear();
+  m_callLogFirst = m_callCount + 1;
+}
+
+std::optional<Op> SimMachine::OpOfCall(std::uint64_t n) const {
+  if (!m_keepCallLog || n < m_callLogFirst || n - m_callLogFirst >= m_callLog.size()) {
+    return std::nullopt;
+  }
+  return m_callLog[n - m_callLogFirst];
+}
+
 std::size_t SimMachine::OpenHandleCount() const {
   return m_state->keys.size() + m_state->files.size();
 }
@@ -112,6 +125,7 @@ long SimMachine::LastError() const { return m_state->lastError; }
 
 std::optional<long> SimMachine::Enter(Op op, const std::string& path) {
   ++m_callCount;
+  if (m_keepCallLog) m_callLog.push_back(op);
   std::optional<long> error;
   const auto numbered = m_state->failingCalls.find(m_callCount);
   if (numbered != m_state->failingCalls.end()) error = numbered->second;

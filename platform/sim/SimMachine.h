@@ -191,6 +191,10 @@ class SimMachine final : public Platform {
   // Fails the n-th platform call of any kind (counted from 1) with `error`.
   void FailCallNumber(std::uint64_t n, long error = kErrorAccessDenied);
   std::uint64_t CallCount() const { return m_callCount; }
+  // From now on, notes the operation of every call, for OpOfCall.
+  void KeepCallLog();
+  // The operation of call n (numbered as CallCount counts), when the log kept it.
+  std::optional<Op> OpOfCall(std::uint64_t n) const;
   // Registry keys and files still open.
   std::size_t OpenHandleCount() const;
   // The error code of the last failed call, as GetLastError would give it.
@@ -254,6 +258,10 @@ class SimMachine final : public Platform {
   bool m_restartRequested = false;
   std::uint32_t m_errorMode = 0;
   std::uint64_t m_callCount = 0;
+  bool m_keepCallLog = false;
+  // The operations of the calls from number m_callLogFirst on.
+  std::vector<Op> m_callLog;
+  std::uint64_t m_callLogFirst = 0;
   const volatile std::sig_atomic_t* m_stop = nullptr;
 };
 
