@@ -41,6 +41,9 @@ constexpr long kErrorMoreData = 234;
 constexpr long kErrorNoMoreItems = 259;
 constexpr long kErrorKeyDeleted = 1018;
 
+// The registry nests keys at most 512 levels deep.
+constexpr int kMaxKeyDepth = 512;
+
 // Message box styles and answers.
 constexpr std::uint32_t kMbOk = 0x00;
 constexpr std::uint32_t kMbYesNoCancel = 0x03;

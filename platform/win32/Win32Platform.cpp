@@ -72,9 +72,6 @@ bool ConvertTime(BOOL(WINAPI* convert)(const WindowsIn*, WindowsOut*), const In&
   return true;
 }
 
-// The registry nests keys at most 512 levels deep, so a stack of that many
-// open keys reaches the bottom of any subtree.
-constexpr int kMaxKeyDepth = 512;
 // A key name has at most 255 UTF-16 characters: up to 510 bytes on a
 // double-byte code page, and the terminator.
 constexpr DWORD kKeyNameSize = 512;
@@ -135,6 +132,7 @@ LONG OpenForDeletion(HKEY parent, const char* name, OpenLevel* level) {
 // stepped over, and deletes a key by its handle once it has no subkey left
 // to visit. A link has no subkeys of its own, so it is deleted as it stands.
 LONG DeleteTreeByHandle(const HandleDeletion& deletion, HKEY root, const char* path) {
+  // As deep as the registry nests keys: it reaches the bottom of any subtree.
   OpenLevel levels[kMaxKeyDepth];
   int depth = 0;
   if (const LONG opened = OpenForDeletion(root, path, &levels[0])) return opened;

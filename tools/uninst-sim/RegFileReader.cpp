@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 
+#include "platform/Platform.h"
 #include "tools/uninst-sim/RegFile.h"
 #include "tools/uninst-sim/RegSyntax.h"
 #include "tools/uninst-sim/TextCodec.h"
@@ -173,7 +174,10 @@ class Reader {
     if (slash != std::string::npos && !HasOnlyNamedParts(path)) {
       return Error(number, "the key path \"" + Excerpt(inner) + "\" has an empty name");
     }
-    if (std::count(path.begin(), path.end(), '\\') >= static_cast<std::ptrdiff_t>(kMaxKeyDepth)) {
+    // A deeper path cannot come from a real machine; refusing it keeps the
+    // regedit layout, which writes every key with its full path, from growing
+    // with the square of the depth.
+    if (std::count(path.begin(), path.end(), '\\') >= kMaxKeyDepth) {
       return Error(number, "the key path \"" + Excerpt(inner) + "\" is deeper than " +
                                std::to_string(kMaxKeyDepth) + " levels, the registry's limit");
     }
