@@ -1,3 +1,5 @@
+#include "platform/sim/Registry.h"
+
 #include <algorithm>
 #include <cstddef>
 

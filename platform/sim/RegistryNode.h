@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/sim/SimMachine.h"
+#include "platform/sim/Registry.h"
 
 namespace uninst::sim {
 

@@ -8,44 +8,6 @@
 namespace uninst::sim {
 namespace {
 
-constexpr const char* kOpNames[] = {
-    "RegOpenKey",
-    "RegOpenKeyEx",
-    "RegEnumKey",
-    "RegQueryInfoKey",
-    "RegQueryValueEx",
-    "RegDeleteKey",
-    "RegDeleteValue",
-    "RegCloseKey",
-    "GetOEMCP",
-    "GetWindowsDirectory",
-    "SetErrorMode",
-    "MessageBox",
-    "ExitWindowsEx",
-    "LoadString",
-    "CreateFile",
-    "CloseHandle",
-    "GetFileTime",
-    "GetFileSize",
-    "SetFileTime",
-    "FindFile",
-    "GetFileAttributes",
-    "SetFileAttributes",
-    "DeleteFile",
-    "FileTimeToLocalFileTime",
-    "LocalFileTimeToFileTime",
-    "FileTimeToSystemTime",
-    "SystemTimeToFileTime",
-    "GetFileVersionInfoSize",
-    "GetFileVersionInfo",
-    "QueryFixedFileInfo",
-    "IsDBCSLeadByte",
-    "GetCommandLine",
-};
-static_assert(sizeof(kOpNames) / sizeof(kOpNames[0]) ==
-                  static_cast<std::size_t>(Op::kGetCommandLine) + 1,
-              "one name per operation");
-
 constexpr std::uint32_t kShiftJisCodePage = 932;
 
 // Fault paths match registry and file paths alike: component by component,
@@ -83,11 +45,6 @@ std::size_t FitUtf8(const char* text, std::size_t capacity) {
 }
 
 }  // namespace
-
-const char* OpName(Op op) {
-  const std::size_t index = static_cast<std::size_t>(op);
-  return index < sizeof(kOpNames) / sizeof(kOpNames[0]) ? kOpNames[index] : "?";
-}
 
 SimMachine::SimMachine() : m_state(std::make_unique<State>()) {}
 

@@ -7,137 +7,16 @@
 #include <csignal>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/sim/MachineConfig.h"
+#include "platform/sim/Registry.h"
 
 namespace uninst::sim {
-
-struct RegValue {
-  std::string name;  // as stored, with its case; "" is the default value
-  std::uint32_t type = kRegSz;
-  std::vector<std::uint8_t> data;
-};
-
-// The registry below HKEY_LOCAL_MACHINE with Windows semantics: names
-// compared case-insensitively and kept with their case, subkeys enumerated in
-// case-insensitive alphabetical order.
-class Registry {
- public:
-  Registry();
-  ~Registry();
-  Registry(const Registry&) = delete;
-  Registry& operator=(const Registry&) = delete;
-
-  // Creates the key and any missing parent.
-  void CreateKey(const std::string& path);
-  // Creates the key if needed and sets the value.
-  void SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
-                std::vector<std::uint8_t> data);
-  // REG_SZ with its terminating zero.
-  void SetString(const std::string& keyPath, const std::string& name, const std::string& text);
-  // A registry link at `path` (an NT family key made with
-  // REG_OPTION_CREATE_LINK) that leads to the key `target`, a path below the
-  // root. Opening a path follows it; deleting it deletes the link alone.
-  void CreateLink(const std::string& path, const std::string& target);
-  // With its whole subtree; a link at `path` is deleted, not followed.
-  bool DeleteKey(const std::string& path);
-
-  bool KeyExists(const std::string& path) const;
-  std::optional<RegValue> GetValue(const std::string& keyPath, const std::string& name) const;
-  // Names of the direct subkeys, in enumeration order; empty for a missing key.
-  std::vector<std::string> SubKeyNames(const std::string& path) const;
-  // Values of a key, in the order they were created.
-  std::vector<RegValue> Values(const std::string& path) const;
-  // Every key path below the root, depth-first in enumeration order, each
-  // written with its stored case ("Enum", "Enum\FLOP", ...).
-  std::vector<std::string> AllKeys() const;
-
-  struct Node;
-  // Calls `visit` for every key in the order of AllKeys, with its values.
-  using KeyVisitor =
-      std::function<void(const std::string& path, const std::vector<RegValue>& values)>;
-  void VisitKeys(const KeyVisitor& visit) const;
-  Node* Root() const { return m_root.get(); }
-  Node* Find(const std::string& path) const;
-
- private:
-  std::unique_ptr<Node> m_root;
-};
-
-// One message box as the program showed it, and the answer it got.
-struct MessageBoxRecord {
-  std::string caption;
-  std::string text;
-  std::uint32_t style = 0;
-  int answer = 0;
-};
-
-// The platform operations, for fault injection.
-enum class Op {
-  kRegOpenKey,
-  kRegOpenKeyEx,
-  kRegEnumKey,
-  kRegQueryInfoKey,
-  kRegQueryValueEx,
-  kRegDeleteKey,
-  kRegDeleteValue,
-  kRegCloseKey,
-  kGetOEMCP,
-  kGetWindowsDirectory,
-  kSetErrorMode,
-  kMessageBox,
-  kExitWindowsEx,
-  kLoadString,
-  kCreateFile,
-  kCloseHandle,
-  kGetFileTime,
-  kGetFileSize,
-  kSetFileTime,
-  kFindFile,
-  kGetFileAttributes,
-  kSetFileAttributes,
-  kDeleteFile,
-  kFileTimeToLocalFileTime,
-  kLocalFileTimeToFileTime,
-  kFileTimeToSystemTime,
-  kSystemTimeToFileTime,
-  kGetFileVersionInfoSize,
-  kGetFileVersionInfo,
-  kQueryFixedFileInfo,
-  kIsDBCSLeadByte,
-  kGetCommandLine,
-};
-const char* OpName(Op op);
-
-// Makes matching calls fail. A call matches when its operation is `op` and
-// `path` is empty or equals, case-insensitively, the key path (below
-// HKEY_LOCAL_MACHINE) or file path the call works on; for handle calls the
-// path is the one the handle was opened with. `nth` counts matching calls
-// from 1; 0 fails every matching call.
-struct Fault {
-  Op op;
-  std::string path;
-  int nth = 0;
-  long error = kErrorAccessDenied;
-};
-
-struct MachineConfig {
-  std::uint32_t oemCodePage = 437;
-  // The code page of the single-byte ("A") text; 932 makes 0x81-0x9F and
-  // 0xE0-0xFC lead bytes.
-  std::uint32_t ansiCodePage = 1252;
-  // Empty: the system gives no windows directory (GetWindowsDirectory fails).
-  std::optional<std::string> windowsDirectory = std::string("C:\\WINDOWS");
-  // Local time = UTC - bias, as Windows' TIME_ZONE_INFORMATION::Bias. No DST.
-  int timeZoneBiasMinutes = 0;
-  // The whole process command line, program name included.
-  std::string commandLine = "UNINST.EXE";
-};
 
 class SimMachine final : public Platform {
  public:

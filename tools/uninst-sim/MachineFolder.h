@@ -23,6 +23,7 @@
 
 #include "platform/sim/SimMachine.h"
 #include "tools/uninst-sim/AtomicFile.h"
+#include "tools/uninst-sim/MachineSettings.h"
 #include "tools/uninst-sim/Outcome.h"
 #include "tools/uninst-sim/RegFile.h"
 
@@ -31,22 +32,9 @@ namespace uninst::tool {
 constexpr char kRegistryFileName[] = "registry.reg";
 constexpr char kSettingsFileName[] = "machine.ini";
 
-struct FileSetting {
-  std::string windowsPath;
-  std::optional<std::uint32_t> attributes;
-  std::optional<std::int64_t> lastWriteUnixSeconds;
-};
-
 struct DriveFolder {
   char letter = 'C';
   std::string folderName;  // "drive_c"
-};
-
-struct MachineSettings {
-  std::uint32_t oemCodePage = 437;
-  int timeZoneBiasMinutes = 0;
-  std::optional<std::string> windowsDirectory = std::string("C:\\WINDOWS");
-  std::vector<FileSetting> files;
 };
 
 struct MachineFolder {
@@ -61,7 +49,6 @@ struct MachineFolder {
 // Reads and checks everything without changing anything, and refuses a
 // folder holding links, hard-linked files or special files (see --help).
 Outcome<MachineFolder> ReadMachineFolder(const std::string& directory);
-Outcome<MachineSettings> ReadMachineSettings(const std::string& text);
 
 // Fills a fresh machine with the folder's registry, settings and drives, and
 // applies the [files] entries to the files.

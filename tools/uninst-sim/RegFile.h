@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/SimMachine.h"
+#include "platform/sim/Registry.h"
 #include "tools/uninst-sim/Outcome.h"
 
 namespace uninst::tool {

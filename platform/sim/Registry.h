@@ -1,0 +1,67 @@
+// The simulated registry below HKEY_LOCAL_MACHINE.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace uninst::sim {
+
+struct RegValue {
+  std::string name;  // as stored, with its case; "" is the default value
+  std::uint32_t type = kRegSz;
+  std::vector<std::uint8_t> data;
+};
+
+// The registry below HKEY_LOCAL_MACHINE with Windows semantics: names
+// compared case-insensitively and kept with their case, subkeys enumerated in
+// case-insensitive alphabetical order.
+class Registry {
+ public:
+  Registry();
+  ~Registry();
+  Registry(const Registry&) = delete;
+  Registry& operator=(const Registry&) = delete;
+
+  // Creates the key and any missing parent.
+  void CreateKey(const std::string& path);
+  // Creates the key if needed and sets the value.
+  void SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
+                std::vector<std::uint8_t> data);
+  // REG_SZ with its terminating zero.
+  void SetString(const std::string& keyPath, const std::string& name, const std::string& text);
+  // A registry link at `path` (an NT family key made with
+  // REG_OPTION_CREATE_LINK) that leads to the key `target`, a path below the
+  // root. Opening a path follows it; deleting it deletes the link alone.
+  void CreateLink(const std::string& path, const std::string& target);
+  // With its whole subtree; a link at `path` is deleted, not followed.
+  bool DeleteKey(const std::string& path);
+
+  bool KeyExists(const std::string& path) const;
+  std::optional<RegValue> GetValue(const std::string& keyPath, const std::string& name) const;
+  // Names of the direct subkeys, in enumeration order; empty for a missing key.
+  std::vector<std::string> SubKeyNames(const std::string& path) const;
+  // Values of a key, in the order they were created.
+  std::vector<RegValue> Values(const std::string& path) const;
+  // Every key path below the root, depth-first in enumeration order, each
+  // written with its stored case ("Enum", "Enum\FLOP", ...).
+  std::vector<std::string> AllKeys() const;
+
+  struct Node;
+  // Calls `visit` for every key in the order of AllKeys, with its values.
+  using KeyVisitor =
+      std::function<void(const std::string& path, const std::vector<RegValue>& values)>;
+  void VisitKeys(const KeyVisitor& visit) const;
+  Node* Root() const { return m_root.get(); }
+  Node* Find(const std::string& path) const;
+
+ private:
+  std::unique_ptr<Node> m_root;
+};
+
+}  // namespace uninst::sim

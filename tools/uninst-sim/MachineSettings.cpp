@@ -1,0 +1,174 @@
+#include "tools/uninst-sim/MachineSettings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+
+#include "platform/Platform.h"
+#include "platform/sim/Calendar.h"
+#include "tools/uninst-sim/TextCodec.h"
+
+namespace uninst::tool {
+
+namespace {
+
+struct AttributeWord {
+  const char* word;
+  std::uint32_t attribute;
+};
+constexpr AttributeWord kAttributeWords[] = {
+    {"normal", 0},
+    {"readonly", kFileAttributeReadOnly},
+    {"hidden", kFileAttributeHidden},
+    {"system", kFileAttributeSystem},
+};
+
+std::string Trim(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::size_t i = 0;
+  while ((i = text.find_first_not_of(" \t,", i)) != std::string::npos) {
+    const std::size_t end = std::min(text.find_first_of(" \t,", i), text.size());
+    words.push_back(text.substr(i, end - i));
+    i = end;
+  }
+  return words;
+}
+
+template <typename T>
+bool ParseInteger(const std::string& text, T minimum, T maximum, T* value) {
+  T parsed = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, parsed);
+  if (error != std::errc() || stop != end || parsed < minimum || parsed > maximum) return false;
+  *value = parsed;
+  return true;
+}
+
+// "1999-03-03T12:00:00Z" as seconds since 1970.
+bool ParseUtcTime(const std::string& text, std::int64_t* seconds) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ%n", &year, &month, &day, &hour, &minute,
+                  &second, &used) != 6 ||
+      used != static_cast<int>(text.size()) || text.size() != 20) {
+    return false;
+  }
+  if (year < 1601 || month < 1 || month > 12 || hour > 23 || minute > 59 || second > 59) {
+    return false;
+  }
+  if (day < 1 ||
+      static_cast<unsigned>(day) > sim::DaysInMonth(year, static_cast<unsigned>(month))) {
+    return false;
+  }
+  *seconds =
+      sim::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+      hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+bool IsWindowsFilePath(const std::string& path) {
+  return path.size() > 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+         path[2] == '\\';
+}
+
+// Reads one [files] entry; returns why it is wrong, or "".
+std::string ReadFileSetting(const std::string& path, const std::string& value,
+                            FileSetting* setting) {
+  if (!IsWindowsFilePath(path)) return "\"" + path + "\" is not a full path such as C:\\X.SYS";
+  setting->windowsPath = path;
+  const std::vector<std::string> words = Words(value);
+  if (words.empty()) return "give attributes or a time for " + path;
+  for (const std::string& word : words) {
+    const auto known = std::find_if(
+        std::begin(kAttributeWords), std::end(kAttributeWords),
+        [&word](const AttributeWord& a) { return EqualsIgnoringAsciiCase(word, a.word); });
+    std::int64_t seconds = 0;
+    if (known != std::end(kAttributeWords)) {
+      setting->attributes = setting->attributes.value_or(0) | known->attribute;
+    } else if (ParseUtcTime(word, &seconds)) {
+      setting->lastWriteUnixSeconds = seconds;
+    } else {
+      return "\"" + word +
+             "\" is neither an attribute (normal, readonly, hidden, system) nor a UTC time such "
+             "as 1999-03-03T12:00:00Z";
+    }
+  }
+  return "";
+}
+
+std::string ReadMachineValue(const std::string& name, const std::string& value,
+                             MachineSettings* settings) {
+  if (name == "oem_code_page") {
+    return ParseInteger<std::uint32_t>(value, 1, 65535, &settings->oemCodePage)
+               ? ""
+               : "oem_code_page must be a number from 1 to 65535";
+  }
+  if (name == "time_zone_bias_minutes") {
+    return ParseInteger<int>(value, -1440, 1440, &settings->timeZoneBiasMinutes)
+               ? ""
+               : "time_zone_bias_minutes must be a number from -1440 to 1440";
+  }
+  if (name == "windows_directory") {
+    settings->windowsDirectory = value.empty() ? std::nullopt : std::optional<std::string>(value);
+    return "";
+  }
+  return "unknown setting \"" + name +
+         "\" (known: oem_code_page, time_zone_bias_minutes, windows_directory)";
+}
+
+enum class Section { kNone, kMachine, kFiles };
+
+std::string ReadSettingsLine(const std::string& line, Section* section, MachineSettings* settings) {
+  if (line.front() == '[') {
+    const std::string name = line.back() == ']' ? line.substr(1, line.size() - 2) : "";
+    if (EqualsIgnoringAsciiCase(name, "machine")) {
+      *section = Section::kMachine;
+    } else if (EqualsIgnoringAsciiCase(name, "files")) {
+      *section = Section::kFiles;
+    } else {
+      return "unknown section " + line + " (known: [machine], [files])";
+    }
+    return "";
+  }
+  if (*section == Section::kNone) return "a setting must follow [machine] or [files]";
+  // A file name may hold '=', a setting name may not.
+  const std::size_t equals = *section == Section::kFiles ? line.rfind('=') : line.find('=');
+  if (equals == std::string::npos) return "expected name = value";
+  const std::string name = Trim(line.substr(0, equals));
+  const std::string value = Trim(line.substr(equals + 1));
+  if (*section == Section::kMachine) return ReadMachineValue(name, value, settings);
+  FileSetting setting;
+  std::string problem = ReadFileSetting(name, value, &setting);
+  if (problem.empty()) settings->files.push_back(std::move(setting));
+  return problem;
+}
+
+}  // namespace
+
+Outcome<MachineSettings> ReadMachineSettings(const std::string& text) {
+  MachineSettings settings;
+  Section section = Section::kNone;
+  // A UTF-8 byte-order mark, as editors may write it, is no part of the text.
+  std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  for (int number = 1; start <= text.size(); ++number) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = Trim(text.substr(start, end - start));
+    if (!line.empty() && line.back() == '\r') line = Trim(line.substr(0, line.size() - 1));
+    start = end + 1;
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    const std::string problem = ReadSettingsLine(line, &section, &settings);
+    if (!problem.empty()) {
+      return Outcome<MachineSettings>::Failure("line " + std::to_string(number) + ": " + problem);
+    }
+  }
+  return settings;
+}
+
+}  // namespace uninst::tool
