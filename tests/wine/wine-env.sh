@@ -6,6 +6,9 @@
 #   e.g. tests/wine/wine-env.sh build/win32 ctest --test-dir build/win32
 #   tests/wine/wine-env.sh --check
 #
+# With UNINST_WINE_ARCH=win64 the prefix is 64-bit and Wine's 64-bit loader
+# runs it: for the 64-bit build of the Windows layer's contract suite.
+#
 # Exports WINEPREFIX (the base prefix, which scenarios copy rather than boot),
 # DISPLAY, WINEARCH and WINEDEBUG, runs the command and returns its status.
 # Only the processes started here are stopped at the end: our Xvfb by its
@@ -14,10 +17,21 @@
 # Set UNINST_WINE_KEEP_PREFIX=1 to reuse a base prefix left by an earlier run.
 set -eu
 
-# --check: succeeds when this machine can start Wine's 32-bit loader. A kernel
-# without IA-32 emulation refuses every 32-bit program ("Exec format error").
+arch=${UNINST_WINE_ARCH:-win32}
+case "$arch" in
+  win32) wine=wine ;;
+  win64) wine=/usr/lib/wine/wine64 ;;
+  *)
+    echo "wine-env: UNINST_WINE_ARCH must be win32 or win64, not $arch" >&2
+    exit 2
+    ;;
+esac
+
+# --check: succeeds when this machine can start Wine's loader for the arch. A
+# kernel without IA-32 emulation refuses every 32-bit program ("Exec format
+# error").
 if [ "${1:-}" = "--check" ]; then
-  out=$(WINEARCH=win32 WINEDEBUG=-all timeout 30 wine --version 2>&1) && exit 0
+  out=$(WINEARCH=$arch WINEDEBUG=-all timeout 30 "$wine" --version 2>&1) && exit 0
   echo "wine-env: Wine cannot run here: ${out:-no output}" >&2
   exit 1
 fi
@@ -34,7 +48,7 @@ wine_dir="$build_dir/wine"
 prefix="$wine_dir/base-prefix"
 xvfb_pid=""
 
-export WINEARCH=win32
+export WINEARCH="$arch"
 export WINEDEBUG=-all
 # No mono or gecko installer prompts while the prefix boots.
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -107,9 +121,9 @@ create_prefix() {
   fi
   rm -rf "$prefix"
   log "creating $prefix"
-  bounded 180 wineboot -i >"$wine_dir/wineboot.log" 2>&1
+  bounded 180 "$wine" wineboot -i >"$wine_dir/wineboot.log" 2>&1
   # Without a window manager every window would otherwise wait for one.
-  bounded 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+  bounded 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
     >>"$wine_dir/wineboot.log" 2>&1
   # Let the wineserver write the registry before scenarios copy the prefix.
   bounded 60 wineserver -w

@@ -3,7 +3,9 @@
 # the host toolchain and GoogleTest, help2man for the manual page of
 # uninst-sim, mingw-w64 for the 32-bit Windows program, clang for its
 # second build and the fuzz target, 32-bit Wine with Xvfb for the end-to-end
-# tests, pefile for the program checks and man-db to check the manual page.
+# tests, the 64-bit toolchain and Wine for the Windows layer's contract suite
+# where 32-bit programs cannot run, pefile for the program checks and man-db
+# to check the manual page.
 #
 #   install-deps.sh          everything
 #   install-deps.sh --host   only what the host builds of uninst-sim need
@@ -15,6 +17,7 @@ if [ "${1:-}" != "--host" ]; then
     clang libclang-rt-14-dev clang-format python3-pefile man-db
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
     wine wine32:i386 xvfb xauth
+    g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine64
   )
 fi
 

@@ -5,9 +5,9 @@
 # machine.ini, executable images and the command line, the installed release
 # uninst-sim and its manual page, the Windows program checks for the GCC and
 # the clang build, the platform contract tests and the end-to-end scenarios
-# under Wine. On a machine whose kernel cannot run 32-bit programs, Wine
-# cannot start: the Wine tests are then listed as not run, and the rest still
-# runs.
+# under Wine. On a machine whose kernel cannot run 32-bit programs, 32-bit
+# Wine cannot start: the Wine tests are then listed as not run, the rest still
+# runs, and the contract suite runs on a 64-bit build of the Windows layer.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -35,4 +35,12 @@ else
   echo "test-all: NOT RUN on this machine (no 32-bit Wine), the tests labelled wine:"
   ctest --preset win32 -N -L wine | sed -n 's/^ *Test *#[0-9]*: /  /p'
   ctest --preset win32 -LE wine
+  # The Windows layer's contract suite still runs, built 64-bit, where 64-bit
+  # Wine can start.
+  if UNINST_WINE_ARCH=win64 bash tests/wine/wine-env.sh --check; then
+    echo "test-all: the Windows layer's contract suite runs 64-bit instead (contract.win64)"
+    cmake --preset win64
+    cmake --build --preset win64
+    UNINST_WINE_ARCH=win64 bash tests/wine/wine-env.sh build/win64 ctest --preset win64
+  fi
 fi
