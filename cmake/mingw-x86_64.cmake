@@ -1,6 +1,5 @@
-# Cross-compiles the Windows layer 64-bit, for its contract suite under
-# 64-bit Wine on a machine whose kernel cannot run 32-bit programs. UNINST.EXE
-# itself is a 32-bit program and is not built here.
+# Cross-compiles UNINST.EXE and its Wine tests 64-bit, for a machine whose
+# kernel cannot run 32-bit programs. The program that ships is the 32-bit one.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

@@ -22,6 +22,8 @@ import sys
 import tempfile
 
 WINE_TIMEOUT_S = 60
+# Wine's loader: wine-env.sh names the 64-bit one for a 64-bit prefix.
+WINE = os.environ.get("UNINST_WINE", "wine")
 RESPONDER_BOX_TIMEOUT_MS = 20000
 # How long the responder stays after the program ended, to see Windows end.
 RESPONDER_LINGER_MS = 5000
@@ -296,7 +298,7 @@ class WinePrefix:
             self.env.pop(name, None)
         self.env.update({
             "WINEPREFIX": path,
-            "WINEARCH": "win32",
+            "WINEARCH": os.environ.get("WINEARCH", "win32"),
             "WINEDEBUG": "-all",
             "LC_ALL": LOCALES[locale],
             "TZ": "UTC",
@@ -311,7 +313,7 @@ class WinePrefix:
         # starts inherits it and would hold a pipe open until it exits.
         try:
             with open(self.log_path, "ab") as log:
-                return subprocess.run(["wine"] + list(args), env=self.env, timeout=WINE_TIMEOUT_S,
+                return subprocess.run([WINE] + list(args), env=self.env, timeout=WINE_TIMEOUT_S,
                                       stdout=log, stderr=subprocess.STDOUT).returncode
         except subprocess.TimeoutExpired:
             raise ScenarioError("wine %s did not end within %d s" % (args[0], WINE_TIMEOUT_S))

@@ -7,7 +7,7 @@
 #   tests/wine/wine-env.sh --check
 #
 # With UNINST_WINE_ARCH=win64 the prefix is 64-bit and Wine's 64-bit loader
-# runs it: for the 64-bit build of the Windows layer's contract suite.
+# runs it: for the 64-bit build, on a machine that cannot run 32-bit programs.
 #
 # Exports WINEPREFIX (the base prefix, which scenarios copy rather than boot),
 # DISPLAY, WINEARCH and WINEDEBUG, runs the command and returns its status.
@@ -49,6 +49,7 @@ prefix="$wine_dir/base-prefix"
 xvfb_pid=""
 
 export WINEARCH="$arch"
+export UNINST_WINE="$wine"
 export WINEDEBUG=-all
 # No mono or gecko installer prompts while the prefix boots.
 export WINEDLLOVERRIDES="mscoree,mshtml="

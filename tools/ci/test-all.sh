@@ -35,10 +35,10 @@ else
   echo "test-all: NOT RUN on this machine (no 32-bit Wine), the tests labelled wine:"
   ctest --preset win32 -N -L wine | sed -n 's/^ *Test *#[0-9]*: /  /p'
   ctest --preset win32 -LE wine
-  # The Windows layer's contract suite still runs, built 64-bit, where 64-bit
-  # Wine can start.
+  # The same code built 64-bit still runs every Wine test where 64-bit Wine
+  # can start: only the 32-bit file itself goes unchecked under Wine.
   if UNINST_WINE_ARCH=win64 bash tests/wine/wine-env.sh --check; then
-    echo "test-all: the Windows layer's contract suite runs 64-bit instead (contract.win64)"
+    echo "test-all: the Wine tests run on a 64-bit build under 64-bit Wine instead"
     cmake --preset win64
     cmake --build --preset win64
     UNINST_WINE_ARCH=win64 bash tests/wine/wine-env.sh build/win64 ctest --preset win64
