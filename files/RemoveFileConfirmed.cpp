@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/PlatformHandle.h"
 #include "files/FileVersion.h"
 #include "files/LocalTime.h"
 #include "res/Messages.h"
@@ -15,24 +16,6 @@ namespace {
 constexpr std::uint32_t kRemovalQuestionStyle = kMbYesNoCancel | kMbIconQuestion;
 // "YYYY/MM/DD" and its terminator, with room to spare.
 constexpr std::size_t kDateSize = 16;
-
-// An open file handle, closed when it goes out of scope.
-class OpenedFile {
- public:
-  OpenedFile(Platform& platform, FileHandle handle) : m_platform(platform), m_handle(handle) {}
-  ~OpenedFile() {
-    if (IsOpen()) m_platform.CloseHandle(m_handle);
-  }
-  OpenedFile(const OpenedFile&) = delete;
-  OpenedFile& operator=(const OpenedFile&) = delete;
-
-  bool IsOpen() const { return m_handle != kInvalidFile; }
-  FileHandle Get() const { return m_handle; }
-
- private:
-  Platform& m_platform;
-  FileHandle m_handle;
-};
 
 // The three times of a file as found by name.
 struct FileStatus {
@@ -112,7 +95,7 @@ bool WriteTimes(Platform& platform, const char* path, const FileStatus& status) 
   if (!any) return true;
   OpenedFile file(platform,
                   platform.CreateFile(path, kGenericRead | kGenericWrite, kFileShareRead, false));
-  return file.IsOpen() && platform.SetFileTime(file.Get(), written[0], written[1], written[2]);
+  return file.IsValid() && platform.SetFileTime(file.Get(), written[0], written[1], written[2]);
 }
 
 // Writes the status back with no attributes. A read-only file loses its
@@ -145,7 +128,7 @@ int RemoveFileConfirmed(RunContext& context, const char* path) {
   {
     Platform& platform = context.platform;
     OpenedFile file(platform, platform.CreateFile(filePath, kGenericRead, 0, true));
-    if (!file.IsOpen()) return kIdNo;
+    if (!file.IsValid()) return kIdNo;
     context.LoadMessage(context.formatText, kMsgFileDetails);
     ComposeDetails(context, file.Get(), details);
   }
