@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/PlatformHandle.h"
 #include "core/Text.h"
 #include "files/RemoveFileConfirmed.h"
 #include "platform/AsciiCase.h"
-#include "registry/RegKey.h"
 #include "registry/RegistryString.h"
 
 namespace uninst {
@@ -39,7 +39,7 @@ using SubKeyAction = SweepOutcome (*)(RunContext& run, const char* subKeyPath);
 
 [[nodiscard]] bool EnumSubKey(Platform& platform, const RegKey& key, std::uint32_t index,
                               char* name, std::uint32_t size) {
-  if (platform.RegEnumKey(key.Handle(), index, name, size) != kErrorSuccess) return false;
+  if (platform.RegEnumKey(key.Get(), index, name, size) != kErrorSuccess) return false;
   // The name is used as a string: never read past the buffer, whatever was written.
   name[size - 1] = '\0';
   return true;
@@ -47,7 +47,7 @@ using SubKeyAction = SweepOutcome (*)(RunContext& run, const char* subKeyPath);
 
 [[nodiscard]] bool ProbeKey(Platform& platform, const char* path) {
   RegKey key(platform);
-  return key.OpenEx(kLocalMachine, path, kKeyQueryValue);
+  return platform.RegOpenKeyEx(kLocalMachine, path, kKeyQueryValue, key.Receive()) == kErrorSuccess;
 }
 
 // Reads `valueName` of `keyPath` into the path buffer; 0 when it is no string.
@@ -104,7 +104,7 @@ SweepOutcome VisitSubKeysDownward(RunContext& run, const RegKey& parent, const c
                                   SubKeyAction action) {
   Platform& platform = run.platform;
   std::uint32_t count = 0;
-  if (platform.RegQueryInfoKey(parent.Handle(), &count) != kErrorSuccess) {
+  if (platform.RegQueryInfoKey(parent.Get(), &count) != kErrorSuccess) {
     return SweepOutcome::kGoOn;
   }
   for (std::uint32_t index = count; index-- > 0;) {
@@ -143,7 +143,7 @@ SweepOutcome SweepClassSubKey(RunContext& run, const char* subKey) {
 [[nodiscard]] bool FindDevice(Platform& platform, const char* branch,
                               char (&deviceName)[kDeviceNameSize]) {
   RegKey key(platform);
-  if (!key.Open(kLocalMachine, branch)) return false;
+  if (platform.RegOpenKey(kLocalMachine, branch, key.Receive()) != kErrorSuccess) return false;
   for (std::uint32_t index = 0; index < kDeviceSearchLimit; ++index) {
     if (EnumSubKey(platform, key, index, deviceName, sizeof deviceName) &&
         std::strncmp(deviceName, kDeviceNamePrefix, kDeviceNamePrefixLength) == 0) {
@@ -180,7 +180,9 @@ SweepOutcome SweepNamedDevice(RunContext& run, const char* branch) {
   if (!JoinPath(deviceKey, parts)) return SweepOutcome::kGoOn;
   {
     RegKey device(platform);
-    if (device.Open(kLocalMachine, deviceKey)) DeleteInstanceClassKeys(run, device, deviceKey);
+    if (platform.RegOpenKey(kLocalMachine, deviceKey, device.Receive()) == kErrorSuccess) {
+      DeleteInstanceClassKeys(run, device, deviceKey);
+    }
   }
   // The instance keys go with the device key.
   (void)platform.RegDeleteKey(kLocalMachine, deviceKey);
@@ -188,19 +190,26 @@ SweepOutcome SweepNamedDevice(RunContext& run, const char* branch) {
 }
 
 SweepOutcome SweepVendorProduct(RunContext& run, const char* branch) {
-  RegKey key(run.platform);
-  if (!key.OpenEx(kLocalMachine, branch, kEnumerateAccess)) return SweepOutcome::kGoOn;
+  Platform& platform = run.platform;
+  RegKey key(platform);
+  if (platform.RegOpenKeyEx(kLocalMachine, branch, kEnumerateAccess, key.Receive()) !=
+      kErrorSuccess) {
+    return SweepOutcome::kGoOn;
+  }
   if (VisitSubKeysDownward(run, key, branch, SweepVendorInstance) == SweepOutcome::kCancelled) {
     return SweepOutcome::kCancelled;
   }
-  key.Close();
-  (void)run.platform.RegDeleteKey(kLocalMachine, branch);
+  key.Reset();
+  (void)platform.RegDeleteKey(kLocalMachine, branch);
   return SweepOutcome::kGoOn;
 }
 
 SweepOutcome SweepFloppyClass(RunContext& run) {
   RegKey key(run.platform);
-  if (!key.OpenEx(kLocalMachine, kFloppyClassKey, kEnumerateAccess)) return SweepOutcome::kGoOn;
+  if (run.platform.RegOpenKeyEx(kLocalMachine, kFloppyClassKey, kEnumerateAccess, key.Receive()) !=
+      kErrorSuccess) {
+    return SweepOutcome::kGoOn;
+  }
   return VisitSubKeysDownward(run, key, kFloppyClassKey, SweepClassSubKey);
 }
 

@@ -1,6 +1,6 @@
 #include "registry/RegistryString.h"
 
-#include "registry/RegKey.h"
+#include "core/PlatformHandle.h"
 
 namespace uninst {
 
@@ -21,10 +21,12 @@ std::uint32_t TerminateStored(char* dest, std::uint32_t stored, std::uint32_t si
 std::uint32_t ReadRegistryString(Platform& platform, RegHandle root, const char* subkey,
                                  const char* valueName, char* dest, std::uint32_t size) {
   RegKey key(platform);
-  if (!key.OpenEx(root, subkey, kKeyQueryValue)) return 0;
+  if (platform.RegOpenKeyEx(root, subkey, kKeyQueryValue, key.Receive()) != kErrorSuccess) {
+    return 0;
+  }
   std::uint32_t type = kRegNone;
   std::uint32_t stored = size;
-  const long result = platform.RegQueryValueEx(key.Handle(), valueName, &type,
+  const long result = platform.RegQueryValueEx(key.Get(), valueName, &type,
                                                reinterpret_cast<std::uint8_t*>(dest), &stored);
   if (result != kErrorSuccess || type != kRegSz) return 0;
   return TerminateStored(dest, stored, size);

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
+#include "core/PlatformHandle.h"
 #include "core/Text.h"
 #include "files/RemoveFileConfirmed.h"
-#include "registry/RegKey.h"
 #include "registry/RegistryString.h"
 
 namespace uninst {
@@ -36,10 +36,13 @@ SweepOutcome RemoveCataloguedFiles(RunContext& run) {
 
 void DeleteCatalogueValues(RunContext& run, const char* keyPath) {
   RegKey key(run.platform);
-  if (!key.OpenEx(kLocalMachine, keyPath, kValueDeleteAccess)) return;
+  if (run.platform.RegOpenKeyEx(kLocalMachine, keyPath, kValueDeleteAccess, key.Receive()) !=
+      kErrorSuccess) {
+    return;
+  }
   for (const char* infPath : kCataloguedInfPaths) {
     if (ReadCatalogueValue(run, keyPath, infPath)) {
-      (void)run.platform.RegDeleteValue(key.Handle(), infPath);
+      (void)run.platform.RegDeleteValue(key.Get(), infPath);
     }
   }
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/PlatformHandle.h"
 #include "tests/contract/ContractEnvironment.h"
 #include "tests/support/PeBuilder.h"
 
@@ -26,37 +27,6 @@ std::vector<std::uint8_t> StringData(const std::string& text) {
   data.push_back(0);
   return data;
 }
-
-// Closes a registry key on every path out of a test.
-class KeyCloser {
- public:
-  explicit KeyCloser(Platform& platform) : m_platform(platform) {}
-  ~KeyCloser() {
-    if (handle) m_platform.RegCloseKey(handle);
-  }
-  RegHandle handle = 0;
-
- private:
-  Platform& m_platform;
-};
-
-class FileCloser {
- public:
-  FileCloser(Platform& platform, FileHandle file) : handle(file), m_platform(platform) {}
-  ~FileCloser() {
-    if (handle != kInvalidFile) m_platform.CloseHandle(handle);
-  }
-  bool Close() {
-    const bool closed = m_platform.CloseHandle(handle);
-    handle = kInvalidFile;
-    return closed;
-  }
-
-  FileHandle handle;
-
- private:
-  Platform& m_platform;
-};
 
 class PlatformContract : public ::testing::Test {
  protected:
@@ -85,12 +55,12 @@ class PlatformContract : public ::testing::Test {
 
 TEST_F(PlatformContract, OpensKeysWhateverTheLetterCase) {
   Env().CreateKey(Key("MixedCase\\Child"));
-  KeyCloser key(Machine());
+  RegKey key(Machine());
   ASSERT_EQ(kErrorSuccess,
             Machine().RegOpenKeyEx(kLocalMachine, "SOFTWARE\\uninstcontract\\MIXEDCASE",
-                                   kKeyQueryValue | kKeyEnumerateSubKeys, &key.handle));
+                                   kKeyQueryValue | kKeyEnumerateSubKeys, key.Receive()));
   long result = -1;
-  EXPECT_EQ("Child", EnumName(key.handle, 0, &result));
+  EXPECT_EQ("Child", EnumName(key.Get(), 0, &result));
   EXPECT_EQ(kErrorSuccess, result);
 
   RegHandle missing = 0;
@@ -115,15 +85,16 @@ TEST_F(PlatformContract, EnumeratesSubkeysInAlphabeticalOrderIgnoringCase) {
   for (const char* name : {"delta", "Alpha", "charlie", "Bravo"}) {
     Env().CreateKey(Key(std::string("Order\\") + name));
   }
-  KeyCloser key(Machine());
-  ASSERT_EQ(kErrorSuccess, Machine().RegOpenKey(kLocalMachine, Key("Order").c_str(), &key.handle));
+  RegKey key(Machine());
+  ASSERT_EQ(kErrorSuccess,
+            Machine().RegOpenKey(kLocalMachine, Key("Order").c_str(), key.Receive()));
   std::uint32_t count = 0;
-  ASSERT_EQ(kErrorSuccess, Machine().RegQueryInfoKey(key.handle, &count));
+  ASSERT_EQ(kErrorSuccess, Machine().RegQueryInfoKey(key.Get(), &count));
   EXPECT_EQ(4u, count);
   std::vector<std::string> names;
   long result = kErrorSuccess;
   for (std::uint32_t i = 0; result == kErrorSuccess; ++i) {
-    const std::string name = EnumName(key.handle, i, &result);
+    const std::string name = EnumName(key.Get(), i, &result);
     if (result == kErrorSuccess) names.push_back(name);
   }
   EXPECT_EQ(kErrorNoMoreItems, result);
@@ -132,11 +103,11 @@ TEST_F(PlatformContract, EnumeratesSubkeysInAlphabeticalOrderIgnoringCase) {
 
 TEST_F(PlatformContract, EnumerationNeedsRoomForTheNameAndItsTerminator) {
   Env().CreateKey(Key("Fit\\ABCDEFGH"));
-  KeyCloser key(Machine());
-  ASSERT_EQ(kErrorSuccess, Machine().RegOpenKey(kLocalMachine, Key("Fit").c_str(), &key.handle));
+  RegKey key(Machine());
+  ASSERT_EQ(kErrorSuccess, Machine().RegOpenKey(kLocalMachine, Key("Fit").c_str(), key.Receive()));
   char name[9] = {};
-  EXPECT_EQ(kErrorMoreData, Machine().RegEnumKey(key.handle, 0, name, 8));
-  EXPECT_EQ(kErrorSuccess, Machine().RegEnumKey(key.handle, 0, name, 9));
+  EXPECT_EQ(kErrorMoreData, Machine().RegEnumKey(key.Get(), 0, name, 8));
+  EXPECT_EQ(kErrorSuccess, Machine().RegEnumKey(key.Get(), 0, name, 9));
   EXPECT_STREQ("ABCDEFGH", name);
 }
 
@@ -154,14 +125,13 @@ class StringValueContract : public PlatformContract,
 TEST_P(StringValueContract, QueryGivesTypeSizeAndData) {
   const StringValueCase& c = GetParam();
   Env().SetValue(Key("Values"), "Value", c.type, c.data);
-  KeyCloser key(Machine());
+  RegKey key(Machine());
   ASSERT_EQ(kErrorSuccess, Machine().RegOpenKeyEx(kLocalMachine, Key("Values").c_str(),
-                                                  kKeyQueryValue, &key.handle));
+                                                  kKeyQueryValue, key.Receive()));
   std::vector<std::uint8_t> buffer(c.capacity + 1, 0xCC);
   std::uint32_t type = 0;
   std::uint32_t size = c.capacity;
-  EXPECT_EQ(c.expected,
-            Machine().RegQueryValueEx(key.handle, "value", &type, buffer.data(), &size));
+  EXPECT_EQ(c.expected, Machine().RegQueryValueEx(key.Get(), "value", &type, buffer.data(), &size));
   EXPECT_EQ(c.data.size(), size);  // stored, or needed
   EXPECT_EQ(c.type, type);
   if (c.expected == kErrorSuccess) {
@@ -186,17 +156,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PlatformContract, QueryWithoutDataBufferGivesTheSize) {
   Env().SetValue(Key("Values"), "Driver", kRegSz, StringData("fdc\\0000"));
-  KeyCloser key(Machine());
+  RegKey key(Machine());
   ASSERT_EQ(kErrorSuccess, Machine().RegOpenKeyEx(kLocalMachine, Key("Values").c_str(),
-                                                  kKeyQueryValue, &key.handle));
+                                                  kKeyQueryValue, key.Receive()));
   std::uint32_t size = 0;
-  EXPECT_EQ(kErrorSuccess,
-            Machine().RegQueryValueEx(key.handle, "Driver", nullptr, nullptr, &size));
+  EXPECT_EQ(kErrorSuccess, Machine().RegQueryValueEx(key.Get(), "Driver", nullptr, nullptr, &size));
   EXPECT_EQ(9u, size);
   std::uint8_t data[16];
   size = sizeof(data);
   EXPECT_EQ(kErrorFileNotFound,
-            Machine().RegQueryValueEx(key.handle, "Missing", nullptr, data, &size));
+            Machine().RegQueryValueEx(key.Get(), "Missing", nullptr, data, &size));
 }
 
 enum class KeyCall { kEnum, kQueryInfo, kQueryValue, kDeleteValue };
@@ -234,13 +203,13 @@ TEST_P(AccessContract, CallsNeedTheirAccessRight) {
   const AccessCase& c = GetParam();
   Env().CreateKey(Key("Rights\\Child"));
   Env().SetValue(Key("Rights"), "Value", kRegSz, StringData("x"));
-  KeyCloser key(Machine());
+  RegKey key(Machine());
   const std::string path = Key("Rights");
   ASSERT_EQ(kErrorSuccess,
             c.plainOpen
-                ? Machine().RegOpenKey(kLocalMachine, path.c_str(), &key.handle)
-                : Machine().RegOpenKeyEx(kLocalMachine, path.c_str(), c.access, &key.handle));
-  EXPECT_EQ(c.expected, Call(key.handle, c.call));
+                ? Machine().RegOpenKey(kLocalMachine, path.c_str(), key.Receive())
+                : Machine().RegOpenKeyEx(kLocalMachine, path.c_str(), c.access, key.Receive()));
+  EXPECT_EQ(c.expected, Call(key.Get(), c.call));
   EXPECT_EQ(c.call == KeyCall::kDeleteValue && c.expected == kErrorSuccess,
             !Env().ValueExists(path, "Value"));
 }
@@ -291,9 +260,9 @@ TEST_F(PlatformContract, DeletesASubtreeDeeperThan32Levels) {
 TEST_F(PlatformContract, RefusesToDeleteAMissingKeyOrTheKeyOfTheHandle) {
   Env().CreateKey(Key("Kept\\Child"));
   EXPECT_EQ(kErrorFileNotFound, Machine().RegDeleteKey(kLocalMachine, Key("Missing").c_str()));
-  KeyCloser key(Machine());
-  ASSERT_EQ(kErrorSuccess, Machine().RegOpenKey(kLocalMachine, Key("Kept").c_str(), &key.handle));
-  EXPECT_NE(kErrorSuccess, Machine().RegDeleteKey(key.handle, ""));
+  RegKey key(Machine());
+  ASSERT_EQ(kErrorSuccess, Machine().RegOpenKey(kLocalMachine, Key("Kept").c_str(), key.Receive()));
+  EXPECT_NE(kErrorSuccess, Machine().RegDeleteKey(key.Get(), ""));
   EXPECT_TRUE(Env().KeyExists(Key("Kept\\Child")));
 }
 
@@ -314,13 +283,13 @@ TEST_P(LinkContract, DeletionNeverFollowsALink) {
   Env().CreateKey(Key("Tree\\Sibling"));
   Env().CreateLink(Key(c.link), Key("Target"));
   {
-    KeyCloser through(Machine());
+    RegKey through(Machine());
     ASSERT_EQ(kErrorSuccess, Machine().RegOpenKeyEx(
                                  kLocalMachine, Key(std::string(c.link) + "\\Sub\\Deep").c_str(),
-                                 kKeyQueryValue, &through.handle));
+                                 kKeyQueryValue, through.Receive()));
     std::uint32_t size = 0;
     EXPECT_EQ(kErrorSuccess,
-              Machine().RegQueryValueEx(through.handle, "Owner", nullptr, nullptr, &size));
+              Machine().RegQueryValueEx(through.Get(), "Owner", nullptr, nullptr, &size));
   }
   EXPECT_EQ(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key(c.deleted).c_str()));
   EXPECT_FALSE(Env().KeyExists(Key(c.link)));
@@ -340,35 +309,34 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PlatformContract, HandleOfADeletedKeyReportsKeyDeleted) {
   Env().CreateKey(Key("Gone\\Child"));
-  KeyCloser key(Machine());
-  ASSERT_EQ(kErrorSuccess, Machine().RegOpenKey(kLocalMachine, Key("Gone").c_str(), &key.handle));
+  RegKey key(Machine());
+  ASSERT_EQ(kErrorSuccess, Machine().RegOpenKey(kLocalMachine, Key("Gone").c_str(), key.Receive()));
   ASSERT_EQ(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key("Gone").c_str()));
   std::uint32_t count = 0;
-  EXPECT_EQ(kErrorKeyDeleted, Machine().RegQueryInfoKey(key.handle, &count));
-  EXPECT_EQ(kErrorSuccess, Machine().RegCloseKey(key.handle));
-  key.handle = 0;
+  EXPECT_EQ(kErrorKeyDeleted, Machine().RegQueryInfoKey(key.Get(), &count));
+  EXPECT_EQ(kErrorSuccess, Machine().RegCloseKey(key.Release()));
 }
 
 TEST_F(PlatformContract, EnumeratesFromTheHighestIndexWhileDeleting) {
   const std::vector<std::string> instances = {"0000", "0001", "0002", "ROOT", "z_last"};
   for (const std::string& name : instances) Env().CreateKey(Key("Branch\\" + name + "\\Sub"));
-  KeyCloser branch(Machine());
+  RegKey branch(Machine());
   ASSERT_EQ(kErrorSuccess,
-            Machine().RegOpenKey(kLocalMachine, Key("Branch").c_str(), &branch.handle));
+            Machine().RegOpenKey(kLocalMachine, Key("Branch").c_str(), branch.Receive()));
   std::uint32_t count = 0;
-  ASSERT_EQ(kErrorSuccess, Machine().RegQueryInfoKey(branch.handle, &count));
+  ASSERT_EQ(kErrorSuccess, Machine().RegQueryInfoKey(branch.Get(), &count));
   ASSERT_EQ(instances.size(), count);
 
   std::vector<std::string> visited;
   for (std::uint32_t i = count; i-- > 0;) {
     long result = -1;
-    const std::string name = EnumName(branch.handle, i, &result);
+    const std::string name = EnumName(branch.Get(), i, &result);
     ASSERT_EQ(kErrorSuccess, result) << "index " << i;
     visited.push_back(name);
     EXPECT_EQ(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key("Branch\\" + name).c_str()));
   }
   EXPECT_EQ(std::vector<std::string>(instances.rbegin(), instances.rend()), visited);
-  ASSERT_EQ(kErrorSuccess, Machine().RegQueryInfoKey(branch.handle, &count));
+  ASSERT_EQ(kErrorSuccess, Machine().RegQueryInfoKey(branch.Get(), &count));
   EXPECT_EQ(0u, count);
 }
 
@@ -419,15 +387,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(PlatformContract, NoSharingOpenFailsWhileAnotherHandleIsOpen) {
   const std::string path = File("shared.bin");
   Env().WriteFile(path, {1, 2, 3}, FileTime{kTime1999});
-  FileCloser first(Machine(),
+  OpenedFile first(Machine(),
                    Machine().CreateFile(path.c_str(), kGenericRead, kFileShareRead, false));
-  ASSERT_NE(kInvalidFile, first.handle);
+  ASSERT_NE(kInvalidFile, first.Get());
   EXPECT_EQ(kInvalidFile, Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
   EXPECT_FALSE(Machine().DeleteFile(path.c_str()));
-  ASSERT_TRUE(first.Close());
+  ASSERT_TRUE(Machine().CloseHandle(first.Release()));
 
-  FileCloser exclusive(Machine(), Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
-  ASSERT_NE(kInvalidFile, exclusive.handle);
+  OpenedFile exclusive(Machine(), Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
+  ASSERT_NE(kInvalidFile, exclusive.Get());
   EXPECT_EQ(kInvalidFile, Machine().CreateFile(path.c_str(), kGenericRead, kFileShareRead, false));
 }
 
@@ -440,9 +408,9 @@ TEST_F(PlatformContract, FileInUseByAnotherProgramCannotBeOpenedAloneNorDeleted)
     EXPECT_FALSE(Machine().DeleteFile(path.c_str()));
     EXPECT_TRUE(Env().FileExists(path));
   }
-  FileCloser file(Machine(), Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
-  EXPECT_NE(kInvalidFile, file.handle);
-  file.Close();
+  OpenedFile file(Machine(), Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
+  EXPECT_NE(kInvalidFile, file.Get());
+  file.Reset();
   EXPECT_TRUE(Machine().DeleteFile(path.c_str()));
   EXPECT_FALSE(Env().FileExists(path));
 }
@@ -510,15 +478,15 @@ TEST_F(PlatformContract, ReadOnlyFileRefusesDeletionUntilCleared) {
   Env().SetAttributes(path, kFileAttributeReadOnly);
   EXPECT_FALSE(Machine().DeleteFile(path.c_str()));
   EXPECT_TRUE(Env().FileExists(path));
-  FileCloser reader(Machine(), Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
-  EXPECT_NE(kInvalidFile, reader.handle);
-  reader.Close();
+  OpenedFile reader(Machine(), Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
+  EXPECT_NE(kInvalidFile, reader.Get());
+  reader.Reset();
 
   ASSERT_TRUE(Machine().SetFileAttributes(path.c_str(), 0));
-  FileCloser writer(Machine(),
+  OpenedFile writer(Machine(),
                     Machine().CreateFile(path.c_str(), kReadWrite, kFileShareRead, false));
-  EXPECT_NE(kInvalidFile, writer.handle);
-  writer.Close();
+  EXPECT_NE(kInvalidFile, writer.Get());
+  writer.Reset();
   EXPECT_TRUE(Machine().DeleteFile(path.c_str()));
   EXPECT_FALSE(Env().FileExists(path));
 }
@@ -527,31 +495,31 @@ TEST_F(PlatformContract, FileTimesAndSizeRoundTrip) {
   const std::string path = File("times.vxd");
   Env().WriteFile(path, std::vector<std::uint8_t>(1536, 0x5A), FileTime{kTime1999});
   {
-    FileCloser file(Machine(), Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
-    ASSERT_NE(kInvalidFile, file.handle);
+    OpenedFile file(Machine(), Machine().CreateFile(path.c_str(), kGenericRead, 0, true));
+    ASSERT_NE(kInvalidFile, file.Get());
     FileTime lastWrite;
-    ASSERT_TRUE(Machine().GetFileTime(file.handle, nullptr, nullptr, &lastWrite));
+    ASSERT_TRUE(Machine().GetFileTime(file.Get(), nullptr, nullptr, &lastWrite));
     EXPECT_EQ(kTime1999, lastWrite.ticks);
-    EXPECT_EQ(1536u, Machine().GetFileSize(file.handle));
+    EXPECT_EQ(1536u, Machine().GetFileSize(file.Get()));
   }
   FindData data;
   ASSERT_TRUE(Machine().FindFile(path.c_str(), &data));
   EXPECT_EQ(1536u, data.size);
   EXPECT_EQ(kTime1999, data.lastWriteTime.ticks);
 
-  FileCloser writer(Machine(),
+  OpenedFile writer(Machine(),
                     Machine().CreateFile(path.c_str(), kReadWrite, kFileShareRead, false));
-  ASSERT_NE(kInvalidFile, writer.handle);
+  ASSERT_NE(kInvalidFile, writer.Get());
   const FileTime access{kTime2000};
   const FileTime write{kTime2000 + 20000000};
-  ASSERT_TRUE(Machine().SetFileTime(writer.handle, nullptr, &access, &write));
-  ASSERT_TRUE(Machine().SetFileTime(writer.handle, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(Machine().SetFileTime(writer.Get(), nullptr, &access, &write));
+  ASSERT_TRUE(Machine().SetFileTime(writer.Get(), nullptr, nullptr, nullptr));
   FileTime readAccess;
   FileTime readWrite;
-  ASSERT_TRUE(Machine().GetFileTime(writer.handle, nullptr, &readAccess, &readWrite));
+  ASSERT_TRUE(Machine().GetFileTime(writer.Get(), nullptr, &readAccess, &readWrite));
   EXPECT_EQ(access.ticks, readAccess.ticks);
   EXPECT_EQ(write.ticks, readWrite.ticks);
-  writer.Close();
+  writer.Reset();
   ASSERT_TRUE(Machine().FindFile(path.c_str(), &data));
   EXPECT_EQ(write.ticks, data.lastWriteTime.ticks);
 }
@@ -559,9 +527,9 @@ TEST_F(PlatformContract, FileTimesAndSizeRoundTrip) {
 TEST_F(PlatformContract, PathsIgnoreLetterCase) {
   Env().WriteFile(File("Drivers\\MixedCase.Sys"), {7, 7}, FileTime{kTime1999});
   const std::string other = File("DRIVERS\\mixedcase.SYS");
-  FileCloser file(Machine(), Machine().CreateFile(other.c_str(), kGenericRead, 0, true));
-  EXPECT_NE(kInvalidFile, file.handle);
-  file.Close();
+  OpenedFile file(Machine(), Machine().CreateFile(other.c_str(), kGenericRead, 0, true));
+  EXPECT_NE(kInvalidFile, file.Get());
+  file.Reset();
   FindData data;
   EXPECT_TRUE(Machine().FindFile(other.c_str(), &data));
   EXPECT_EQ(2u, data.size);
