@@ -189,10 +189,8 @@ std::string RegistryPathOf(const MachineFolder& folder) {
 
 // Everything that can be refused before the run starts.
 std::string CheckBeforeRun(const Options& options, const MachineFolder& folder) {
-  sim::Registry registry;
-  LoadIntoRegistry(folder.registry, registry);
   Outcome<std::string> text =
-      RegistryText(registry, folder.registry.format, folder.registry.encoding);
+      RegistryText(folder.registry.registry, folder.registry.format, folder.registry.encoding);
   if (!text.Ok()) return text.Error();
   if (!options.reportPath.empty()) {
     const std::string refused = CheckReportPath(options.reportPath, folder);
@@ -205,7 +203,7 @@ MachineState CaptureState(const MachineFolder& folder, sim::SimMachine& machine)
   return MachineState{SnapshotOf(machine.GetRegistry()), ListMachineFiles(folder)};
 }
 
-RunReport RunProgram(const Options& options, const MachineFolder& folder, sim::SimMachine& machine,
+RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMachine& machine,
                      ToolStreams& streams) {
   SetUpMachine(folder, machine);
   machine.Config().commandLine = ProgramCommandLine(options);
