@@ -27,6 +27,15 @@ void AppendNumber(std::vector<std::uint8_t>& block, std::size_t number) {
   block.insert(block.end(), bytes, bytes + sizeof narrow);
 }
 
+void AppendValue(std::vector<std::uint8_t>& block, std::string_view name, std::uint32_t type,
+                 const std::uint8_t* data, std::size_t size) {
+  AppendNumber(block, name.size());
+  AppendNumber(block, type);
+  AppendNumber(block, size);
+  block.insert(block.end(), name.begin(), name.end());
+  if (size > 0) block.insert(block.end(), data, data + size);
+}
+
 struct FoldedHash {
   std::size_t operator()(std::string_view name) const {
     std::size_t hash = 14695981039346656037ull;
@@ -69,8 +78,40 @@ void VisitTree(const Registry::Node& root, WindowsFamily family,
 
 }  // namespace
 
-struct Registry::Node::NameIndex {
-  std::unordered_map<std::string_view, Node*, FoldedHash, FoldedEqual> byName;
+// The subkeys of a key in both orders. Removed subkeys leave holes, so that
+// positions stay put for the cursors; the holes are dropped once they
+// outnumber the subkeys.
+struct Registry::Node::Subkeys {
+  // Where the last ChildAt call of one order stopped: `slot` in that order's
+  // list holds the subkey of live index `index`, or is the list's end.
+  struct Cursor {
+    std::uint32_t slot = 0;
+    std::uint32_t index = 0;
+  };
+  enum Order { kCreated, kSorted };
+
+  static Order OrderOf(WindowsFamily family) {
+    return family == WindowsFamily::k9x ? kCreated : kSorted;
+  }
+  const std::vector<Node*>& List(Order order);
+  Node* Step(Order order, std::size_t index);
+  Node* Find(std::string_view childName) const;
+  void Add(Node* child);
+  void Remove(const Node* child);
+  void Unlink(Order order, std::uint32_t slot);
+  void Sort();
+  void CompactIfSparse();
+
+  // Owned, in creation order.
+  std::vector<Node*> created;
+  // The same in alphabetical order, rebuilt at the first use after a subkey
+  // was added.
+  std::vector<Node*> sorted;
+  bool sortedStale = false;
+  Cursor cursors[2];
+  std::uint32_t live = 0;
+  // By name, once there are more subkeys than a quick scan can afford.
+  std::unordered_map<std::string_view, Node*, FoldedHash, FoldedEqual> index;
 };
 
 int CompareNames(std::string_view a, std::string_view b) {
@@ -129,20 +170,14 @@ std::optional<ValueList::View> ValueList::Find(std::string_view name) const {
 
 void ValueList::Set(std::string_view name, std::uint32_t type, const std::uint8_t* data,
                     std::size_t size) {
-  std::vector<std::uint8_t> entry;
-  entry.reserve(kValueHeader + name.size() + size);
   const std::size_t at = OffsetOf(name);
-  // A value set again keeps the name it was first written with.
-  const std::string_view kept = at < m_block.size() ? ViewAt(at).name : name;
-  AppendNumber(entry, kept.size());
-  AppendNumber(entry, type);
-  AppendNumber(entry, size);
-  entry.insert(entry.end(), kept.begin(), kept.end());
-  if (size > 0) entry.insert(entry.end(), data, data + size);
   if (at == m_block.size()) {
-    m_block.insert(m_block.end(), entry.begin(), entry.end());
+    AppendValue(m_block, name, type, data, size);
     return;
   }
+  // A value set again keeps the name it was first written with.
+  std::vector<std::uint8_t> entry;
+  AppendValue(entry, ViewAt(at).name, type, data, size);
   const std::size_t end = NextOf(at);
   m_block.erase(m_block.begin() + static_cast<std::ptrdiff_t>(at),
                 m_block.begin() + static_cast<std::ptrdiff_t>(end));
@@ -180,14 +215,11 @@ Registry::Node::~Node() {
 }
 
 void Registry::Node::ReleaseChildren(std::vector<Node*>& doomed) {
-  for (Node* child : m_created) {
+  if (!m_subkeys) return;
+  for (Node* child : m_subkeys->created) {
     if (child) doomed.push_back(child);
   }
-  m_created.clear();
-  m_sorted.clear();
-  m_index.reset();
-  m_live = 0;
-  m_cursors[kCreated] = m_cursors[kSorted] = Cursor{};
+  m_subkeys.reset();
 }
 
 void Registry::Node::MakeLink(std::string target) {
@@ -199,46 +231,71 @@ std::weak_ptr<char> Registry::Node::Watch() {
   return m_life;
 }
 
-const std::vector<Registry::Node*>& Registry::Node::List(Order order) const {
-  if (order == kCreated) return m_created;
-  if (m_sortedStale) SortChildren();
-  return m_sorted;
-}
+std::size_t Registry::Node::ChildCount() const { return m_subkeys ? m_subkeys->live : 0; }
 
 const std::vector<Registry::Node*>& Registry::Node::Children(WindowsFamily family) const {
-  return List(family == WindowsFamily::k9x ? kCreated : kSorted);
-}
-
-void Registry::Node::SortChildren() const {
-  m_sorted.clear();
-  m_sorted.reserve(m_live);
-  for (Node* child : m_created) {
-    if (child) m_sorted.push_back(child);
-  }
-  std::sort(m_sorted.begin(), m_sorted.end(),
-            [](const Node* a, const Node* b) { return CompareNames(a->name, b->name) < 0; });
-  for (std::size_t slot = 0; slot < m_sorted.size(); ++slot) {
-    m_sorted[slot]->m_sortedSlot = static_cast<std::uint32_t>(slot);
-  }
-  m_cursors[kSorted] = Cursor{};
-  m_sortedStale = false;
+  static const std::vector<Node*> kNone;
+  return m_subkeys ? m_subkeys->List(Subkeys::OrderOf(family)) : kNone;
 }
 
 Registry::Node* Registry::Node::ChildAt(std::size_t index, WindowsFamily family) const {
-  if (index >= m_live) return nullptr;
-  return Step(family == WindowsFamily::k9x ? kCreated : kSorted, index);
+  if (index >= ChildCount()) return nullptr;
+  return m_subkeys->Step(Subkeys::OrderOf(family), index);
 }
 
-Registry::Node* Registry::Node::Step(Order order, std::size_t index) const {
+Registry::Node* Registry::Node::FindChild(std::string_view childName) const {
+  return m_subkeys ? m_subkeys->Find(childName) : nullptr;
+}
+
+Registry::Node* Registry::Node::AddChild(std::string_view childName) {
+  if (Node* existing = FindChild(childName)) return existing;
+  if (!m_subkeys) m_subkeys = std::make_unique<Subkeys>();
+  auto child = std::make_unique<Node>(childName);
+  m_subkeys->Add(child.get());
+  return child.release();
+}
+
+bool Registry::Node::RemoveChild(const Node* child) {
+  if (!m_subkeys || child->m_createdSlot >= m_subkeys->created.size() ||
+      m_subkeys->created[child->m_createdSlot] != child) {
+    return false;
+  }
+  m_subkeys->Remove(child);
+  delete child;  // its destructor frees the subtree without recursion
+  return true;
+}
+
+const std::vector<Registry::Node*>& Registry::Node::Subkeys::List(Order order) {
+  if (order == kCreated) return created;
+  if (sortedStale) Sort();
+  return sorted;
+}
+
+void Registry::Node::Subkeys::Sort() {
+  sorted.clear();
+  sorted.reserve(live);
+  for (Node* child : created) {
+    if (child) sorted.push_back(child);
+  }
+  std::sort(sorted.begin(), sorted.end(),
+            [](const Node* a, const Node* b) { return CompareNames(a->name, b->name) < 0; });
+  for (std::size_t slot = 0; slot < sorted.size(); ++slot) {
+    sorted[slot]->m_sortedSlot = static_cast<std::uint32_t>(slot);
+  }
+  cursors[kSorted] = Cursor{};
+  sortedStale = false;
+}
+
+Registry::Node* Registry::Node::Subkeys::Step(Order order, std::size_t index) {
   const std::vector<Node*>& list = List(order);
-  Cursor& cursor = m_cursors[order];
+  Cursor& cursor = cursors[order];
   // Walk from whichever of the cursor, the first and the last subkey is nearest.
   const std::size_t fromCursor = index > cursor.index ? index - cursor.index : cursor.index - index;
   if (index < fromCursor) {
     cursor = Cursor{};
     while (!list[cursor.slot]) ++cursor.slot;
-  } else if (m_live - index < fromCursor) {
-    cursor = Cursor{static_cast<std::uint32_t>(list.size()), m_live};
+  } else if (live - index < fromCursor) {
+    cursor = Cursor{static_cast<std::uint32_t>(list.size()), live};
   }
   while (cursor.index < index) {
     do ++cursor.slot;
@@ -253,80 +310,72 @@ Registry::Node* Registry::Node::Step(Order order, std::size_t index) const {
   return list[cursor.slot];
 }
 
-Registry::Node* Registry::Node::FindChild(std::string_view childName) const {
-  if (m_index) {
-    const auto at = m_index->byName.find(childName);
-    return at != m_index->byName.end() ? at->second : nullptr;
+Registry::Node* Registry::Node::Subkeys::Find(std::string_view childName) const {
+  if (!index.empty()) {
+    const auto at = index.find(childName);
+    return at != index.end() ? at->second : nullptr;
   }
-  for (Node* child : m_created) {
+  for (Node* child : created) {
     if (child && NamesEqual(child->name, childName)) return child;
   }
   return nullptr;
 }
 
-Registry::Node* Registry::Node::AddChild(std::string_view childName) {
-  if (Node* existing = FindChild(childName)) return existing;
-  auto owned = std::make_unique<Node>(childName);
-  Node* child = owned.get();
-  child->m_createdSlot = static_cast<std::uint32_t>(m_created.size());
+void Registry::Node::Subkeys::Add(Node* child) {
+  child->m_createdSlot = static_cast<std::uint32_t>(created.size());
   // A cursor at the end now stands on the new subkey, whose index is the old count.
-  m_created.push_back(owned.release());
-  ++m_live;
-  m_sortedStale = true;
-  if (m_index) {
-    m_index->byName.emplace(child->name, child);
-  } else if (m_live > kIndexedChildren) {
-    m_index = std::make_unique<NameIndex>();
-    for (Node* sibling : m_created) {
-      if (sibling) m_index->byName.emplace(sibling->name, sibling);
+  created.push_back(child);
+  ++live;
+  sortedStale = true;
+  if (!index.empty()) {
+    index.emplace(child->name, child);
+  } else if (live > kIndexedChildren) {
+    for (Node* sibling : created) {
+      if (sibling) index.emplace(sibling->name, sibling);
     }
   }
-  return child;
+}
+
+void Registry::Node::Subkeys::Remove(const Node* child) {
+  Unlink(kCreated, child->m_createdSlot);
+  if (!sortedStale) Unlink(kSorted, child->m_sortedSlot);
+  index.erase(child->name);
+  --live;
+  CompactIfSparse();
 }
 
 // Leaves a hole at `slot` of one order's list; a cursor on it moves on to
-// the next subkey, which takes over its index.
-void Registry::Node::Unlink(Order order, std::uint32_t slot) {
-  std::vector<Node*>& list = order == kCreated ? m_created : m_sorted;
-  Cursor& cursor = m_cursors[order];
+// the next subkey, which takes over its index. Holes at the end are dropped,
+// so that deleting from the last index down never walks over them.
+void Registry::Node::Subkeys::Unlink(Order order, std::uint32_t slot) {
+  std::vector<Node*>& list = order == kCreated ? created : sorted;
+  Cursor& cursor = cursors[order];
   list[slot] = nullptr;
   if (slot < cursor.slot) {
     --cursor.index;
   } else if (slot == cursor.slot) {
     while (cursor.slot < list.size() && !list[cursor.slot]) ++cursor.slot;
   }
+  while (!list.empty() && !list.back()) list.pop_back();
+  if (cursor.slot > list.size()) cursor.slot = static_cast<std::uint32_t>(list.size());
 }
 
-bool Registry::Node::RemoveChild(const Node* child) {
-  if (child->m_createdSlot >= m_created.size() || m_created[child->m_createdSlot] != child) {
-    return false;
-  }
-  Node* doomed = m_created[child->m_createdSlot];
-  Unlink(kCreated, child->m_createdSlot);
-  if (!m_sortedStale) Unlink(kSorted, child->m_sortedSlot);
-  if (m_index) m_index->byName.erase(child->name);
-  --m_live;
-  delete doomed;  // its destructor frees the subtree without recursion
-  CompactIfSparse();
-  return true;
-}
-
-// Drops the holes once they outnumber the subkeys, so that lists stay in
+// Drops the holes once they outnumber the subkeys, so that the lists stay in
 // proportion to what they hold; a cursor keeps its index, which then is its
 // slot.
-void Registry::Node::CompactIfSparse() {
-  if (m_created.size() < 2 * m_live + kIndexedChildren) return;
-  m_created.erase(std::remove(m_created.begin(), m_created.end(), nullptr), m_created.end());
-  for (std::size_t slot = 0; slot < m_created.size(); ++slot) {
-    m_created[slot]->m_createdSlot = static_cast<std::uint32_t>(slot);
+void Registry::Node::Subkeys::CompactIfSparse() {
+  if (created.size() < 2 * live + kIndexedChildren) return;
+  created.erase(std::remove(created.begin(), created.end(), nullptr), created.end());
+  for (std::size_t slot = 0; slot < created.size(); ++slot) {
+    created[slot]->m_createdSlot = static_cast<std::uint32_t>(slot);
   }
-  m_cursors[kCreated].slot = m_cursors[kCreated].index;
-  if (m_sortedStale) return;
-  m_sorted.erase(std::remove(m_sorted.begin(), m_sorted.end(), nullptr), m_sorted.end());
-  for (std::size_t slot = 0; slot < m_sorted.size(); ++slot) {
-    m_sorted[slot]->m_sortedSlot = static_cast<std::uint32_t>(slot);
+  cursors[kCreated].slot = cursors[kCreated].index;
+  if (sortedStale) return;
+  sorted.erase(std::remove(sorted.begin(), sorted.end(), nullptr), sorted.end());
+  for (std::size_t slot = 0; slot < sorted.size(); ++slot) {
+    sorted[slot]->m_sortedSlot = static_cast<std::uint32_t>(slot);
   }
-  m_cursors[kSorted].slot = m_cursors[kSorted].index;
+  cursors[kSorted].slot = cursors[kSorted].index;
 }
 
 Registry::Node* Registry::Node::Walk(std::string_view path, bool create) {

@@ -39,6 +39,7 @@ class ValueList {
   // Replaces the value of the same name in place, or adds it last.
   void Set(std::string_view name, std::uint32_t type, const std::uint8_t* data, std::size_t size);
   bool Erase(std::string_view name);
+  void Clear() { m_block.clear(); }
   std::vector<RegValue> ToValues() const;
   template <typename Visit>
   void ForEach(Visit visit) const {
@@ -75,7 +76,7 @@ struct Registry::Node {
   // made at the first open, so that keys never opened carry none.
   std::weak_ptr<char> Watch();
 
-  std::size_t ChildCount() const { return m_live; }
+  std::size_t ChildCount() const;
   // The subkey at `index` in the family's enumeration order; nullptr past the
   // end. Each step from the previous index asked for costs O(1), also while
   // subkeys are deleted between the steps.
@@ -92,34 +93,13 @@ struct Registry::Node {
   void ReleaseChildren(std::vector<Node*>& doomed);
 
  private:
-  struct NameIndex;
-  // Where the last ChildAt call of one order stopped: `slot` in that order's
-  // list holds the subkey of live index `index`, or is the list's end.
-  struct Cursor {
-    std::uint32_t slot = 0;
-    std::uint32_t index = 0;
-  };
-  enum Order { kCreated, kSorted };
+  struct Subkeys;
 
-  const std::vector<Node*>& List(Order order) const;
-  Node* Step(Order order, std::size_t index) const;
-  void Unlink(Order order, std::uint32_t slot);
-  void SortChildren() const;
-  void CompactIfSparse();
-
-  // Owned, in creation order; nullptr where a subkey was removed.
-  std::vector<Node*> m_created;
-  // The same in alphabetical order, rebuilt at the first use after a subkey
-  // was added.
-  mutable std::vector<Node*> m_sorted;
-  mutable bool m_sortedStale = false;
-  mutable Cursor m_cursors[2];
-  std::uint32_t m_live = 0;
-  // Positions of this key in its parent's two lists.
+  // Made with the first subkey: most keys have none.
+  std::unique_ptr<Subkeys> m_subkeys;
+  // Positions of this key in its parent's two lists of subkeys.
   std::uint32_t m_createdSlot = 0;
-  mutable std::uint32_t m_sortedSlot = 0;
-  // Subkeys by name, once there are more than a quick scan can afford.
-  std::unique_ptr<NameIndex> m_index;
+  std::uint32_t m_sortedSlot = 0;
   std::unique_ptr<std::string> m_link;
   std::shared_ptr<char> m_life;
 };

@@ -44,6 +44,8 @@ Outcome<RegDocument> ReadRegFile(std::string bytes);
 // value cannot be expressed in the format and encoding.
 Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat format,
                                   RegEncoding encoding);
+// Why WriteRegFile would fail, or "", without making the text.
+std::string RegFileProblem(const sim::Registry& registry, RegFormat format, RegEncoding encoding);
 // In the encoding regedit uses for the format.
 Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat format);
 

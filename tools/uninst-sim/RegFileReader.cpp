@@ -114,6 +114,7 @@ class Reader {
     while (m_next <= m_text.size()) {
       if (!ReadLine(NextLine())) return Fail();
     }
+    FinishKey();
     return format;
   }
 
@@ -177,8 +178,8 @@ class Reader {
     if (slash != std::string_view::npos && !problem.empty()) {
       return Error(m_line, "the key path \"" + Excerpt(inner) + "\" " + problem);
     }
+    FinishKey();
     m_keyDeleted = deleted;
-    m_current = nullptr;
     if (deleted) {
       if (path.empty()) return Error(m_line, std::string("cannot delete ") + kRootName);
       m_registry.DeleteKey(std::string(path));
@@ -188,6 +189,16 @@ class Reader {
     }
     return true;
   }
+
+  // A new key's values are gathered apart and copied to it whole, so that it
+  // holds no room to spare.
+  void FinishKey() {
+    if (m_current && m_gathering) m_current->values = m_gathered;
+    m_gathered.Clear();
+    m_current = nullptr;
+  }
+
+  sim::ValueList& Values() { return m_gathering ? m_gathered : m_current->values; }
 
   // The key at `path`, created with its missing parents. A key mostly comes
   // right after its parent: it is then made from there, so that a deep path
@@ -200,6 +211,7 @@ class Reader {
                                      : m_registry.Root()->Walk(path, true);
     m_previousPath.assign(path);
     m_previous = key;
+    m_gathering = key->values.Empty();
     return key;
   }
 
@@ -271,7 +283,7 @@ class Reader {
       m_bytes.assign(m_content.begin(), m_content.end());
       m_bytes.push_back(0);
     } else if (text == "-") {
-      m_current->values.Erase(m_name);
+      Values().Erase(m_name);
       return true;
     } else if (StartsWithIgnoringCase(text, "dword:")) {
       std::uint32_t number32 = 0;
@@ -290,7 +302,7 @@ class Reader {
     if (SkipBlanks(text, end) != text.size()) {
       return Error(m_data.LineAt(end), "unexpected text after the value");
     }
-    m_current->values.Set(m_name, type, m_bytes.data(), m_bytes.size());
+    Values().Set(m_name, type, m_bytes.data(), m_bytes.size());
     return true;
   }
 
@@ -344,6 +356,8 @@ class Reader {
   std::string m_content;
   Logical m_data;
   std::vector<std::uint8_t> m_bytes;
+  sim::ValueList m_gathered;
+  bool m_gathering = false;
   Failure m_failure;
 };
 

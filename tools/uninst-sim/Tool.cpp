@@ -189,9 +189,9 @@ std::string RegistryPathOf(const MachineFolder& folder) {
 
 // Everything that can be refused before the run starts.
 std::string CheckBeforeRun(const Options& options, const MachineFolder& folder) {
-  Outcome<std::string> text =
-      RegistryText(folder.registry.registry, folder.registry.format, folder.registry.encoding);
-  if (!text.Ok()) return text.Error();
+  const std::string unwritable =
+      RegFileProblem(folder.registry.registry, folder.registry.format, folder.registry.encoding);
+  if (!unwritable.empty()) return unwritable;
   if (!options.reportPath.empty()) {
     const std::string refused = CheckReportPath(options.reportPath, folder);
     if (!refused.empty()) return refused;
@@ -200,7 +200,7 @@ std::string CheckBeforeRun(const Options& options, const MachineFolder& folder) 
 }
 
 MachineState CaptureState(const MachineFolder& folder, sim::SimMachine& machine) {
-  return MachineState{SnapshotOf(machine.GetRegistry()), ListMachineFiles(folder)};
+  return MachineState{RegistryNames(machine.GetRegistry()), ListMachineFiles(folder)};
 }
 
 RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMachine& machine,
@@ -220,7 +220,7 @@ RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMach
     auto app = std::make_unique<UninstallApp>(machine);
     RunApplication(*app);
   }
-  CompareStates(before, CaptureState(folder, machine), &report);
+  CompareStates(before, machine.GetRegistry(), ListMachineFiles(folder), &report);
   report.boxes = machine.Boxes();
   report.answerWarnings = answerer.Warnings();
   report.restartRequested = machine.RestartRequested();
