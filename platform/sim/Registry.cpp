@@ -172,7 +172,7 @@ void ValueList::Set(std::string_view name, std::uint32_t type, const std::uint8_
                     std::size_t size) {
   const std::size_t at = OffsetOf(name);
   if (at == m_block.size()) {
-    AppendValue(m_block, name, type, data, size);
+    Append(name, type, data, size);
     return;
   }
   // A value set again keeps the name it was first written with.
@@ -182,6 +182,11 @@ void ValueList::Set(std::string_view name, std::uint32_t type, const std::uint8_
   m_block.erase(m_block.begin() + static_cast<std::ptrdiff_t>(at),
                 m_block.begin() + static_cast<std::ptrdiff_t>(end));
   m_block.insert(m_block.begin() + static_cast<std::ptrdiff_t>(at), entry.begin(), entry.end());
+}
+
+void ValueList::Append(std::string_view name, std::uint32_t type, const std::uint8_t* data,
+                       std::size_t size) {
+  AppendValue(m_block, name, type, data, size);
 }
 
 bool ValueList::Erase(std::string_view name) {
@@ -404,6 +409,7 @@ Registry::Registry(Registry&& other) noexcept
 }
 
 Registry& Registry::operator=(Registry&& other) noexcept {
+  if (this == &other) return *this;
   TakeKeys(other);
   m_ownFamily = other.m_ownFamily;
   m_family = other.m_family == &other.m_ownFamily ? &m_ownFamily : other.m_family;
@@ -413,6 +419,7 @@ Registry& Registry::operator=(Registry&& other) noexcept {
 Registry::~Registry() = default;
 
 void Registry::TakeKeys(Registry& other) {
+  if (this == &other) return;
   m_root = std::move(other.m_root);
   other.m_root = std::make_unique<Node>();
 }

@@ -39,6 +39,10 @@ class ValueList {
   // Replaces the value of the same name in place, or adds it last.
   void Set(std::string_view name, std::uint32_t type, const std::uint8_t* data, std::size_t size);
   bool Erase(std::string_view name);
+  // Adds a value whose name the list does not hold yet.
+  void Append(std::string_view name, std::uint32_t type, const std::uint8_t* data,
+              std::size_t size);
+  void Reserve(std::size_t bytes) { m_block.reserve(bytes); }
   void Clear() { m_block.clear(); }
   std::vector<RegValue> ToValues() const;
   template <typename Visit>

@@ -113,6 +113,20 @@ TEST(RegFile, AppliesDeletionsCommentsAndRepeatsInOrder) {
   EXPECT_EQ(keys, expected);
 }
 
+// Past a handful of values a key's values are found by an index.
+TEST(RegFile, AppliesRepeatsAndDeletionsToAKeyOfManyValues) {
+  std::string file = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n";
+  std::vector<sim::RegValue> expected;
+  for (int k = 0; k < 20; ++k) {
+    file += "\"v" + std::to_string(k) + "\"=\"1\"\n";
+    if (k != 7)
+      expected.push_back(Value("v" + std::to_string(k), kRegSz, StringData(k == 5 ? "2" : "1")));
+  }
+  file += "\"V5\"=\"2\"\n\"v7\"=-\n\"v20\"=-\n\"V7\"=\"3\"\n";
+  expected.push_back(Value("V7", kRegSz, StringData("3")));
+  EXPECT_EQ(ReadKeys(file), (std::vector<RegKeyEntry>{{"K", expected}}));
+}
+
 TEST(RegFile, ReadsRegedit4BytesAsTheyAre) {
   const std::vector<RegKeyEntry> keys =
       ReadKeys("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K\xE9]\r\n\"v\"=\"\xFF\"\r\n");

@@ -2,6 +2,7 @@
 // import into an empty registry would.
 #include <cstdint>
 #include <string_view>
+#include <unordered_map>
 
 #include "platform/AsciiCase.h"
 #include "platform/Platform.h"
@@ -102,6 +103,90 @@ struct Logical {
   }
 };
 
+// The values of a new key as the file sets and deletes them, settled when
+// the key ends, so that a key with a great many values costs no more than
+// its lines: a value set again keeps its place and its first spelling, a
+// deleted one goes, and one set again after its deletion comes last.
+class GatheredValues {
+ public:
+  void Set(const std::string& name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
+    const std::size_t entry = m_logEntries++;
+    m_log.Append(name, type, data.data(), data.size());
+    if (Slot* slot = Find(name)) {
+      slot->latest = entry;
+      return;
+    }
+    m_slots.push_back(Slot{name, entry, false});
+    if (!m_index.empty() || m_slots.size() > kIndexedValues) Index(m_slots.size() - 1);
+  }
+
+  void Delete(const std::string& name) {
+    Slot* slot = Find(name);
+    if (!slot) return;
+    slot->gone = true;
+    m_index.erase(UpperAscii(name));
+  }
+
+  void MoveInto(sim::ValueList& values) {
+    m_views.clear();
+    m_log.ForEach([this](const sim::ValueList::View& view) { m_views.push_back(view); });
+    std::size_t size = 0;
+    for (const Slot& slot : m_slots) {
+      if (!slot.gone)
+        size += 3 * sizeof(std::uint32_t) + slot.name.size() + m_views[slot.latest].size;
+    }
+    values.Reserve(size);
+    for (const Slot& slot : m_slots) {
+      if (slot.gone) continue;
+      const sim::ValueList::View& latest = m_views[slot.latest];
+      values.Append(slot.name, latest.type, latest.data, latest.size);
+    }
+  }
+
+  void Clear() {
+    m_log.Clear();
+    m_logEntries = 0;
+    m_slots.clear();
+    m_index.clear();
+  }
+
+ private:
+  // Below this many values a scan finds a name faster than an index would.
+  static constexpr std::size_t kIndexedValues = 16;
+
+  // A value: its first spelling and the entry of the log that last set it.
+  struct Slot {
+    std::string name;
+    std::size_t latest;
+    bool gone;
+  };
+
+  Slot* Find(const std::string& name) {
+    if (!m_index.empty()) {
+      const auto at = m_index.find(UpperAscii(name));
+      return at != m_index.end() ? &m_slots[at->second] : nullptr;
+    }
+    for (Slot& slot : m_slots) {
+      if (!slot.gone && sim::NamesEqual(slot.name, name)) return &slot;
+    }
+    return nullptr;
+  }
+
+  // Indexes the slot `added`, or every slot once the index is needed.
+  void Index(std::size_t added) {
+    const std::size_t first = m_index.empty() ? 0 : added;
+    for (std::size_t k = first; k <= added; ++k) {
+      if (!m_slots[k].gone) m_index.emplace(UpperAscii(m_slots[k].name), k);
+    }
+  }
+
+  sim::ValueList m_log;  // every value set, in order
+  std::size_t m_logEntries = 0;
+  std::vector<Slot> m_slots;
+  std::unordered_map<std::string, std::size_t> m_index;  // slot by upper-cased name
+  std::vector<sim::ValueList::View> m_views;
+};
+
 // Reads the text line by line straight into the registry; the buffers it
 // reuses keep a whole machine's export from costing an allocation a line.
 class Reader {
@@ -190,15 +275,27 @@ class Reader {
     return true;
   }
 
-  // A new key's values are gathered apart and copied to it whole, so that it
-  // holds no room to spare.
   void FinishKey() {
-    if (m_current && m_gathering) m_current->values = m_gathered;
+    if (m_current && m_gathering) m_gathered.MoveInto(m_current->values);
     m_gathered.Clear();
     m_current = nullptr;
   }
 
-  sim::ValueList& Values() { return m_gathering ? m_gathered : m_current->values; }
+  void SetValue(std::uint32_t type) {
+    if (m_gathering) {
+      m_gathered.Set(m_name, type, m_bytes);
+    } else {
+      m_current->values.Set(m_name, type, m_bytes.data(), m_bytes.size());
+    }
+  }
+
+  void DeleteValue() {
+    if (m_gathering) {
+      m_gathered.Delete(m_name);
+    } else {
+      m_current->values.Erase(m_name);
+    }
+  }
 
   // The key at `path`, created with its missing parents. A key mostly comes
   // right after its parent: it is then made from there, so that a deep path
@@ -283,7 +380,7 @@ class Reader {
       m_bytes.assign(m_content.begin(), m_content.end());
       m_bytes.push_back(0);
     } else if (text == "-") {
-      Values().Erase(m_name);
+      DeleteValue();
       return true;
     } else if (StartsWithIgnoringCase(text, "dword:")) {
       std::uint32_t number32 = 0;
@@ -302,7 +399,7 @@ class Reader {
     if (SkipBlanks(text, end) != text.size()) {
       return Error(m_data.LineAt(end), "unexpected text after the value");
     }
-    Values().Set(m_name, type, m_bytes.data(), m_bytes.size());
+    SetValue(type);
     return true;
   }
 
@@ -356,7 +453,8 @@ class Reader {
   std::string m_content;
   Logical m_data;
   std::vector<std::uint8_t> m_bytes;
-  sim::ValueList m_gathered;
+  // A new key's values, given to it whole when the key ends.
+  GatheredValues m_gathered;
   bool m_gathering = false;
   Failure m_failure;
 };

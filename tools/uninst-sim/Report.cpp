@@ -159,14 +159,23 @@ void RegistryNames::ForEach(const Visitor& visit) const {
 
 void CompareStates(const MachineState& before, const sim::Registry& registryAfter,
                    const std::vector<std::string>& filesAfter, RunReport* report) {
+  std::vector<std::string_view> remaining;
   before.keys.ForEach([&](std::string_view path, const std::vector<std::string_view>& names) {
     const sim::Registry::Node* key = registryAfter.Root()->Walk(path, false);
     if (!key) {
       report->keysDeleted.emplace_back(path);
       return;
     }
+    // A run deletes values and never adds or moves one, so the values left
+    // are those before in the same order, less the deleted ones.
+    remaining.clear();
+    key->values.ForEach(
+        [&](const sim::ValueList::View& value) { remaining.push_back(value.name); });
+    std::size_t next = 0;
     for (std::string_view name : names) {
-      if (!key->values.Find(name)) {
+      if (next < remaining.size() && sim::NamesEqual(remaining[next], name)) {
+        ++next;
+      } else {
         report->valuesDeleted.push_back(DeletedValue{std::string(path), std::string(name)});
       }
     }
