@@ -58,22 +58,58 @@ def many_values(count):
     return "".join(lines)
 
 
+def whole_machine(count):
+    """`count` keys of a whole machine's export, about 208 bytes each, in the
+    alphabetical order regedit writes them."""
+    lines = []
+    for k in range(count):
+        data = ",".join("%02x" % ((k + i) & 0xFF) for i in range(8))
+        lines.append('[%s\\Group%04d\\Item%06d]\r\n'
+                     '"DisplayName"="Bench item %06d"\r\n'
+                     '"Version"=dword:%08x\r\n'
+                     '"Data"=hex:%s\r\n'
+                     '"Path"="C:\\\\Program Files\\\\Bench\\\\Item%06d.dll"\r\n\r\n'
+                     % (BENCH_KEY, k // 100, k, k, k, data, k))
+    return "\r\n" + "".join(lines)
+
+
+def swept_subkeys(count):
+    """`count` instances below a vendor-product branch that the run sweeps:
+    each is enumerated and deleted, from the last index to the first."""
+    branch = "HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_0D7C&PID_0000"
+    return "\r\n" + "".join(
+        '[%s\\Inst%06d]\r\n"Class"="Bench"\r\n' % (branch, k)
+        for k in range(count - 1, -1, -1))
+
+
 # name -> (full size, what the size counts, the registry text to append or
-# None, the number of extra files in WINDOWS\INF, the exit status expected).
+# None, the number of extra files in WINDOWS\INF, the exit status expected,
+# the Windows family named in machine.ini or None for the default).
 # A key path deeper than the registry's 512 levels is refused at load.
 CASES = {
-    "deep-key-path": (500, "levels", deep_path, 0, 0),
-    "too-deep-key-path": (16000, "levels", deep_path, 0, 2),
-    "deleted-keys": (10000, "keys", deleted_keys, 0, 0),
-    "descending-subkeys": (100000, "subkeys", descending_subkeys, 0, 0),
-    "many-values": (100000, "values", many_values, 0, 0),
-    "inf-files": (5000, "files", None, 1, 0),
+    "deep-key-path": (500, "levels", deep_path, 0, 0, None),
+    "too-deep-key-path": (16000, "levels", deep_path, 0, 2, None),
+    "deleted-keys": (10000, "keys", deleted_keys, 0, 0, None),
+    "descending-subkeys": (100000, "subkeys", descending_subkeys, 0, 0, None),
+    "many-values": (100000, "values", many_values, 0, 0, None),
+    "inf-files": (5000, "files", None, 1, 0, None),
+    "whole-machine-nt": (400000, "keys", whole_machine, 0, 0, "nt"),
+    "whole-machine-98": (400000, "keys", whole_machine, 0, 0, "98"),
+    "swept-subkeys-nt": (100000, "subkeys", swept_subkeys, 0, 0, "nt"),
+    "swept-subkeys-98": (100000, "subkeys", swept_subkeys, 0, 0, "98"),
 }
 
 
-def make_machine(parent, registry_text, inf_files):
+def make_machine(parent, registry_text, inf_files, family):
     machine = os.path.join(parent, "machine")
     shutil.copytree(DEMO, machine, symlinks=True)
+    if family:
+        settings = os.path.join(machine, "machine.ini")
+        with open(settings) as ini:
+            lines = [line for line in ini if not line.replace(" ", "").startswith("windows=")]
+        at = lines.index("[machine]\n") + 1
+        with open(settings, "w") as ini:
+            ini.writelines(lines[:at] + ["windows = %s\n" % family] + lines[at:])
     if registry_text:
         with open(os.path.join(machine, "registry.reg"), "ab") as reg:
             reg.write(registry_text.encode("ascii"))
@@ -104,10 +140,10 @@ def run_tool(tool, machine, expected_status=0):
 
 
 def measure(tool, name, size):
-    _, _, generate, files_per_unit, expected_status = CASES[name]
+    _, _, generate, files_per_unit, expected_status, family = CASES[name]
     with tempfile.TemporaryDirectory(prefix="uninst-bench-") as parent:
         text = generate(size) if generate else ""
-        machine = make_machine(parent, text, size * files_per_unit)
+        machine = make_machine(parent, text, size * files_per_unit, family)
         return run_tool(tool, machine, expected_status)
 
 
@@ -135,6 +171,9 @@ def main():
             print("%-20s %9d %-8s %9.3f %10.1f" % (name, size, unit, seconds, kb / 1024))
             sys.stdout.flush()
         print("%-20s %9s %-8s %8.1fx" % ("", "", "ratio", results[1] / max(results[0], 1e-6)))
+        if name.startswith("whole-machine"):
+            file_bytes = len(CASES[name][2](full)) + os.path.getsize(os.path.join(DEMO, "registry.reg"))
+            print("%-20s %9s %-8s %8.1fx" % ("", "", "vs file", kb * 1024 / file_bytes))
         if name == "inf-files":
             print("%-20s %9s %-8s %+8.1f%%" % ("", "", "vs demo",
                                                100 * (results[1] / base_seconds - 1)))

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <unordered_map>
 
 #include "platform/AsciiCase.h"
 #include "platform/sim/RegistryNode.h"
@@ -9,31 +11,108 @@
 namespace uninst::sim {
 namespace {
 
+// Below this many subkeys a scan finds a name faster than an index would.
+constexpr std::size_t kIndexedChildren = 16;
+constexpr std::size_t kValueHeader = 3 * sizeof(std::uint32_t);
+
+std::uint32_t ReadNumber(const std::uint8_t* at) {
+  std::uint32_t number = 0;
+  std::memcpy(&number, at, sizeof number);
+  return number;
+}
+
+void AppendNumber(std::vector<std::uint8_t>& block, std::size_t number) {
+  const auto narrow = static_cast<std::uint32_t>(number);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&narrow);
+  block.insert(block.end(), bytes, bytes + sizeof narrow);
+}
+
+void AppendValue(std::vector<std::uint8_t>& block, std::string_view name, std::uint32_t type,
+                 const std::uint8_t* data, std::size_t size) {
+  AppendNumber(block, name.size());
+  AppendNumber(block, type);
+  AppendNumber(block, size);
+  block.insert(block.end(), name.begin(), name.end());
+  if (size > 0) block.insert(block.end(), data, data + size);
+}
+
+struct FoldedHash {
+  std::size_t operator()(std::string_view name) const {
+    std::size_t hash = 14695981039346656037ull;
+    for (char c : name)
+      hash = (hash ^ static_cast<unsigned char>(UpperAscii(c))) * 1099511628211ull;
+    return hash;
+  }
+};
+
+struct FoldedEqual {
+  bool operator()(std::string_view a, std::string_view b) const { return NamesEqual(a, b); }
+};
+
 // Every key below `root`, depth-first in enumeration order, with its path;
 // iterative so that no depth of tree can exhaust the stack.
-void VisitTree(const Registry::Node& root, const Registry::KeyVisitor& visit) {
+void VisitTree(const Registry::Node& root, WindowsFamily family,
+               const Registry::KeyVisitor& visit) {
   struct Level {
-    Registry::Node::Children::const_iterator next, end;
+    const std::vector<Registry::Node*>* children;
+    std::size_t next;
     std::size_t pathLength;
   };
   std::string path;
-  std::vector<Level> stack{{root.ChildMap().begin(), root.ChildMap().end(), 0}};
+  std::vector<Level> stack{{&root.Children(family), 0, 0}};
   while (!stack.empty()) {
     Level& level = stack.back();
-    if (level.next == level.end) {
+    if (level.next == level.children->size()) {
       stack.pop_back();
       continue;
     }
-    const Registry::Node& child = *(level.next++)->second;
+    const Registry::Node* child = (*level.children)[level.next++];
+    if (!child) continue;
     path.resize(level.pathLength);
     if (!path.empty()) path += '\\';
-    path += child.name;
-    visit(path, child.values);
-    stack.push_back({child.ChildMap().begin(), child.ChildMap().end(), path.size()});
+    path += child->name;
+    visit(path, *child);
+    stack.push_back({&child->Children(family), 0, path.size()});
   }
 }
 
 }  // namespace
+
+// The subkeys of a key in both orders. Removed subkeys leave holes, so that
+// positions stay put for the cursors; the holes are dropped once they
+// outnumber the subkeys.
+struct Registry::Node::Subkeys {
+  // Where the last ChildAt call of one order stopped: `slot` in that order's
+  // list holds the subkey of live index `index`, or is the list's end.
+  struct Cursor {
+    std::uint32_t slot = 0;
+    std::uint32_t index = 0;
+  };
+  enum Order { kCreated, kSorted };
+
+  static Order OrderOf(WindowsFamily family) {
+    return family == WindowsFamily::k9x ? kCreated : kSorted;
+  }
+  const std::vector<Node*>& List(Order order);
+  Node* Step(Order order, std::size_t index);
+  Node* Find(std::string_view childName) const;
+  void Add(Node* child);
+  void Remove(const Node* child);
+  void Unlink(Order order, std::uint32_t slot);
+  void Sort();
+  void CompactIfSparse();
+
+  // Owned, in creation order.
+  std::vector<Node*> created;
+  // The same in alphabetical order, rebuilt at the first use after a subkey
+  // was added.
+  std::vector<Node*> sorted;
+  bool sortedStale = false;
+  Cursor cursors[2];
+  std::uint32_t live = 0;
+  // By name, once there are more subkeys than a quick scan can afford.
+  std::unordered_map<std::string_view, Node*, FoldedHash, FoldedEqual> index;
+};
 
 int CompareNames(std::string_view a, std::string_view b) {
   const std::size_t common = std::min(a.size(), b.size());
@@ -60,71 +139,248 @@ std::vector<std::string> SplitPath(const std::string& path) {
   return components;
 }
 
-Registry::Node::~Node() {
-  std::vector<std::unique_ptr<Node>> doomed;
-  for (auto& entry : m_children) doomed.push_back(std::move(entry.second));
-  m_children.clear();
-  while (!doomed.empty()) {
-    std::unique_ptr<Node> node = std::move(doomed.back());
-    doomed.pop_back();
-    for (auto& entry : node->m_children) doomed.push_back(std::move(entry.second));
-    node->m_children.clear();
+RegValue ValueList::View::ToValue() const {
+  return RegValue{std::string(name), type, std::vector<std::uint8_t>(data, data + size)};
+}
+
+ValueList::View ValueList::ViewAt(std::size_t at) const {
+  const std::uint8_t* header = m_block.data() + at;
+  const std::uint32_t nameSize = ReadNumber(header);
+  const char* name = reinterpret_cast<const char*>(header + kValueHeader);
+  return View{std::string_view(name, nameSize), ReadNumber(header + 4),
+              header + kValueHeader + nameSize, ReadNumber(header + 8)};
+}
+
+std::size_t ValueList::NextOf(std::size_t at) const {
+  const std::uint8_t* header = m_block.data() + at;
+  return at + kValueHeader + ReadNumber(header) + ReadNumber(header + 8);
+}
+
+std::size_t ValueList::OffsetOf(std::string_view name) const {
+  std::size_t at = 0;
+  while (at < m_block.size() && !NamesEqual(ViewAt(at).name, name)) at = NextOf(at);
+  return at;
+}
+
+std::optional<ValueList::View> ValueList::Find(std::string_view name) const {
+  const std::size_t at = OffsetOf(name);
+  if (at == m_block.size()) return std::nullopt;
+  return ViewAt(at);
+}
+
+void ValueList::Set(std::string_view name, std::uint32_t type, const std::uint8_t* data,
+                    std::size_t size) {
+  const std::size_t at = OffsetOf(name);
+  if (at == m_block.size()) {
+    Append(name, type, data, size);
+    return;
   }
+  // A value set again keeps the name it was first written with.
+  std::vector<std::uint8_t> entry;
+  AppendValue(entry, ViewAt(at).name, type, data, size);
+  const std::size_t end = NextOf(at);
+  m_block.erase(m_block.begin() + static_cast<std::ptrdiff_t>(at),
+                m_block.begin() + static_cast<std::ptrdiff_t>(end));
+  m_block.insert(m_block.begin() + static_cast<std::ptrdiff_t>(at), entry.begin(), entry.end());
 }
 
-Registry::Node* Registry::Node::ChildAt(std::size_t index) const {
-  const std::size_t count = m_children.size();
-  if (index >= count) return nullptr;
-  // Walk from whichever of the cursor, the first and the last child is nearest.
-  const std::size_t fromCursor =
-      index > m_cursorIndex ? index - m_cursorIndex : m_cursorIndex - index;
-  if (index < fromCursor) {
-    m_cursor = m_children.begin();
-    m_cursorIndex = 0;
-  } else if (count - index < fromCursor) {
-    m_cursor = m_children.end();
-    m_cursorIndex = count;
-  }
-  for (; m_cursorIndex < index; ++m_cursorIndex) ++m_cursor;
-  for (; m_cursorIndex > index; --m_cursorIndex) --m_cursor;
-  return m_cursor->second.get();
+void ValueList::Append(std::string_view name, std::uint32_t type, const std::uint8_t* data,
+                       std::size_t size) {
+  AppendValue(m_block, name, type, data, size);
 }
 
-Registry::Node* Registry::Node::FindChild(std::string_view childName) const {
-  const auto at = m_children.find(childName);
-  return at != m_children.end() ? at->second.get() : nullptr;
-}
-
-Registry::Node* Registry::Node::AddChild(std::string_view childName) {
-  const auto at = m_children.lower_bound(childName);
-  if (at != m_children.end() && NamesEqual(at->first, childName)) return at->second.get();
-  if (m_cursor == m_children.end() || NameLess()(childName, m_cursor->first)) ++m_cursorIndex;
-  auto child = std::make_unique<Node>();
-  child->name = std::string(childName);
-  return m_children.emplace_hint(at, child->name, std::move(child))->second.get();
-}
-
-bool Registry::Node::RemoveChild(const Node* child) {
-  const auto at = m_children.find(child->name);
-  if (at == m_children.end() || at->second.get() != child) return false;
-  if (at == m_cursor) {
-    ++m_cursor;
-  } else if (m_cursor == m_children.end() || NameLess()(at->first, m_cursor->first)) {
-    --m_cursorIndex;
-  }
-  // Detached first, so that the subtree goes through the iterative destructor.
-  std::unique_ptr<Node> doomed = std::move(at->second);
-  m_children.erase(at);
+bool ValueList::Erase(std::string_view name) {
+  const std::size_t at = OffsetOf(name);
+  if (at == m_block.size()) return false;
+  m_block.erase(m_block.begin() + static_cast<std::ptrdiff_t>(at),
+                m_block.begin() + static_cast<std::ptrdiff_t>(NextOf(at)));
+  if (m_block.empty()) m_block.shrink_to_fit();
   return true;
 }
 
-Registry::Node* Registry::Node::Descend(const std::vector<std::string>& components) {
-  Node* node = this;
-  for (const std::string& component : components) {
-    node = node->FindChild(component);
-    if (!node) return nullptr;
+std::vector<RegValue> ValueList::ToValues() const {
+  std::vector<RegValue> values;
+  ForEach([&values](const View& value) { values.push_back(value.ToValue()); });
+  return values;
+}
+
+Registry::Node::Node() = default;
+
+Registry::Node::Node(std::string_view childName) : name(childName) {}
+
+Registry::Node::~Node() {
+  std::vector<Node*> doomed;
+  ReleaseChildren(doomed);
+  while (!doomed.empty()) {
+    Node* node = doomed.back();
+    doomed.pop_back();
+    node->ReleaseChildren(doomed);
+    delete node;
   }
-  return node;
+}
+
+void Registry::Node::ReleaseChildren(std::vector<Node*>& doomed) {
+  if (!m_subkeys) return;
+  for (Node* child : m_subkeys->created) {
+    if (child) doomed.push_back(child);
+  }
+  m_subkeys.reset();
+}
+
+void Registry::Node::MakeLink(std::string target) {
+  m_link = std::make_unique<std::string>(std::move(target));
+}
+
+std::weak_ptr<char> Registry::Node::Watch() {
+  if (!m_life) m_life = std::make_shared<char>(0);
+  return m_life;
+}
+
+std::size_t Registry::Node::ChildCount() const { return m_subkeys ? m_subkeys->live : 0; }
+
+const std::vector<Registry::Node*>& Registry::Node::Children(WindowsFamily family) const {
+  static const std::vector<Node*> kNone;
+  return m_subkeys ? m_subkeys->List(Subkeys::OrderOf(family)) : kNone;
+}
+
+Registry::Node* Registry::Node::ChildAt(std::size_t index, WindowsFamily family) const {
+  if (index >= ChildCount()) return nullptr;
+  return m_subkeys->Step(Subkeys::OrderOf(family), index);
+}
+
+Registry::Node* Registry::Node::FindChild(std::string_view childName) const {
+  return m_subkeys ? m_subkeys->Find(childName) : nullptr;
+}
+
+Registry::Node* Registry::Node::AddChild(std::string_view childName) {
+  if (Node* existing = FindChild(childName)) return existing;
+  if (!m_subkeys) m_subkeys = std::make_unique<Subkeys>();
+  auto child = std::make_unique<Node>(childName);
+  m_subkeys->Add(child.get());
+  return child.release();
+}
+
+bool Registry::Node::RemoveChild(const Node* child) {
+  if (!m_subkeys || child->m_createdSlot >= m_subkeys->created.size() ||
+      m_subkeys->created[child->m_createdSlot] != child) {
+    return false;
+  }
+  m_subkeys->Remove(child);
+  delete child;  // its destructor frees the subtree without recursion
+  return true;
+}
+
+const std::vector<Registry::Node*>& Registry::Node::Subkeys::List(Order order) {
+  if (order == kCreated) return created;
+  if (sortedStale) Sort();
+  return sorted;
+}
+
+void Registry::Node::Subkeys::Sort() {
+  sorted.clear();
+  sorted.reserve(live);
+  for (Node* child : created) {
+    if (child) sorted.push_back(child);
+  }
+  std::sort(sorted.begin(), sorted.end(),
+            [](const Node* a, const Node* b) { return CompareNames(a->name, b->name) < 0; });
+  for (std::size_t slot = 0; slot < sorted.size(); ++slot) {
+    sorted[slot]->m_sortedSlot = static_cast<std::uint32_t>(slot);
+  }
+  cursors[kSorted] = Cursor{};
+  sortedStale = false;
+}
+
+Registry::Node* Registry::Node::Subkeys::Step(Order order, std::size_t index) {
+  const std::vector<Node*>& list = List(order);
+  Cursor& cursor = cursors[order];
+  // Walk from whichever of the cursor, the first and the last subkey is nearest.
+  const std::size_t fromCursor = index > cursor.index ? index - cursor.index : cursor.index - index;
+  if (index < fromCursor) {
+    cursor = Cursor{};
+    while (!list[cursor.slot]) ++cursor.slot;
+  } else if (live - index < fromCursor) {
+    cursor = Cursor{static_cast<std::uint32_t>(list.size()), live};
+  }
+  while (cursor.index < index) {
+    do ++cursor.slot;
+    while (!list[cursor.slot]);
+    ++cursor.index;
+  }
+  while (cursor.index > index) {
+    do --cursor.slot;
+    while (!list[cursor.slot]);
+    --cursor.index;
+  }
+  return list[cursor.slot];
+}
+
+Registry::Node* Registry::Node::Subkeys::Find(std::string_view childName) const {
+  if (!index.empty()) {
+    const auto at = index.find(childName);
+    return at != index.end() ? at->second : nullptr;
+  }
+  for (Node* child : created) {
+    if (child && NamesEqual(child->name, childName)) return child;
+  }
+  return nullptr;
+}
+
+void Registry::Node::Subkeys::Add(Node* child) {
+  child->m_createdSlot = static_cast<std::uint32_t>(created.size());
+  // A cursor at the end now stands on the new subkey, whose index is the old count.
+  created.push_back(child);
+  ++live;
+  sortedStale = true;
+  if (!index.empty()) {
+    index.emplace(child->name, child);
+  } else if (live > kIndexedChildren) {
+    for (Node* sibling : created) {
+      if (sibling) index.emplace(sibling->name, sibling);
+    }
+  }
+}
+
+void Registry::Node::Subkeys::Remove(const Node* child) {
+  Unlink(kCreated, child->m_createdSlot);
+  if (!sortedStale) Unlink(kSorted, child->m_sortedSlot);
+  index.erase(child->name);
+  --live;
+  CompactIfSparse();
+}
+
+// Leaves a hole at `slot` of one order's list; a cursor on it moves on to
+// the next subkey, which takes over its index. Holes at the end are dropped,
+// so that deleting from the last index down never walks over them.
+void Registry::Node::Subkeys::Unlink(Order order, std::uint32_t slot) {
+  std::vector<Node*>& list = order == kCreated ? created : sorted;
+  Cursor& cursor = cursors[order];
+  list[slot] = nullptr;
+  if (slot < cursor.slot) {
+    --cursor.index;
+  } else if (slot == cursor.slot) {
+    while (cursor.slot < list.size() && !list[cursor.slot]) ++cursor.slot;
+  }
+  while (!list.empty() && !list.back()) list.pop_back();
+  if (cursor.slot > list.size()) cursor.slot = static_cast<std::uint32_t>(list.size());
+}
+
+// Drops the holes once they outnumber the subkeys, so that the lists stay in
+// proportion to what they hold; a cursor keeps its index, which then is its
+// slot.
+void Registry::Node::Subkeys::CompactIfSparse() {
+  if (created.size() < 2 * live + kIndexedChildren) return;
+  created.erase(std::remove(created.begin(), created.end(), nullptr), created.end());
+  for (std::size_t slot = 0; slot < created.size(); ++slot) {
+    created[slot]->m_createdSlot = static_cast<std::uint32_t>(slot);
+  }
+  cursors[kCreated].slot = cursors[kCreated].index;
+  if (sortedStale) return;
+  sorted.erase(std::remove(sorted.begin(), sorted.end(), nullptr), sorted.end());
+  for (std::size_t slot = 0; slot < sorted.size(); ++slot) {
+    sorted[slot]->m_sortedSlot = static_cast<std::uint32_t>(slot);
+  }
+  cursors[kSorted].slot = cursors[kSorted].index;
 }
 
 Registry::Node* Registry::Node::Walk(std::string_view path, bool create) {
@@ -139,31 +395,40 @@ Registry::Node* Registry::Node::Walk(std::string_view path, bool create) {
   return node;
 }
 
-RegValue* Registry::Node::FindValue(const std::string& valueName) {
-  for (RegValue& value : values) {
-    if (NamesEqual(value.name, valueName)) return &value;
-  }
-  return nullptr;
+Registry::Registry(WindowsFamily family)
+    : m_root(std::make_unique<Node>()), m_ownFamily(family), m_family(&m_ownFamily) {}
+
+Registry::Registry(const WindowsFamily* family)
+    : m_root(std::make_unique<Node>()), m_ownFamily(*family), m_family(family) {}
+
+Registry::Registry(Registry&& other) noexcept
+    : m_root(std::move(other.m_root)),
+      m_ownFamily(other.m_ownFamily),
+      m_family(other.m_family == &other.m_ownFamily ? &m_ownFamily : other.m_family) {
+  other.m_root = std::make_unique<Node>();
 }
 
-Registry::Registry() : m_root(std::make_unique<Node>()) {}
+Registry& Registry::operator=(Registry&& other) noexcept {
+  if (this == &other) return *this;
+  TakeKeys(other);
+  m_ownFamily = other.m_ownFamily;
+  m_family = other.m_family == &other.m_ownFamily ? &m_ownFamily : other.m_family;
+  return *this;
+}
 
 Registry::~Registry() = default;
 
-void Registry::CreateKey(const std::string& path) { m_root->Walk(path, true); }
-
-void Registry::Node::SetValue(RegValue value) {
-  if (RegValue* existing = FindValue(value.name)) {
-    existing->type = value.type;
-    existing->data = std::move(value.data);
-    return;
-  }
-  values.push_back(std::move(value));
+void Registry::TakeKeys(Registry& other) {
+  if (this == &other) return;
+  m_root = std::move(other.m_root);
+  other.m_root = std::make_unique<Node>();
 }
+
+void Registry::CreateKey(const std::string& path) { m_root->Walk(path, true); }
 
 void Registry::SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
                         std::vector<std::uint8_t> data) {
-  m_root->Walk(keyPath, true)->SetValue(RegValue{name, type, std::move(data)});
+  m_root->Walk(keyPath, true)->values.Set(name, type, data.data(), data.size());
 }
 
 void Registry::SetString(const std::string& keyPath, const std::string& name,
@@ -173,25 +438,27 @@ void Registry::SetString(const std::string& keyPath, const std::string& name,
   SetValue(keyPath, name, kRegSz, std::move(data));
 }
 
-void Registry::CreateLink(const std::string& path, const std::string& target) {
-  // A link holds no subkeys or values of its own: it replaces any key there.
+bool Registry::CreateLink(const std::string& path, const std::string& target) {
   std::vector<std::string> components = SplitPath(path);
-  if (components.empty()) return;
+  if (components.empty() || Family() == WindowsFamily::k9x) return false;
+  // A link holds no subkeys or values of its own: it replaces any key there.
   const std::string last = components.back();
   components.pop_back();
   Node* parent = m_root.get();
   for (const std::string& component : components) parent = parent->AddChild(component);
   if (Node* existing = parent->FindChild(last)) parent->RemoveChild(existing);
-  parent->AddChild(last)->linkTarget = target;
+  parent->AddChild(last)->MakeLink(target);
+  return true;
 }
 
 bool Registry::DeleteKey(const std::string& path) {
-  std::vector<std::string> components = SplitPath(path);
+  const std::vector<std::string> components = SplitPath(path);
   if (components.empty()) return false;
-  const std::string last = components.back();
-  components.pop_back();
-  Node* parent = m_root->Descend(components);
-  Node* key = parent ? parent->FindChild(last) : nullptr;
+  Node* parent = m_root.get();
+  for (std::size_t i = 0; parent && i + 1 < components.size(); ++i) {
+    parent = parent->FindChild(components[i]);
+  }
+  Node* key = parent ? parent->FindChild(components.back()) : nullptr;
   return key && parent->RemoveChild(key);
 }
 
@@ -199,33 +466,34 @@ bool Registry::KeyExists(const std::string& path) const { return Find(path) != n
 
 std::optional<RegValue> Registry::GetValue(const std::string& keyPath,
                                            const std::string& name) const {
-  Node* key = Find(keyPath);
-  const RegValue* value = key ? key->FindValue(name) : nullptr;
+  const Node* key = Find(keyPath);
+  const std::optional<ValueList::View> value = key ? key->values.Find(name) : std::nullopt;
   if (!value) return std::nullopt;
-  return *value;
+  return value->ToValue();
 }
 
 std::vector<std::string> Registry::SubKeyNames(const std::string& path) const {
   std::vector<std::string> names;
   if (const Node* key = Find(path)) {
-    for (const auto& entry : key->ChildMap()) names.push_back(entry.second->name);
+    for (const Node* child : key->Children(Family())) {
+      if (child) names.push_back(child->name);
+    }
   }
   return names;
 }
 
 std::vector<RegValue> Registry::Values(const std::string& path) const {
   const Node* key = Find(path);
-  return key ? key->values : std::vector<RegValue>{};
+  return key ? key->values.ToValues() : std::vector<RegValue>{};
 }
 
 std::vector<std::string> Registry::AllKeys() const {
   std::vector<std::string> keys;
-  VisitKeys(
-      [&keys](const std::string& path, const std::vector<RegValue>&) { keys.push_back(path); });
+  VisitKeys([&keys](const std::string& path, const Node&) { keys.push_back(path); });
   return keys;
 }
 
-void Registry::VisitKeys(const KeyVisitor& visit) const { VisitTree(*m_root, visit); }
+void Registry::VisitKeys(const KeyVisitor& visit) const { VisitTree(*m_root, Family(), visit); }
 
 Registry::Node* Registry::Find(const std::string& path) const { return m_root->Walk(path, false); }
 

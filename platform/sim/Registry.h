@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/sim/MachineConfig.h"
 
 namespace uninst::sim {
 
@@ -19,14 +20,26 @@ struct RegValue {
 };
 
 // The registry below HKEY_LOCAL_MACHINE with Windows semantics: names
-// compared case-insensitively and kept with their case, subkeys enumerated in
-// case-insensitive alphabetical order.
+// compared case-insensitively and kept with their case. The family chooses
+// the order of subkeys: case-insensitive alphabetical on the NT family, the
+// order the keys were created on the 9x family, whose registry keeps no
+// sorted index.
 class Registry {
  public:
-  Registry();
+  explicit Registry(WindowsFamily family = WindowsFamily::kNt);
+  // Follows the family that `family` holds at each call, such as a machine's
+  // configuration that may change after the registry is made.
+  explicit Registry(const WindowsFamily* family);
   ~Registry();
+  Registry(Registry&& other) noexcept;
   Registry(const Registry&) = delete;
   Registry& operator=(const Registry&) = delete;
+  // Takes the keys and the family of `other`, which is left empty.
+  Registry& operator=(Registry&& other) noexcept;
+
+  WindowsFamily Family() const { return *m_family; }
+  // Takes every key of `other`, which is left empty; the family stays.
+  void TakeKeys(Registry& other);
 
   // Creates the key and any missing parent.
   void CreateKey(const std::string& path);
@@ -38,7 +51,8 @@ class Registry {
   // A registry link at `path` (an NT family key made with
   // REG_OPTION_CREATE_LINK) that leads to the key `target`, a path below the
   // root. Opening a path follows it; deleting it deletes the link alone.
-  void CreateLink(const std::string& path, const std::string& target);
+  // False, with nothing made, on the 9x family, which has no links.
+  [[nodiscard]] bool CreateLink(const std::string& path, const std::string& target);
   // With its whole subtree; a link at `path` is deleted, not followed.
   bool DeleteKey(const std::string& path);
 
@@ -53,15 +67,16 @@ class Registry {
   std::vector<std::string> AllKeys() const;
 
   struct Node;
-  // Calls `visit` for every key in the order of AllKeys, with its values.
-  using KeyVisitor =
-      std::function<void(const std::string& path, const std::vector<RegValue>& values)>;
+  // Calls `visit` for every key in the order of AllKeys.
+  using KeyVisitor = std::function<void(const std::string& path, const Node& key)>;
   void VisitKeys(const KeyVisitor& visit) const;
   Node* Root() const { return m_root.get(); }
   Node* Find(const std::string& path) const;
 
  private:
   std::unique_ptr<Node> m_root;
+  WindowsFamily m_ownFamily;
+  const WindowsFamily* m_family;
 };
 
 }  // namespace uninst::sim

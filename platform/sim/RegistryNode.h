@@ -2,8 +2,9 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,51 +21,91 @@ bool NamesEqual(std::string_view a, std::string_view b);
 // The non-empty components of a backslash-separated path.
 std::vector<std::string> SplitPath(const std::string& path);
 
-struct NameLess {
-  using is_transparent = void;
-  bool operator()(std::string_view a, std::string_view b) const { return CompareNames(a, b) < 0; }
+// A key's values packed into one block, in the order they were created: a
+// whole machine holds millions of them.
+class ValueList {
+ public:
+  struct View {
+    std::string_view name;
+    std::uint32_t type = 0;
+    const std::uint8_t* data = nullptr;
+    std::uint32_t size = 0;
+
+    RegValue ToValue() const;
+  };
+
+  bool Empty() const { return m_block.empty(); }
+  std::optional<View> Find(std::string_view name) const;
+  // Replaces the value of the same name in place, or adds it last.
+  void Set(std::string_view name, std::uint32_t type, const std::uint8_t* data, std::size_t size);
+  bool Erase(std::string_view name);
+  // Adds a value whose name the list does not hold yet.
+  void Append(std::string_view name, std::uint32_t type, const std::uint8_t* data,
+              std::size_t size);
+  void Reserve(std::size_t bytes) { m_block.reserve(bytes); }
+  void Clear() { m_block.clear(); }
+  std::vector<RegValue> ToValues() const;
+  template <typename Visit>
+  void ForEach(Visit visit) const {
+    for (std::size_t at = 0; at < m_block.size(); at = NextOf(at)) visit(ViewAt(at));
+  }
+
+ private:
+  View ViewAt(std::size_t at) const;
+  std::size_t NextOf(std::size_t at) const;
+  // The offset of the value named `name`, or the block's size.
+  std::size_t OffsetOf(std::string_view name) const;
+
+  // Each value: name length, type and data size as 32-bit numbers, then the
+  // name's bytes, then the data.
+  std::vector<std::uint8_t> m_block;
 };
 
 struct Registry::Node {
-  using Children = std::map<std::string, std::unique_ptr<Node>, NameLess>;
-
-  Node() = default;
+  Node();
+  explicit Node(std::string_view childName);
   // Frees the subtree without recursion, however deep it is.
   ~Node();
   Node(const Node&) = delete;
   Node& operator=(const Node&) = delete;
 
   std::string name;
-  std::vector<RegValue> values;
-  // A registry link names the key it leads to, as a path below the root; an
-  // ordinary key has none.
-  std::string linkTarget;
-  // Open handles watch this token to learn that their key was deleted.
-  std::shared_ptr<char> life = std::make_shared<char>(0);
+  ValueList values;
 
-  std::size_t ChildCount() const { return m_children.size(); }
-  // The subkey at `index` in enumeration order; nullptr past the end. Each
-  // step from the previous index asked for costs O(1).
-  Node* ChildAt(std::size_t index) const;
-  const Children& ChildMap() const { return m_children; }
+  // A registry link names the key it leads to, as a path below the root.
+  bool IsLink() const { return m_link != nullptr; }
+  const std::string& LinkTarget() const { return *m_link; }
+  void MakeLink(std::string target);
+  // Open handles watch this token to learn that their key was deleted; it is
+  // made at the first open, so that keys never opened carry none.
+  std::weak_ptr<char> Watch();
+
+  std::size_t ChildCount() const;
+  // The subkey at `index` in the family's enumeration order; nullptr past the
+  // end. Each step from the previous index asked for costs O(1), also while
+  // subkeys are deleted between the steps.
+  Node* ChildAt(std::size_t index, WindowsFamily family) const;
+  // The subkeys in the family's order, with nullptr where one was removed.
+  const std::vector<Node*>& Children(WindowsFamily family) const;
   Node* FindChild(std::string_view childName) const;
   Node* AddChild(std::string_view childName);
   bool RemoveChild(const Node* child);
-  // The key `path` below this one; nullptr when a component is missing.
-  Node* Descend(const std::vector<std::string>& components);
   // The key at the backslash-separated `path` below this one, created with
   // its missing parents when `create` is set; nullptr when missing.
   Node* Walk(std::string_view path, bool create);
-  RegValue* FindValue(const std::string& valueName);
-  // Replaces the value of the same name in place, or adds it last.
-  void SetValue(RegValue value);
+  // Every subkey moves to `doomed`; none is left here.
+  void ReleaseChildren(std::vector<Node*>& doomed);
 
  private:
-  Children m_children;
-  // Where the last ChildAt call stopped; kept valid across insertions and
-  // removals so that enumeration interleaved with deletion stays linear.
-  mutable Children::const_iterator m_cursor = m_children.end();
-  mutable std::size_t m_cursorIndex = 0;
+  struct Subkeys;
+
+  // Made with the first subkey: most keys have none.
+  std::unique_ptr<Subkeys> m_subkeys;
+  // Positions of this key in its parent's two lists of subkeys.
+  std::uint32_t m_createdSlot = 0;
+  std::uint32_t m_sortedSlot = 0;
+  std::unique_ptr<std::string> m_link;
+  std::shared_ptr<char> m_life;
 };
 
 }  // namespace uninst::sim

@@ -46,7 +46,7 @@ std::size_t FitUtf8(const char* text, std::size_t capacity) {
 
 }  // namespace
 
-SimMachine::SimMachine() : m_state(std::make_unique<State>()) {}
+SimMachine::SimMachine() : m_state(std::make_unique<State>()), m_registry(&m_config.family) {}
 
 SimMachine::~SimMachine() = default;
 

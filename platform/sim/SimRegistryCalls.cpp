@@ -28,9 +28,9 @@ Registry::Node* DescendFollowingLinks(Registry::Node* root, Registry::Node* base
   for (const std::string& component : components) {
     node = node->FindChild(component);
     if (node == nullptr) return nullptr;
-    if (node->linkTarget.empty()) continue;
+    if (!node->IsLink()) continue;
     if (++*hops > kMaxLinkHops) return nullptr;
-    node = DescendFollowingLinks(root, root, SplitPath(node->linkTarget), hops);
+    node = DescendFollowingLinks(root, root, SplitPath(node->LinkTarget()), hops);
     if (node == nullptr) return nullptr;
   }
   return node;
@@ -92,7 +92,7 @@ long SimMachine::OpenKey(Op op, RegHandle root, const char* path, std::uint32_t 
   Registry::Node* node = nullptr;
   if (const long error = m_state->ResolveKey(m_registry, root, path, &node)) return error;
   const RegHandle handle = m_state->NewHandle();
-  m_state->keys[handle] = State::KeyHandle{node, node->life, access, fullPath};
+  m_state->keys[handle] = State::KeyHandle{node, node->Watch(), access, fullPath};
   *key = handle;
   return kErrorSuccess;
 }
@@ -112,7 +112,7 @@ long SimMachine::RegEnumKey(RegHandle key, std::uint32_t index, char* name, std:
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
   if (!(access & kKeyEnumerateSubKeys)) return kErrorAccessDenied;
-  const Registry::Node* child = node->ChildAt(index);
+  const Registry::Node* child = node->ChildAt(index, m_config.family);
   if (!child) return kErrorNoMoreItems;
   if (!name) return kErrorInvalidParameter;
   const std::string& childName = child->name;
@@ -139,10 +139,10 @@ long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint
   if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
   if (!(access & kKeyQueryValue)) return kErrorAccessDenied;
   if (data && !size) return kErrorInvalidParameter;
-  const RegValue* value = node->FindValue(valueName ? valueName : "");
+  const std::optional<ValueList::View> value = node->values.Find(valueName ? valueName : "");
   if (!value) return kErrorFileNotFound;
   if (type) *type = value->type;
-  const std::uint32_t needed = static_cast<std::uint32_t>(value->data.size());
+  const std::uint32_t needed = value->size;
   if (!data) {
     if (size) *size = needed;
     return kErrorSuccess;
@@ -150,7 +150,7 @@ long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint
   const bool fits = needed <= *size;
   *size = needed;
   if (!fits) return kErrorMoreData;
-  if (needed > 0) std::memcpy(data, value->data.data(), needed);
+  if (needed > 0) std::memcpy(data, value->data, needed);
   return kErrorSuccess;
 }
 
@@ -180,10 +180,7 @@ long SimMachine::RegDeleteValue(RegHandle key, const char* valueName) {
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
   if (!(access & kKeySetValue)) return kErrorAccessDenied;
-  RegValue* value = node->FindValue(valueName ? valueName : "");
-  if (!value) return kErrorFileNotFound;
-  node->values.erase(node->values.begin() + (value - node->values.data()));
-  return kErrorSuccess;
+  return node->values.Erase(valueName ? valueName : "") ? kErrorSuccess : kErrorFileNotFound;
 }
 
 long SimMachine::RegCloseKey(RegHandle key) {

@@ -112,13 +112,12 @@ class Win32Environment final : public ContractEnvironment {
 
   // NT's link form: the key the link leads to as an object name, in UTF-16
   // without a terminator.
-  void CreateLink(const std::string& path, const std::string& target) override {
+  bool CreateLink(const std::string& path, const std::string& target) override {
     ScopedKey link;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
                         KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.Receive(),
                         nullptr) != ERROR_SUCCESS) {
-      ADD_FAILURE() << "cannot create link " << path;
-      return;
+      return false;
     }
     const std::string name = "\\Registry\\Machine\\" + target;
     const std::wstring wide(name.begin(), name.end());
@@ -128,6 +127,7 @@ class Win32Environment final : public ContractEnvironment {
       ADD_FAILURE() << "cannot point link " << path << " at " << target;
     }
     m_links.push_back(path);
+    return true;
   }
 
   // SHDeleteKeyA would follow a link into its target, so the links made here
@@ -211,7 +211,10 @@ class Win32Environment final : public ContractEnvironment {
 
 }  // namespace
 
-std::unique_ptr<ContractEnvironment> MakeContractEnvironment() {
+// The Windows layer is compared with the NT family.
+std::vector<Family> ContractFamilies() { return {Family::kNt}; }
+
+std::unique_ptr<ContractEnvironment> MakeContractEnvironment(Family) {
   return std::make_unique<Win32Environment>();
 }
 

@@ -19,6 +19,10 @@ namespace uninst::contract {
 // Every key the tests make lies below this key under HKEY_LOCAL_MACHINE.
 constexpr char kScratchKey[] = "Software\\UninstContract";
 
+// The Windows families whose registries differ: the 9x family enumerates
+// subkeys in the order they were created and has no links.
+enum class Family { k9x, kNt };
+
 // A file held open by another program, with read access and read and write
 // sharing, until the object is destroyed.
 class FileHold {
@@ -38,8 +42,9 @@ class ContractEnvironment {
                         const std::vector<std::uint8_t>& data) = 0;
   virtual bool KeyExists(const std::string& path) = 0;
   virtual bool ValueExists(const std::string& keyPath, const std::string& name) = 0;
-  // A registry link at `path` that leads to the key `target`.
-  virtual void CreateLink(const std::string& path, const std::string& target) = 0;
+  // A registry link at `path` that leads to the key `target`; false when
+  // none was made.
+  virtual bool CreateLink(const std::string& path, const std::string& target) = 0;
   // Removes the key and everything below it, links as links; nothing when it
   // is missing.
   virtual void DeleteTree(const std::string& path) = 0;
@@ -61,6 +66,9 @@ class ContractEnvironment {
   virtual std::unique_ptr<FileHold> HoldOpen(const std::string& path) = 0;
 };
 
-std::unique_ptr<ContractEnvironment> MakeContractEnvironment();
+// The families a build can behave as: both on the simulated machine, the NT
+// family on real Windows and under Wine.
+std::vector<Family> ContractFamilies();
+std::unique_ptr<ContractEnvironment> MakeContractEnvironment(Family family);
 
 }  // namespace uninst::contract

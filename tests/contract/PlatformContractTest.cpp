@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/PlatformHandle.h"
@@ -31,12 +32,15 @@ std::vector<std::uint8_t> StringData(const std::string& text) {
 class PlatformContract : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_env = MakeContractEnvironment();
+    m_env = MakeContractEnvironment(FamilyUnderTest());
     m_env->DeleteTree(kScratchKey);
     m_env->CreateKey(kScratchKey);
   }
   void TearDown() override { m_env->DeleteTree(kScratchKey); }
 
+  // The family of machine the cases run on; those parameterised over the
+  // families run on each that the build provides.
+  virtual Family FamilyUnderTest() const { return Family::kNt; }
   Platform& Machine() { return m_env->GetPlatform(); }
   ContractEnvironment& Env() { return *m_env; }
   std::string File(const std::string& name) { return m_env->ScratchDirectory() + "\\" + name; }
@@ -81,7 +85,18 @@ TEST_F(PlatformContract, AFailedOpenSetsTheHandleToZero) {
   EXPECT_EQ(0u, ex);
 }
 
-TEST_F(PlatformContract, EnumeratesSubkeysInAlphabeticalOrderIgnoringCase) {
+class FamilyContract : public PlatformContract, public ::testing::WithParamInterface<Family> {
+ protected:
+  Family FamilyUnderTest() const override { return GetParam(); }
+};
+
+std::string FamilyName(const ::testing::TestParamInfo<Family>& info) {
+  return info.param == Family::k9x ? "Windows9x" : "WindowsNt";
+}
+
+// NT keeps subkeys sorted, case aside; the 9x registry chains them in the
+// order they were created.
+TEST_P(FamilyContract, EnumeratesSubkeysInTheFamilysOrder) {
   for (const char* name : {"delta", "Alpha", "charlie", "Bravo"}) {
     Env().CreateKey(Key(std::string("Order\\") + name));
   }
@@ -98,7 +113,10 @@ TEST_F(PlatformContract, EnumeratesSubkeysInAlphabeticalOrderIgnoringCase) {
     if (result == kErrorSuccess) names.push_back(name);
   }
   EXPECT_EQ(kErrorNoMoreItems, result);
-  EXPECT_EQ((std::vector<std::string>{"Alpha", "Bravo", "charlie", "delta"}), names);
+  EXPECT_EQ(GetParam() == Family::k9x
+                ? (std::vector<std::string>{"delta", "Alpha", "charlie", "Bravo"})
+                : (std::vector<std::string>{"Alpha", "Bravo", "charlie", "delta"}),
+            names);
 }
 
 TEST_F(PlatformContract, EnumerationNeedsRoomForTheNameAndItsTerminator) {
@@ -234,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(
         AccessCase{"PlainOpenDeletesValues", true, 0, KeyCall::kDeleteValue, kErrorSuccess}),
     [](const ::testing::TestParamInfo<AccessCase>& info) { return info.param.label; });
 
-TEST_F(PlatformContract, DeletesAKeyWithItsWholeSubtree) {
+TEST_P(FamilyContract, DeletesAKeyWithItsWholeSubtree) {
   Env().CreateKey(Key("Tree\\A\\B\\C"));
   Env().CreateKey(Key("Tree\\D"));
   Env().SetValue(Key("Tree\\A\\B"), "Value", kRegSz, StringData("x"));
@@ -246,7 +264,7 @@ TEST_F(PlatformContract, DeletesAKeyWithItsWholeSubtree) {
   EXPECT_NE(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key("Tree").c_str()));
 }
 
-TEST_F(PlatformContract, DeletesASubtreeDeeperThan32Levels) {
+TEST_P(FamilyContract, DeletesASubtreeDeeperThan32Levels) {
   // Windows creates at most 32 levels in one call: one level at a time.
   std::string deepest = Key("Deep");
   for (int level = 0; level < 40; ++level) {
@@ -273,15 +291,24 @@ struct LinkCase {
   const char* kept;     // a key that stays
 };
 
-class LinkContract : public PlatformContract, public ::testing::WithParamInterface<LinkCase> {};
+class LinkContract : public PlatformContract,
+                     public ::testing::WithParamInterface<std::tuple<LinkCase, Family>> {
+ protected:
+  Family FamilyUnderTest() const override { return std::get<1>(GetParam()); }
+};
 
 // A link is deleted as a link: its target, with the values and keys below
-// it, stays whole; opens still lead through it.
+// it, stays whole; opens still lead through it. The 9x family has none.
 TEST_P(LinkContract, DeletionNeverFollowsALink) {
-  const LinkCase& c = GetParam();
+  const LinkCase& c = std::get<0>(GetParam());
   Env().SetValue(Key("Target\\Sub\\Deep"), "Owner", kRegSz, StringData("other"));
   Env().CreateKey(Key("Tree\\Sibling"));
-  Env().CreateLink(Key(c.link), Key("Target"));
+  if (FamilyUnderTest() == Family::k9x) {
+    EXPECT_FALSE(Env().CreateLink(Key(c.link), Key("Target")));
+    EXPECT_FALSE(Env().KeyExists(Key(c.link)));
+    return;
+  }
+  ASSERT_TRUE(Env().CreateLink(Key(c.link), Key("Target")));
   {
     RegKey through(Machine());
     ASSERT_EQ(kErrorSuccess, Machine().RegOpenKeyEx(
@@ -300,12 +327,17 @@ TEST_P(LinkContract, DeletionNeverFollowsALink) {
 
 INSTANTIATE_TEST_SUITE_P(
     Links, LinkContract,
-    ::testing::Values(LinkCase{"BelowTheKey", "Tree\\Instance\\Link", "Tree", "Target"},
-                      LinkCase{"DeepBelowTheKey", "Tree\\A\\B\\C\\Link", "Tree", "Target"},
-                      LinkCase{"BesideOtherSubkeys", "Tree\\Instance\\Link", "Tree\\Instance",
-                               "Tree\\Sibling"},
-                      LinkCase{"NamedByThePath", "Tree\\Link", "Tree\\Link", "Tree\\Sibling"}),
-    [](const ::testing::TestParamInfo<LinkCase>& info) { return info.param.label; });
+    ::testing::Combine(
+        ::testing::Values(LinkCase{"BelowTheKey", "Tree\\Instance\\Link", "Tree", "Target"},
+                          LinkCase{"DeepBelowTheKey", "Tree\\A\\B\\C\\Link", "Tree", "Target"},
+                          LinkCase{"BesideOtherSubkeys", "Tree\\Instance\\Link", "Tree\\Instance",
+                                   "Tree\\Sibling"},
+                          LinkCase{"NamedByThePath", "Tree\\Link", "Tree\\Link", "Tree\\Sibling"}),
+        ::testing::ValuesIn(ContractFamilies())),
+    [](const ::testing::TestParamInfo<std::tuple<LinkCase, Family>>& info) {
+      return std::string(std::get<0>(info.param).label) +
+             FamilyName({std::get<1>(info.param), info.index});
+    });
 
 TEST_F(PlatformContract, HandleOfADeletedKeyReportsKeyDeleted) {
   Env().CreateKey(Key("Gone\\Child"));
@@ -317,7 +349,7 @@ TEST_F(PlatformContract, HandleOfADeletedKeyReportsKeyDeleted) {
   EXPECT_EQ(kErrorSuccess, Machine().RegCloseKey(key.Release()));
 }
 
-TEST_F(PlatformContract, EnumeratesFromTheHighestIndexWhileDeleting) {
+TEST_P(FamilyContract, EnumeratesFromTheHighestIndexWhileDeleting) {
   const std::vector<std::string> instances = {"0000", "0001", "0002", "ROOT", "z_last"};
   for (const std::string& name : instances) Env().CreateKey(Key("Branch\\" + name + "\\Sub"));
   RegKey branch(Machine());
@@ -339,6 +371,9 @@ TEST_F(PlatformContract, EnumeratesFromTheHighestIndexWhileDeleting) {
   ASSERT_EQ(kErrorSuccess, Machine().RegQueryInfoKey(branch.Get(), &count));
   EXPECT_EQ(0u, count);
 }
+
+INSTANTIATE_TEST_SUITE_P(Families, FamilyContract, ::testing::ValuesIn(ContractFamilies()),
+                         FamilyName);
 
 // System.
 

@@ -21,7 +21,9 @@ class SimFileHold final : public FileHold {
 
 class SimEnvironment final : public ContractEnvironment {
  public:
-  SimEnvironment() {
+  explicit SimEnvironment(Family family) {
+    m_world.machine.Config().family =
+        family == Family::k9x ? sim::WindowsFamily::k9x : sim::WindowsFamily::kNt;
     // Making the host path of a file inside the scratch folder makes the folder.
     m_world.machine.CreateHostPath(ScratchDirectory() + "\\file");
   }
@@ -37,8 +39,8 @@ class SimEnvironment final : public ContractEnvironment {
   bool ValueExists(const std::string& keyPath, const std::string& name) override {
     return Registry().GetValue(keyPath, name).has_value();
   }
-  void CreateLink(const std::string& path, const std::string& target) override {
-    Registry().CreateLink(path, target);
+  bool CreateLink(const std::string& path, const std::string& target) override {
+    return Registry().CreateLink(path, target);
   }
   void DeleteTree(const std::string& path) override { Registry().DeleteKey(path); }
   bool UnderWine() override { return false; }
@@ -70,8 +72,10 @@ class SimEnvironment final : public ContractEnvironment {
 
 }  // namespace
 
-std::unique_ptr<ContractEnvironment> MakeContractEnvironment() {
-  return std::make_unique<SimEnvironment>();
+std::vector<Family> ContractFamilies() { return {Family::k9x, Family::kNt}; }
+
+std::unique_ptr<ContractEnvironment> MakeContractEnvironment(Family family) {
+  return std::make_unique<SimEnvironment>(family);
 }
 
 }  // namespace uninst::contract

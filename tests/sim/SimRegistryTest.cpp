@@ -1,4 +1,5 @@
-// The simulated registry: NT's ordering, case, handle and error rules.
+// The simulated registry: each family's ordering, NT's case, handle and error
+// rules.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -19,34 +20,52 @@ std::vector<std::string> Enumerate(SimMachine& machine, RegHandle key) {
   return names;
 }
 
+constexpr WindowsFamily kFamilies[] = {WindowsFamily::k9x, WindowsFamily::kNt};
+
 struct OrderCase {
   const char* label;
   std::vector<std::string> created;
-  std::vector<std::string> enumerated;
+  std::vector<std::string> enumerated;    // NT: by upper-cased bytes
+  std::vector<std::string> enumerated9x;  // 9x: as created
 };
 
 class RegistryOrder : public ::testing::TestWithParam<OrderCase> {};
 
-TEST_P(RegistryOrder, EnumeratesByUpperCasedBytes) {
+// The family is read at each call, so one machine shows both orders.
+TEST_P(RegistryOrder, EnumeratesInTheFamilysOrder) {
   SimMachine machine;
   for (const std::string& name : GetParam().created) machine.GetRegistry().CreateKey("K\\" + name);
-  EXPECT_EQ(GetParam().enumerated, machine.GetRegistry().SubKeyNames("K"));
   RegHandle key = 0;
   ASSERT_EQ(kErrorSuccess, machine.RegOpenKey(kLocalMachine, "K", &key));
-  EXPECT_EQ(GetParam().enumerated, Enumerate(machine, key));
+  for (const WindowsFamily family : kFamilies) {
+    machine.Config().family = family;
+    const std::vector<std::string>& expected =
+        family == WindowsFamily::kNt ? GetParam().enumerated : GetParam().enumerated9x;
+    EXPECT_EQ(expected, machine.GetRegistry().SubKeyNames("K"));
+    EXPECT_EQ(expected, Enumerate(machine, key));
+  }
   machine.RegCloseKey(key);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Names, RegistryOrder,
-    ::testing::Values(
-        OrderCase{"MixedCase", {"b", "A", "C"}, {"A", "b", "C"}},
-        // Upper-cased, '_' (0x5F) sorts after every letter.
-        OrderCase{"UnderscoreAfterLetters", {"A_B", "ab", "AB_"}, {"ab", "AB_", "A_B"}},
-        OrderCase{"PrefixFirst", {"Key10", "key2", "KEY1"}, {"KEY1", "Key10", "key2"}},
-        OrderCase{"DigitsBeforeLetters", {"ROOT", "0001", "0000"}, {"0000", "0001", "ROOT"}},
-        OrderCase{"HighBytesLast", {"\xC3\xA9", "z"}, {"z", "\xC3\xA9"}},
-        OrderCase{"SameNameOtherCase", {"Flop", "FLOP", "flop"}, {"Flop"}}),
+    ::testing::Values(OrderCase{"MixedCase", {"b", "A", "C"}, {"A", "b", "C"}, {"b", "A", "C"}},
+                      // Upper-cased, '_' (0x5F) sorts after every letter.
+                      OrderCase{"UnderscoreAfterLetters",
+                                {"A_B", "ab", "AB_"},
+                                {"ab", "AB_", "A_B"},
+                                {"A_B", "ab", "AB_"}},
+                      OrderCase{"PrefixFirst",
+                                {"Key10", "key2", "KEY1"},
+                                {"KEY1", "Key10", "key2"},
+                                {"Key10", "key2", "KEY1"}},
+                      OrderCase{"DigitsBeforeLetters",
+                                {"ROOT", "0001", "0000"},
+                                {"0000", "0001", "ROOT"},
+                                {"ROOT", "0001", "0000"}},
+                      OrderCase{
+                          "HighBytesLast", {"\xC3\xA9", "z"}, {"z", "\xC3\xA9"}, {"\xC3\xA9", "z"}},
+                      OrderCase{"SameNameOtherCase", {"Flop", "FLOP", "flop"}, {"Flop"}, {"Flop"}}),
     [](const ::testing::TestParamInfo<OrderCase>& info) { return info.param.label; });
 
 TEST(SimRegistry, KeepsTheCaseOfTheFirstSpellingAndFindsAnyCase) {
@@ -88,8 +107,11 @@ TEST(SimRegistry, DeleteKeyRemovesTheSubtreeOnly) {
   EXPECT_TRUE(registry.KeyExists(""));
 }
 
-TEST(SimRegistry, IndexEnumerationFollowsInsertionsAndDeletions) {
+class RegistryFamily : public ::testing::TestWithParam<WindowsFamily> {};
+
+TEST_P(RegistryFamily, IndexEnumerationFollowsInsertionsAndDeletions) {
   SimMachine machine;
+  machine.Config().family = GetParam();
   Registry& registry = machine.GetRegistry();
   for (int k = 9; k >= 0; --k) registry.CreateKey("K\\" + std::to_string(k));
   RegHandle key = 0;
@@ -129,8 +151,7 @@ TEST(SimRegistry, TreesOfAnyDepthAreDeletedAndFreedWithoutRecursion) {
   EXPECT_EQ(kErrorSuccess, machine.RegDeleteKey(kLocalMachine, "Deep"));
   EXPECT_FALSE(machine.GetRegistry().KeyExists("Deep"));
   std::size_t keys = 0;
-  machine.GetRegistry().VisitKeys(
-      [&keys](const std::string&, const std::vector<RegValue>&) { ++keys; });
+  machine.GetRegistry().VisitKeys([&keys](const std::string&, const Registry::Node&) { ++keys; });
   EXPECT_EQ(100001u, keys);
 }
 
@@ -262,15 +283,18 @@ TEST_F(SimRegistryCalls, HandlesOfDeletedKeysReportKeyDeleted) {
   EXPECT_EQ(0u, machine.OpenHandleCount());
 }
 
-TEST_F(SimRegistryCalls, ManySubkeysAreEnumeratedAndDeletedFromTheTop) {
+TEST_P(RegistryFamily, ManySubkeysAreEnumeratedAndDeletedFromTheTop) {
   constexpr int kCount = 10000;
+  SimMachine machine;
+  machine.Config().family = GetParam();
   Registry& registry = machine.GetRegistry();
   char name[16];
   for (int i = 0; i < kCount; ++i) {
     std::snprintf(name, sizeof(name), "%05d", i);
     registry.CreateKey(std::string("Big\\") + name);
   }
-  const RegHandle big = Open("Big");
+  RegHandle big = 0;
+  ASSERT_EQ(kErrorSuccess, machine.RegOpenKey(kLocalMachine, "Big", &big));
   std::uint32_t count = 0;
   ASSERT_EQ(kErrorSuccess, machine.RegQueryInfoKey(big, &count));
   ASSERT_EQ(static_cast<std::uint32_t>(kCount), count);
@@ -290,10 +314,15 @@ TEST_F(SimRegistryCalls, ManySubkeysAreEnumeratedAndDeletedFromTheTop) {
   machine.RegCloseKey(big);
 }
 
+INSTANTIATE_TEST_SUITE_P(Families, RegistryFamily, ::testing::ValuesIn(kFamilies),
+                         [](const ::testing::TestParamInfo<WindowsFamily>& info) {
+                           return info.param == WindowsFamily::kNt ? "WindowsNt" : "Windows9x";
+                         });
+
 // What links do on both layers is part of the platform contract suite.
 TEST_F(SimRegistryCalls, ALoopOfLinksFailsTheOpenAndIsDeletedAsLinks) {
-  machine.GetRegistry().CreateLink("Loop\\A", "Loop\\B");
-  machine.GetRegistry().CreateLink("Loop\\B", "Loop\\A");
+  ASSERT_TRUE(machine.GetRegistry().CreateLink("Loop\\A", "Loop\\B"));
+  ASSERT_TRUE(machine.GetRegistry().CreateLink("Loop\\B", "Loop\\A"));
   RegHandle key = 99;
   EXPECT_EQ(kErrorFileNotFound, machine.RegOpenKey(kLocalMachine, "Loop\\A", &key));
   EXPECT_EQ(0u, key);

@@ -1,5 +1,7 @@
 #include "tests/support/FullInstall.h"
 
+#include <gtest/gtest.h>
+
 namespace uninst::test {
 
 namespace {
@@ -43,7 +45,9 @@ struct Seeder {
 
   // A link at `path` into the other program's keys; deleting the drive's
   // keys above it must leave that tree whole.
-  void Link(const std::string& path) { Reg().CreateLink(path, kLinkTarget); }
+  void Link(const std::string& path) {
+    EXPECT_TRUE(Reg().CreateLink(path, kLinkTarget)) << "links need an NT family machine";
+  }
 
   void SeedLinkTarget() {
     Reg().SetString(kLinkTarget + "\\Settings\\Deep", "Owner", "Other program");

@@ -196,15 +196,14 @@ TEST(MachineFolder, SavedRegistryReadsBackInItsFormatAndEncoding) {
     WriteText(folder.Path() / "registry.reg", bytes);
     Outcome<MachineFolder> machine = ReadMachineFolder(folder.Path().string());
     ASSERT_TRUE(machine.Ok());
-    sim::Registry registry;
-    LoadIntoRegistry(machine.Value().registry, registry);
+    sim::Registry& registry = machine.Value().registry.registry;
     registry.SetString("B\\C", "w", "2");
     ASSERT_EQ(SaveRegistry(machine.Value(), registry), "");
     Outcome<MachineFolder> again = ReadMachineFolder(folder.Path().string());
     ASSERT_TRUE(again.Ok()) << again.Error();
     EXPECT_EQ(again.Value().registry.format, RegFormat::kVersion5);
     EXPECT_EQ(again.Value().registry.encoding, machine.Value().registry.encoding);
-    EXPECT_EQ(again.Value().registry.keys, SnapshotOf(registry));
+    EXPECT_EQ(SnapshotOf(again.Value().registry.registry), SnapshotOf(registry));
   }
 }
 

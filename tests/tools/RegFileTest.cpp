@@ -25,10 +25,25 @@ sim::RegValue Value(std::string name, std::uint32_t type, Bytes data) {
 
 std::string Version5File(const std::string& utf8) { return "\xFF\xFE" + *Utf8ToUtf16Le(utf8); }
 
+// The keys in a registry of the 9x family, which keeps them in the order given.
+sim::Registry RegistryOf(const std::vector<RegKeyEntry>& keys) {
+  sim::Registry registry(sim::WindowsFamily::k9x);
+  for (const RegKeyEntry& key : keys) {
+    registry.CreateKey(key.path);
+    for (const sim::RegValue& value : key.values) {
+      registry.SetValue(key.path, value.name, value.type, value.data);
+    }
+  }
+  return registry;
+}
+
+// The keys a file leaves, in the order the file creates them.
 std::vector<RegKeyEntry> ReadKeys(const std::string& bytes) {
   Outcome<RegDocument> document = ReadRegFile(bytes);
   EXPECT_TRUE(document.Ok()) << document.Error();
-  return document.Ok() ? document.Value().keys : std::vector<RegKeyEntry>{};
+  sim::Registry inFileOrder(sim::WindowsFamily::k9x);
+  if (document.Ok()) inFileOrder.TakeKeys(document.Value().registry);
+  return SnapshotOf(inFileOrder);
 }
 
 struct ValueCase {
@@ -91,11 +106,25 @@ TEST(RegFile, AppliesDeletionsCommentsAndRepeatsInOrder) {
       "\"GONE\"=-\n"
       "[HKEY_LOCAL_MACHINE\\A\\B\\C\\E]\n");
   const std::vector<RegKeyEntry> expected = {
-      {"A", {}},          {"A\\B", {Value("w", kRegSz, StringData("3"))}},
-      {"A\\d", {}},       {"A\\B\\C", {}},
-      {"A\\B\\C\\E", {}},
+      {"A", {}},       {"A\\B", {Value("w", kRegSz, StringData("3"))}},
+      {"A\\B\\C", {}}, {"A\\B\\C\\E", {}},
+      {"A\\d", {}},
   };
   EXPECT_EQ(keys, expected);
+}
+
+// Past a handful of values a key's values are found by an index.
+TEST(RegFile, AppliesRepeatsAndDeletionsToAKeyOfManyValues) {
+  std::string file = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n";
+  std::vector<sim::RegValue> expected;
+  for (int k = 0; k < 20; ++k) {
+    file += "\"v" + std::to_string(k) + "\"=\"1\"\n";
+    if (k != 7)
+      expected.push_back(Value("v" + std::to_string(k), kRegSz, StringData(k == 5 ? "2" : "1")));
+  }
+  file += "\"V5\"=\"2\"\n\"v7\"=-\n\"v20\"=-\n\"V7\"=\"3\"\n";
+  expected.push_back(Value("V7", kRegSz, StringData("3")));
+  EXPECT_EQ(ReadKeys(file), (std::vector<RegKeyEntry>{{"K", expected}}));
 }
 
 TEST(RegFile, ReadsRegedit4BytesAsTheyAre) {
@@ -192,10 +221,12 @@ TEST(RegFile, WritesRegedit4TheWayRegeditDoes) {
         Value("b", kRegBinary, {0xDE, 0xAD}), Value("m", kRegMultiSz, {0x41, 0, 0}),
         Value("u", kRegSz, BytesOf("no end"))}},
   };
-  Outcome<std::string> text = WriteRegFile(keys, RegFormat::kRegedit4);
+  Outcome<std::string> text = WriteRegFile(RegistryOf(keys), RegFormat::kRegedit4);
   ASSERT_TRUE(text.Ok()) << text.Error();
   EXPECT_EQ(text.Value(),
             "REGEDIT4\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\A]\r\n"
+            "\r\n"
             "[HKEY_LOCAL_MACHINE\\A\\B]\r\n"
             "@=\"x\\\\y\"\r\n"
             "\"d\"=dword:0000002a\r\n"
@@ -206,8 +237,8 @@ TEST(RegFile, WritesRegedit4TheWayRegeditDoes) {
 }
 
 TEST(RegFile, WrapsLongHexListsWithContinuations) {
-  Outcome<std::string> text =
-      WriteRegFile({{"K", {Value("bin", kRegBinary, Bytes(100, 0x11))}}}, RegFormat::kRegedit4);
+  Outcome<std::string> text = WriteRegFile(
+      RegistryOf({{"K", {Value("bin", kRegBinary, Bytes(100, 0x11))}}}), RegFormat::kRegedit4);
   ASSERT_TRUE(text.Ok());
   std::size_t start = 0;
   int lines = 0;
@@ -232,15 +263,18 @@ class RoundTrip : public ::testing::TestWithParam<Layout> {};
 // Read, write and read again give the same keys, format and encoding.
 TEST_P(RoundTrip, KeepsNamesTypesAndBytes) {
   const std::vector<RegKeyEntry> keys = TrickyKeys();
-  Outcome<std::string> first = WriteRegFile(keys, GetParam().format, GetParam().encoding);
+  Outcome<std::string> first =
+      WriteRegFile(RegistryOf(keys), GetParam().format, GetParam().encoding);
   ASSERT_TRUE(first.Ok()) << first.Error();
   Outcome<RegDocument> read = ReadRegFile(first.Value());
   ASSERT_TRUE(read.Ok()) << read.Error();
   EXPECT_EQ(read.Value().format, GetParam().format);
   EXPECT_EQ(read.Value().encoding, GetParam().encoding);
-  EXPECT_EQ(read.Value().keys, keys);
+  sim::Registry inFileOrder(sim::WindowsFamily::k9x);
+  inFileOrder.TakeKeys(read.Value().registry);
+  EXPECT_EQ(SnapshotOf(inFileOrder), keys);
   Outcome<std::string> second =
-      WriteRegFile(read.Value().keys, read.Value().format, read.Value().encoding);
+      WriteRegFile(inFileOrder, read.Value().format, read.Value().encoding);
   ASSERT_TRUE(second.Ok());
   EXPECT_EQ(second.Value(), first.Value());
 }
@@ -258,7 +292,8 @@ TEST_P(RoundTrip, KeepsRandomBinaryData) {
     }
     keys.push_back(std::move(key));
   }
-  Outcome<std::string> text = WriteRegFile(keys, GetParam().format, GetParam().encoding);
+  Outcome<std::string> text =
+      WriteRegFile(RegistryOf(keys), GetParam().format, GetParam().encoding);
   ASSERT_TRUE(text.Ok()) << text.Error();
   EXPECT_EQ(ReadKeys(text.Value()), keys);
 }
@@ -271,8 +306,8 @@ INSTANTIATE_TEST_SUITE_P(RegFile, RoundTrip,
                                            Layout{RegFormat::kRegedit4, RegEncoding::kUtf16Le}));
 
 TEST(RegFile, Version5IsUtf16WithByteOrderMark) {
-  Outcome<std::string> text =
-      WriteRegFile({{"K", {Value("日", kRegSz, StringData("本"))}}}, RegFormat::kVersion5);
+  Outcome<std::string> text = WriteRegFile(
+      RegistryOf({{"K", {Value("日", kRegSz, StringData("本"))}}}), RegFormat::kVersion5);
   ASSERT_TRUE(text.Ok());
   EXPECT_EQ(text.Value().compare(0, 4, std::string("\xFF\xFEW\x00", 4)), 0);
   EXPECT_EQ(*Utf16LeToUtf8(text.Value().substr(2), nullptr),
@@ -289,7 +324,7 @@ struct UnwritableCase {
 class Unwritable : public ::testing::TestWithParam<UnwritableCase> {};
 
 TEST_P(Unwritable, IsRefusedWithTheName) {
-  Outcome<std::string> text = WriteRegFile({GetParam().key}, GetParam().format);
+  Outcome<std::string> text = WriteRegFile(RegistryOf({GetParam().key}), GetParam().format);
   ASSERT_FALSE(text.Ok());
   EXPECT_NE(text.Error().find(GetParam().says), std::string::npos) << text.Error();
   EXPECT_NE(text.Error().find("cannot be written back"), std::string::npos) << text.Error();
@@ -302,8 +337,9 @@ INSTANTIATE_TEST_SUITE_P(
         UnwritableCase{{"K\rX", {}}, RegFormat::kRegedit4, "line break"},
         UnwritableCase{{"K", {Value("\xE9", kRegSz, {0})}}, RegFormat::kVersion5, "UTF-8"},
         UnwritableCase{{"K\xFF", {}}, RegFormat::kVersion5, "UTF-8"},
-        UnwritableCase{{"A\\\\B", {}}, RegFormat::kRegedit4, "empty name"},
-        UnwritableCase{{"", {}}, RegFormat::kRegedit4, "empty name"}));
+        UnwritableCase{{KeyLevelsDeep(513).substr(20, 513 * 2 - 1), {}},
+                       RegFormat::kRegedit4,
+                       "deeper than 512 levels"}));
 
 }  // namespace
 }  // namespace uninst::tool

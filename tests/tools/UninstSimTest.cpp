@@ -218,8 +218,7 @@ TEST(UninstSim, DemoRunRemovesTheDriveAndKeepsItsNeighbours) {
 
   Outcome<MachineFolder> after = ReadMachineFolder(machine.string());
   ASSERT_TRUE(after.Ok()) << after.Error();
-  sim::Registry registry;
-  LoadIntoRegistry(after.Value().registry, registry);
+  const sim::Registry& registry = after.Value().registry.registry;
   for (const char* key : kRemovedKeys) EXPECT_FALSE(registry.KeyExists(key)) << key;
   for (const char* key : kKeptKeys) EXPECT_TRUE(registry.KeyExists(key)) << key;
   const std::string setup = "Software\\Microsoft\\Windows\\CurrentVersion\\Setup\\SetupX\\";

@@ -136,7 +136,7 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory) {
   std::string error =
       ReadMachineFile(machine.Get(), directory, kRegistryFileName, &bytes, &missing);
   if (!error.empty()) return Result::Failure(error);
-  Outcome<RegDocument> registry = ReadRegFile(bytes);
+  Outcome<RegDocument> registry = ReadRegFile(std::move(bytes));
   const std::string registryPath = (fs::path(directory) / kRegistryFileName).string();
   if (!registry.Ok()) return Result::Failure(registryPath + ": " + registry.Error());
   folder.registry = std::move(registry.Value());
@@ -163,8 +163,8 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory) {
   return folder;
 }
 
-void SetUpMachine(const MachineFolder& folder, sim::SimMachine& machine) {
-  LoadIntoRegistry(folder.registry, machine.GetRegistry());
+void SetUpMachine(MachineFolder& folder, sim::SimMachine& machine) {
+  machine.GetRegistry().TakeKeys(folder.registry.registry);
   sim::MachineConfig& config = machine.Config();
   config.oemCodePage = folder.settings.oemCodePage;
   config.timeZoneBiasMinutes = folder.settings.timeZoneBiasMinutes;
@@ -177,7 +177,7 @@ void SetUpMachine(const MachineFolder& folder, sim::SimMachine& machine) {
 
 Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format,
                                   RegEncoding encoding) {
-  return WriteRegFile(SnapshotOf(registry), format, encoding);
+  return WriteRegFile(registry, format, encoding);
 }
 
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,

@@ -50,9 +50,10 @@ struct MachineFolder {
 // folder holding links, hard-linked files or special files (see --help).
 Outcome<MachineFolder> ReadMachineFolder(const std::string& directory);
 
-// Fills a fresh machine with the folder's registry, settings and drives, and
-// applies the [files] entries to the files.
-void SetUpMachine(const MachineFolder& folder, sim::SimMachine& machine);
+// Fills a fresh machine with the folder's registry, which moves into the
+// machine, its settings and drives, and applies the [files] entries to the
+// files.
+void SetUpMachine(MachineFolder& folder, sim::SimMachine& machine);
 
 // The registry text that would be written back, or why it cannot be.
 Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format,

@@ -28,27 +28,29 @@ struct RegKeyEntry {
 
 bool operator==(const RegKeyEntry& a, const RegKeyEntry& b);
 
-// The keys a file leaves behind once its deletions are applied, in the order
-// each first appears.
+// A file read: its form, and the keys it leaves behind once its deletions are
+// applied, each created where it first appears (the order a 9x machine
+// enumerates them in).
 struct RegDocument {
   RegFormat format = RegFormat::kRegedit4;
   RegEncoding encoding = RegEncoding::kBytes;
-  std::vector<RegKeyEntry> keys;
+  sim::Registry registry;
 };
 
 // Parses a whole file. A failure names the line: "line 12: ...".
-Outcome<RegDocument> ReadRegFile(const std::string& bytes);
+Outcome<RegDocument> ReadRegFile(std::string bytes);
 
-// Writes the keys in the given order; fails when a name or value cannot be
-// expressed in the format and encoding.
-Outcome<std::string> WriteRegFile(const std::vector<RegKeyEntry>& keys, RegFormat format,
+// Writes every key in the registry's enumeration order; fails when a name or
+// value cannot be expressed in the format and encoding.
+Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat format,
                                   RegEncoding encoding);
+// Why WriteRegFile would fail, or "", without making the text.
+std::string RegFileProblem(const sim::Registry& registry, RegFormat format, RegEncoding encoding);
 // In the encoding regedit uses for the format.
-Outcome<std::string> WriteRegFile(const std::vector<RegKeyEntry>& keys, RegFormat format);
+Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat format);
 
 // Every key of the registry (the root excluded) in enumeration order, with its
 // values.
 std::vector<RegKeyEntry> SnapshotOf(const sim::Registry& registry);
-void LoadIntoRegistry(const RegDocument& document, sim::Registry& registry);
 
 }  // namespace uninst::tool

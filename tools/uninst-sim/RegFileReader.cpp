@@ -1,10 +1,12 @@
-// Reads registry.reg into the keys it leaves, applying its deletions in order
-// as an import into an empty registry would.
-#include <algorithm>
+// Reads registry.reg into a registry, applying its deletions in order as an
+// import into an empty registry would.
 #include <cstdint>
-#include <map>
+#include <string_view>
+#include <unordered_map>
 
+#include "platform/AsciiCase.h"
 #include "platform/Platform.h"
+#include "platform/sim/RegistryNode.h"
 #include "tools/uninst-sim/RegFile.h"
 #include "tools/uninst-sim/RegSyntax.h"
 #include "tools/uninst-sim/TextCodec.h"
@@ -20,12 +22,12 @@ struct Failure {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string TrimRight(std::string text) {
-  while (!text.empty() && IsBlank(text.back())) text.pop_back();
+std::string_view TrimRight(std::string_view text) {
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
 }
 
-std::size_t SkipBlanks(const std::string& text, std::size_t i) {
+std::size_t SkipBlanks(std::string_view text, std::size_t i) {
   while (i < text.size() && IsBlank(text[i])) ++i;
   return i;
 }
@@ -37,14 +39,20 @@ int HexDigit(char c) {
   return -1;
 }
 
-bool StartsWithIgnoringCase(const std::string& text, std::size_t at, const char* prefix) {
-  const std::string wanted(prefix);
-  return text.size() - at >= wanted.size() &&
-         EqualsIgnoringAsciiCase(text.substr(at, wanted.size()), wanted);
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && uninst::EqualsIgnoringAsciiCase(a.data(), b.data(), a.size());
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return SameIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string Excerpt(std::string_view text) {
+  return text.size() > 40 ? std::string(text.substr(0, 40)) + "..." : std::string(text);
 }
 
 // Reads up to `maxDigits` hex digits at `i` into `value`; returns the count.
-std::size_t ReadHexNumber(const std::string& text, std::size_t i, std::size_t maxDigits,
+std::size_t ReadHexNumber(std::string_view text, std::size_t i, std::size_t maxDigits,
                           std::uint32_t* value) {
   std::size_t count = 0;
   *value = 0;
@@ -56,10 +64,9 @@ std::size_t ReadHexNumber(const std::string& text, std::size_t i, std::size_t ma
   return count;
 }
 
-// The text of the file as lines, decoded from UTF-16LE when it has the mark;
-// `encoding` receives how it was stored.
-Outcome<std::vector<std::string>> SplitLines(const std::string& bytes, RegEncoding* encoding) {
-  std::string text = bytes;
+// The text of the file, decoded from UTF-16LE when it has the mark and
+// without a UTF-8 mark; `encoding` receives how it was stored.
+Outcome<std::string> DecodeText(std::string bytes, RegEncoding* encoding) {
   *encoding = RegEncoding::kBytes;
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
     *encoding = RegEncoding::kUtf16Le;
@@ -69,25 +76,16 @@ Outcome<std::vector<std::string>> SplitLines(const std::string& bytes, RegEncodi
       const std::string good = *Utf16LeToUtf8(bytes.substr(2, badOffset), nullptr);
       int line = 1;
       for (char c : good) line += (c == '\n') ? 1 : 0;
-      return Outcome<std::vector<std::string>>::Failure("line " + std::to_string(line) +
-                                                        ": the text is not valid UTF-16LE");
+      return Outcome<std::string>::Failure("line " + std::to_string(line) +
+                                           ": the text is not valid UTF-16LE");
     }
-    text = *decoded;
-  } else if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    return std::move(*decoded);
+  }
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     *encoding = RegEncoding::kUtf8WithMark;
-    text.erase(0, 3);
+    bytes.erase(0, 3);
   }
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
-    start = end + 1;
-  }
-  return lines;
+  return bytes;
 }
 
 // A value's data text, joined from its continuation lines; remembers where
@@ -105,27 +103,110 @@ struct Logical {
   }
 };
 
-class Reader {
-  using Subkeys = std::map<std::string, std::size_t>;
-  static constexpr std::size_t kNoKey = static_cast<std::size_t>(-1);
-
+// The values of a new key as the file sets and deletes them, settled when
+// the key ends, so that a key with a great many values costs no more than
+// its lines: a value set again keeps its place and its first spelling, a
+// deleted one goes, and one set again after its deletion comes last.
+class GatheredValues {
  public:
-  explicit Reader(std::vector<std::string> lines) : m_lines(std::move(lines)) {}
-
-  Outcome<RegDocument> Read() {
-    if (!ReadHeader()) return Fail();
-    for (m_next = 1; m_next < m_lines.size();) {
-      const std::size_t index = m_next++;
-      if (!ReadLine(index)) return Fail();
+  void Set(const std::string& name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
+    const std::size_t entry = m_logEntries++;
+    m_log.Append(name, type, data.data(), data.size());
+    if (Slot* slot = Find(name)) {
+      slot->latest = entry;
+      return;
     }
-    DropDeletedKeys();
-    return std::move(m_document);
+    m_slots.push_back(Slot{name, entry, false});
+    if (!m_index.empty() || m_slots.size() > kIndexedValues) Index(m_slots.size() - 1);
+  }
+
+  void Delete(const std::string& name) {
+    Slot* slot = Find(name);
+    if (!slot) return;
+    slot->gone = true;
+    m_index.erase(UpperAscii(name));
+  }
+
+  void MoveInto(sim::ValueList& values) {
+    m_views.clear();
+    m_log.ForEach([this](const sim::ValueList::View& view) { m_views.push_back(view); });
+    std::size_t size = 0;
+    for (const Slot& slot : m_slots) {
+      if (!slot.gone)
+        size += 3 * sizeof(std::uint32_t) + slot.name.size() + m_views[slot.latest].size;
+    }
+    values.Reserve(size);
+    for (const Slot& slot : m_slots) {
+      if (slot.gone) continue;
+      const sim::ValueList::View& latest = m_views[slot.latest];
+      values.Append(slot.name, latest.type, latest.data, latest.size);
+    }
+  }
+
+  void Clear() {
+    m_log.Clear();
+    m_logEntries = 0;
+    m_slots.clear();
+    m_index.clear();
   }
 
  private:
-  Outcome<RegDocument> Fail() const {
-    return Outcome<RegDocument>::Failure("line " + std::to_string(m_failure.line) + ": " +
-                                         m_failure.message);
+  // Below this many values a scan finds a name faster than an index would.
+  static constexpr std::size_t kIndexedValues = 16;
+
+  // A value: its first spelling and the entry of the log that last set it.
+  struct Slot {
+    std::string name;
+    std::size_t latest;
+    bool gone;
+  };
+
+  Slot* Find(const std::string& name) {
+    if (!m_index.empty()) {
+      const auto at = m_index.find(UpperAscii(name));
+      return at != m_index.end() ? &m_slots[at->second] : nullptr;
+    }
+    for (Slot& slot : m_slots) {
+      if (!slot.gone && sim::NamesEqual(slot.name, name)) return &slot;
+    }
+    return nullptr;
+  }
+
+  // Indexes the slot `added`, or every slot once the index is needed.
+  void Index(std::size_t added) {
+    const std::size_t first = m_index.empty() ? 0 : added;
+    for (std::size_t k = first; k <= added; ++k) {
+      if (!m_slots[k].gone) m_index.emplace(UpperAscii(m_slots[k].name), k);
+    }
+  }
+
+  sim::ValueList m_log;  // every value set, in order
+  std::size_t m_logEntries = 0;
+  std::vector<Slot> m_slots;
+  std::unordered_map<std::string, std::size_t> m_index;  // slot by upper-cased name
+  std::vector<sim::ValueList::View> m_views;
+};
+
+// Reads the text line by line straight into the registry; the buffers it
+// reuses keep a whole machine's export from costing an allocation a line.
+class Reader {
+ public:
+  Reader(std::string_view text, sim::Registry& registry) : m_text(text), m_registry(registry) {}
+
+  Outcome<RegFormat> Read() {
+    RegFormat format = RegFormat::kRegedit4;
+    if (!ReadHeader(NextLine(), &format)) return Fail();
+    while (m_next <= m_text.size()) {
+      if (!ReadLine(NextLine())) return Fail();
+    }
+    FinishKey();
+    return format;
+  }
+
+ private:
+  Outcome<RegFormat> Fail() const {
+    return Outcome<RegFormat>::Failure("line " + std::to_string(m_failure.line) + ": " +
+                                       m_failure.message);
   }
 
   bool Error(int line, std::string message) {
@@ -133,12 +214,25 @@ class Reader {
     return false;
   }
 
-  bool ReadHeader() {
-    const std::string first = TrimRight(m_lines.front());
+  // The next line without its line break; m_line becomes its number.
+  std::string_view NextLine() {
+    std::size_t end = m_text.find('\n', m_next);
+    if (end == std::string_view::npos) end = m_text.size();
+    std::string_view line = m_text.substr(m_next, end - m_next);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    m_next = end + 1;
+    ++m_line;
+    return line;
+  }
+
+  bool AtEnd() const { return m_next > m_text.size(); }
+
+  bool ReadHeader(std::string_view line, RegFormat* format) {
+    const std::string_view first = TrimRight(line);
     if (first == kRegedit4Header) {
-      m_document.format = RegFormat::kRegedit4;
+      *format = RegFormat::kRegedit4;
     } else if (first == kVersion5Header) {
-      m_document.format = RegFormat::kVersion5;
+      *format = RegFormat::kVersion5;
     } else {
       return Error(1, std::string("not a registry file: the first line must be \"") +
                           kRegedit4Header + "\" or \"" + kVersion5Header + "\"");
@@ -146,102 +240,118 @@ class Reader {
     return true;
   }
 
-  bool ReadLine(std::size_t index) {
-    const std::string& line = m_lines[index];
-    const int number = static_cast<int>(index) + 1;
+  bool ReadLine(std::string_view line) {
     const std::size_t first = SkipBlanks(line, 0);
     if (first == line.size() || line[first] == ';') return true;
-    if (line[first] == '[') return ReadKeyLine(TrimRight(line.substr(first)), number);
-    if (line[first] == '"' || line[first] == '@') return ReadValueLine(index, first);
-    return Error(number, "unexpected text \"" + Excerpt(line.substr(first)) + "\"");
+    if (line[first] == '[') return ReadKeyLine(TrimRight(line.substr(first)));
+    if (line[first] == '"' || line[first] == '@') return ReadValueLine(line, first);
+    return Error(m_line, "unexpected text \"" + Excerpt(line.substr(first)) + "\"");
   }
 
-  static std::string Excerpt(const std::string& text) {
-    return text.size() > 40 ? text.substr(0, 40) + "..." : text;
-  }
-
-  bool ReadKeyLine(const std::string& line, int number) {
-    if (line.back() != ']') return Error(number, "a key line must end with ']'");
-    std::string inner = line.substr(1, line.size() - 2);
+  bool ReadKeyLine(std::string_view line) {
+    if (line.back() != ']') return Error(m_line, "a key line must end with ']'");
+    std::string_view inner = line.substr(1, line.size() - 2);
     const bool deleted = !inner.empty() && inner[0] == '-';
-    if (deleted) inner.erase(0, 1);
+    if (deleted) inner.remove_prefix(1);
     const std::size_t slash = inner.find('\\');
-    const std::string rootName = inner.substr(0, slash);
-    if (!EqualsIgnoringAsciiCase(rootName, kRootName)) {
-      return Error(number, "the key \"" + Excerpt(inner) + "\" is not below " + kRootName);
+    if (!SameIgnoringCase(inner.substr(0, slash), kRootName)) {
+      return Error(m_line, "the key \"" + Excerpt(inner) + "\" is not below " + kRootName);
     }
-    const std::string path = slash == std::string::npos ? "" : inner.substr(slash + 1);
-    if (slash != std::string::npos && !HasOnlyNamedParts(path)) {
-      return Error(number, "the key path \"" + Excerpt(inner) + "\" has an empty name");
+    const std::string_view path =
+        slash == std::string_view::npos ? std::string_view() : inner.substr(slash + 1);
+    const std::string problem = KeyPathProblem(path);
+    if (slash != std::string_view::npos && !problem.empty()) {
+      return Error(m_line, "the key path \"" + Excerpt(inner) + "\" " + problem);
     }
-    // A deeper path cannot come from a real machine; refusing it keeps the
-    // regedit layout, which writes every key with its full path, from growing
-    // with the square of the depth.
-    if (std::count(path.begin(), path.end(), '\\') >= kMaxKeyDepth) {
-      return Error(number, "the key path \"" + Excerpt(inner) + "\" is deeper than " +
-                               std::to_string(kMaxKeyDepth) + " levels, the registry's limit");
-    }
+    FinishKey();
     m_keyDeleted = deleted;
-    m_currentKey = kNoKey;
     if (deleted) {
-      if (path.empty()) return Error(number, std::string("cannot delete ") + kRootName);
-      DeleteKey(path);
+      if (path.empty()) return Error(m_line, std::string("cannot delete ") + kRootName);
+      m_registry.DeleteKey(std::string(path));
+      m_previousPath.clear();
     } else if (!path.empty()) {
-      m_currentKey = WalkTo(path, true);
+      m_current = OpenKey(path);
     }
     return true;
   }
 
-  static bool HasOnlyNamedParts(const std::string& path) {
-    return !path.empty() && path.front() != '\\' && path.back() != '\\' &&
-           path.find("\\\\") == std::string::npos;
+  void FinishKey() {
+    if (m_current && m_gathering) m_gathered.MoveInto(m_current->values);
+    m_gathered.Clear();
+    m_current = nullptr;
   }
 
-  bool ReadValueLine(std::size_t index, std::size_t first) {
-    const std::string& line = m_lines[index];
-    const int number = static_cast<int>(index) + 1;
-    if (m_keyDeleted) return Error(number, "a value follows a deleted key");
-    if (m_currentKey == kNoKey) {
-      return Error(number, std::string("a value must follow a key below ") + kRootName);
+  void SetValue(std::uint32_t type) {
+    if (m_gathering) {
+      m_gathered.Set(m_name, type, m_bytes);
+    } else {
+      m_current->values.Set(m_name, type, m_bytes.data(), m_bytes.size());
     }
-    std::string name;
+  }
+
+  void DeleteValue() {
+    if (m_gathering) {
+      m_gathered.Delete(m_name);
+    } else {
+      m_current->values.Erase(m_name);
+    }
+  }
+
+  // The key at `path`, created with its missing parents. A key mostly comes
+  // right after its parent: it is then made from there, so that a deep path
+  // costs its length once rather than once per level.
+  sim::Registry::Node* OpenKey(std::string_view path) {
+    const std::size_t previous = m_previousPath.size();
+    const bool below = previous > 0 && path.size() > previous && path[previous] == '\\' &&
+                       path.compare(0, previous, m_previousPath) == 0;
+    sim::Registry::Node* key = below ? m_previous->Walk(path.substr(previous + 1), true)
+                                     : m_registry.Root()->Walk(path, true);
+    m_previousPath.assign(path);
+    m_previous = key;
+    m_gathering = key->values.Empty();
+    return key;
+  }
+
+  bool ReadValueLine(std::string_view line, std::size_t first) {
+    if (m_keyDeleted) return Error(m_line, "a value follows a deleted key");
+    if (!m_current)
+      return Error(m_line, std::string("a value must follow a key below ") + kRootName);
+    m_name.clear();
     std::size_t i = first;
     if (line[i] == '@') {
       ++i;
-    } else if (!ReadQuoted(line, &i, &name, number)) {
+    } else if (!ReadQuoted(line, &i, &m_name, m_line)) {
       return false;
     }
     i = SkipBlanks(line, i);
-    if (i == line.size() || line[i] != '=') return Error(number, "expected '=' after the name");
+    if (i == line.size() || line[i] != '=') return Error(m_line, "expected '=' after the name");
     i = SkipBlanks(line, i + 1);
-    Logical data = JoinContinuations(index, i);
-    if (data.starts.empty()) {
-      return Error(static_cast<int>(m_lines.size()),
-                   "the hex list continues past the end of the file");
+    if (!JoinContinuations(line.substr(i))) {
+      return Error(m_line, "the hex list continues past the end of the file");
     }
-    return ReadData(data, name);
+    return ReadData();
   }
 
   // A hex list continues on the next line after a trailing backslash.
-  Logical JoinContinuations(std::size_t index, std::size_t offset) {
-    Logical data;
-    std::string piece = TrimRight(m_lines[index].substr(offset));
-    data.starts.emplace_back(0, static_cast<int>(index) + 1);
-    const bool isHex = StartsWithIgnoringCase(piece, 0, "hex");
+  bool JoinContinuations(std::string_view piece) {
+    m_data.text.clear();
+    m_data.starts.clear();
+    piece = TrimRight(piece);
+    m_data.starts.emplace_back(0, m_line);
+    const bool isHex = StartsWithIgnoringCase(piece, "hex");
     while (isHex && !piece.empty() && piece.back() == '\\') {
-      piece.pop_back();
-      data.text += piece;
-      if (m_next >= m_lines.size()) return Logical{};
-      const std::size_t nextIndex = m_next++;
-      const std::string& next = m_lines[nextIndex];
+      piece.remove_suffix(1);
+      m_data.text += piece;
+      if (AtEnd()) return false;
+      const std::string_view next = NextLine();
       piece = TrimRight(next.substr(SkipBlanks(next, 0)));
-      data.starts.emplace_back(data.text.size(), static_cast<int>(nextIndex) + 1);
+      m_data.starts.emplace_back(m_data.text.size(), m_line);
     }
-    data.text += piece;
-    return data;
+    m_data.text += piece;
+    return true;
   }
 
-  bool ReadQuoted(const std::string& line, std::size_t* i, std::string* out, int number) {
+  bool ReadQuoted(std::string_view line, std::size_t* i, std::string* out, int number) {
     for (std::size_t k = *i + 1; k < line.size(); ++k) {
       if (line[k] == '"') {
         *i = k + 1;
@@ -258,51 +368,50 @@ class Reader {
     return Error(number, "a quoted string is not closed");
   }
 
-  bool ReadData(const Logical& data, const std::string& name) {
-    const std::string& text = data.text;
-    const int number = data.starts.front().second;
-    sim::RegValue value;
-    value.name = name;
+  bool ReadData() {
+    const std::string& text = m_data.text;
+    const int number = m_data.starts.front().second;
+    std::uint32_t type = kRegSz;
+    m_bytes.clear();
     std::size_t end = 0;
     if (!text.empty() && text[0] == '"') {
-      std::string content;
-      if (!ReadQuoted(text, &end, &content, number)) return false;
-      value.type = kRegSz;
-      value.data.assign(content.begin(), content.end());
-      value.data.push_back(0);
+      m_content.clear();
+      if (!ReadQuoted(text, &end, &m_content, number)) return false;
+      m_bytes.assign(m_content.begin(), m_content.end());
+      m_bytes.push_back(0);
     } else if (text == "-") {
-      DeleteValue(name);
+      DeleteValue();
       return true;
-    } else if (StartsWithIgnoringCase(text, 0, "dword:")) {
+    } else if (StartsWithIgnoringCase(text, "dword:")) {
       std::uint32_t number32 = 0;
       const std::size_t digits = ReadHexNumber(text, 6, 8, &number32);
       if (digits == 0) return Error(number, "a dword needs one to eight hex digits");
       end = 6 + digits;
-      value.type = kRegDword;
+      type = kRegDword;
       for (int shift = 0; shift < 32; shift += 8) {
-        value.data.push_back(static_cast<std::uint8_t>(number32 >> shift));
+        m_bytes.push_back(static_cast<std::uint8_t>(number32 >> shift));
       }
-    } else if (!ReadHexValue(data, &value)) {
+    } else if (!ReadHexValue(&type)) {
       return false;
     } else {
       end = text.size();
     }
     if (SkipBlanks(text, end) != text.size()) {
-      return Error(data.LineAt(end), "unexpected text after the value");
+      return Error(m_data.LineAt(end), "unexpected text after the value");
     }
-    SetValue(std::move(value));
+    SetValue(type);
     return true;
   }
 
-  bool ReadHexValue(const Logical& data, sim::RegValue* value) {
-    const std::string& text = data.text;
-    const int number = data.starts.front().second;
+  bool ReadHexValue(std::uint32_t* type) {
+    const std::string& text = m_data.text;
+    const int number = m_data.starts.front().second;
     std::size_t i = 0;
-    if (StartsWithIgnoringCase(text, 0, "hex:")) {
-      value->type = kRegBinary;
+    if (StartsWithIgnoringCase(text, "hex:")) {
+      *type = kRegBinary;
       i = 4;
-    } else if (StartsWithIgnoringCase(text, 0, "hex(")) {
-      const std::size_t digits = ReadHexNumber(text, 4, 8, &value->type);
+    } else if (StartsWithIgnoringCase(text, "hex(")) {
+      const std::size_t digits = ReadHexNumber(text, 4, 8, type);
       if (digits == 0 || text.compare(4 + digits, 2, "):") != 0) {
         return Error(number, "a typed hex value is written hex(type):");
       }
@@ -310,136 +419,43 @@ class Reader {
     } else {
       return Error(number, "unknown value type \"" + Excerpt(text) + "\"");
     }
-    return ReadHexBytes(data, i, &value->data);
+    return ReadHexBytes(i);
   }
 
-  bool ReadHexBytes(const Logical& data, std::size_t i, std::vector<std::uint8_t>* bytes) {
-    const std::string& text = data.text;
+  bool ReadHexBytes(std::size_t i) {
+    const std::string& text = m_data.text;
     i = SkipBlanks(text, i);
     if (i == text.size()) return true;
     for (;;) {
       std::uint32_t byte = 0;
       const std::size_t digits = ReadHexNumber(text, i, 2, &byte);
-      if (digits == 0) return Error(data.LineAt(i), "a hex list holds bytes such as 0a,ff");
-      bytes->push_back(static_cast<std::uint8_t>(byte));
+      if (digits == 0) return Error(m_data.LineAt(i), "a hex list holds bytes such as 0a,ff");
+      m_bytes.push_back(static_cast<std::uint8_t>(byte));
       i = SkipBlanks(text, i + digits);
       if (i == text.size()) return true;
-      if (text[i] != ',') return Error(data.LineAt(i), "expected ',' between hex bytes");
+      if (text[i] != ',') return Error(m_data.LineAt(i), "expected ',' between hex bytes");
       i = SkipBlanks(text, i + 1);
-      if (i == text.size()) return Error(data.LineAt(i), "a hex list ends with ','");
+      if (i == text.size()) return Error(m_data.LineAt(i), "a hex list ends with ','");
     }
   }
 
-  Subkeys& SubkeysOf(std::size_t key) {
-    return key == kNoKey ? m_rootSubkeys : m_slots[key].subkeys;
-  }
-
-  // The key at `path` (its position in the document), or kNoKey when it is
-  // missing and `create` is false. Created keys come after their missing
-  // parents, as an import creates them; a parent that exists keeps the case
-  // it was first written with.
-  std::size_t WalkTo(const std::string& path, bool create) {
-    std::size_t key = kNoKey;
-    for (std::size_t start = 0; start <= path.size();) {
-      std::size_t end = path.find('\\', start);
-      if (end == std::string::npos) end = path.size();
-      const std::string name = path.substr(start, end - start);
-      start = end + 1;
-      Subkeys& subkeys = SubkeysOf(key);
-      const auto found = subkeys.find(UpperAscii(name));
-      if (found != subkeys.end()) {
-        key = found->second;
-        continue;
-      }
-      if (!create) return kNoKey;
-      const std::size_t added = m_document.keys.size();
-      subkeys.emplace(UpperAscii(name), added);
-      m_document.keys.push_back(
-          RegKeyEntry{key == kNoKey ? name : m_document.keys[key].path + "\\" + name, {}});
-      m_slots.emplace_back();
-      key = added;
-    }
-    return key;
-  }
-
-  // Deletes the key and its subtree; each key is visited once in the file's
-  // whole life, so deletions cost what the keys cost to create.
-  void DeleteKey(const std::string& path) {
-    const std::size_t last = path.rfind('\\');
-    const std::size_t parent =
-        last == std::string::npos ? kNoKey : WalkTo(path.substr(0, last), false);
-    if (last != std::string::npos && parent == kNoKey) return;
-    Subkeys& siblings = SubkeysOf(parent);
-    const auto found = siblings.find(UpperAscii(path.substr(last + 1)));
-    if (found == siblings.end()) return;
-    std::vector<std::size_t> doomed{found->second};
-    siblings.erase(found);
-    while (!doomed.empty()) {
-      const std::size_t key = doomed.back();
-      doomed.pop_back();
-      m_slots[key].deleted = true;
-      m_document.keys[key].values.clear();
-      m_slots[key].values.clear();
-      for (const auto& subkey : m_slots[key].subkeys) doomed.push_back(subkey.second);
-      m_slots[key].subkeys.clear();
-    }
-  }
-
-  void DropDeletedKeys() {
-    std::vector<RegKeyEntry> kept;
-    for (std::size_t key = 0; key < m_slots.size(); ++key) {
-      if (m_slots[key].deleted) continue;
-      std::vector<sim::RegValue>& values = m_document.keys[key].values;
-      std::size_t next = 0;
-      for (std::size_t k = 0; k < values.size(); ++k) {
-        if (m_slots[key].valueGone[k]) continue;
-        if (next != k) values[next] = std::move(values[k]);
-        ++next;
-      }
-      values.resize(next);
-      kept.push_back(std::move(m_document.keys[key]));
-    }
-    m_document.keys = std::move(kept);
-  }
-
-  void SetValue(sim::RegValue value) {
-    RegKeyEntry& key = m_document.keys[m_currentKey];
-    Slot& slot = m_slots[m_currentKey];
-    const auto [found, added] = slot.values.emplace(UpperAscii(value.name), key.values.size());
-    if (added) {
-      key.values.push_back(std::move(value));
-      slot.valueGone.push_back(false);
-      return;
-    }
-    key.values[found->second].type = value.type;
-    key.values[found->second].data = std::move(value.data);
-  }
-
-  // The value stays in place until the end, so that deleting costs no shift.
-  void DeleteValue(const std::string& name) {
-    Slot& slot = m_slots[m_currentKey];
-    const auto found = slot.values.find(UpperAscii(name));
-    if (found == slot.values.end()) return;
-    slot.valueGone[found->second] = true;
-    slot.values.erase(found);
-  }
-
-  std::vector<std::string> m_lines;
+  std::string_view m_text;
   std::size_t m_next = 0;
-  RegDocument m_document;
-  // Subkeys by upper-cased name: of the root, and of each key of the document
-  // by its position there; with each key its values' positions by upper-cased
-  // name and those deleted.
-  struct Slot {
-    Subkeys subkeys;
-    std::map<std::string, std::size_t> values;
-    std::vector<bool> valueGone;
-    bool deleted = false;
-  };
-  Subkeys m_rootSubkeys;
-  std::vector<Slot> m_slots;
-  std::size_t m_currentKey = kNoKey;
+  int m_line = 0;
+  sim::Registry& m_registry;
+  sim::Registry::Node* m_current = nullptr;
   bool m_keyDeleted = false;
+  // The last key opened, to create the next key from when it lies below.
+  std::string m_previousPath;
+  sim::Registry::Node* m_previous = nullptr;
+  // Reused for every value.
+  std::string m_name;
+  std::string m_content;
+  Logical m_data;
+  std::vector<std::uint8_t> m_bytes;
+  // A new key's values, given to it whole when the key ends.
+  GatheredValues m_gathered;
+  bool m_gathering = false;
   Failure m_failure;
 };
 
@@ -455,12 +471,13 @@ bool operator==(const RegKeyEntry& a, const RegKeyEntry& b) {
   return true;
 }
 
-Outcome<RegDocument> ReadRegFile(const std::string& bytes) {
-  RegEncoding encoding = RegEncoding::kBytes;
-  Outcome<std::vector<std::string>> lines = SplitLines(bytes, &encoding);
-  if (!lines.Ok()) return Outcome<RegDocument>::Failure(lines.Error());
-  Outcome<RegDocument> document = Reader(std::move(lines.Value())).Read();
-  if (document.Ok()) document.Value().encoding = encoding;
+Outcome<RegDocument> ReadRegFile(std::string bytes) {
+  RegDocument document;
+  Outcome<std::string> text = DecodeText(std::move(bytes), &document.encoding);
+  if (!text.Ok()) return Outcome<RegDocument>::Failure(text.Error());
+  Outcome<RegFormat> format = Reader(text.Value(), document.registry).Read();
+  if (!format.Ok()) return Outcome<RegDocument>::Failure(format.Error());
+  document.format = format.Value();
   return document;
 }
 

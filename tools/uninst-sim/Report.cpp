@@ -1,9 +1,10 @@
 #include "tools/uninst-sim/Report.h"
 
 #include <cstdio>
-#include <map>
+#include <cstring>
 #include <set>
 
+#include "platform/sim/RegistryNode.h"
 #include "tools/uninst-sim/BoxAnswerer.h"
 #include "tools/uninst-sim/TextCodec.h"
 
@@ -11,16 +12,24 @@ namespace uninst::tool {
 
 namespace {
 
-std::map<std::string, const RegKeyEntry*> IndexKeys(const std::vector<RegKeyEntry>& keys) {
-  std::map<std::string, const RegKeyEntry*> index;
-  for (const RegKeyEntry& key : keys) index.emplace(UpperAscii(key.path), &key);
-  return index;
+void AppendCounted(std::string& block, std::string_view text) {
+  const auto length = static_cast<std::uint32_t>(text.size());
+  block.append(reinterpret_cast<const char*>(&length), sizeof length);
+  block.append(text);
 }
 
-std::set<std::string> UpperValueNames(const RegKeyEntry& key) {
-  std::set<std::string> names;
-  for (const sim::RegValue& value : key.values) names.insert(UpperAscii(value.name));
-  return names;
+std::uint32_t ReadCount(const std::string& block, std::size_t* at) {
+  std::uint32_t count = 0;
+  std::memcpy(&count, block.data() + *at, sizeof count);
+  *at += sizeof count;
+  return count;
+}
+
+std::string_view ReadCounted(const std::string& block, std::size_t* at) {
+  const std::uint32_t length = ReadCount(block, at);
+  const std::string_view text(block.data() + *at, length);
+  *at += length;
+  return text;
 }
 
 std::string ValueLabel(const DeletedValue& value) {
@@ -118,22 +127,60 @@ std::string JsonBox(const sim::MessageBoxRecord& box) {
 
 }  // namespace
 
-void CompareStates(const MachineState& before, const MachineState& after, RunReport* report) {
-  const std::map<std::string, const RegKeyEntry*> remaining = IndexKeys(after.keys);
-  for (const RegKeyEntry& key : before.keys) {
-    const auto found = remaining.find(UpperAscii(key.path));
-    if (found == remaining.end()) {
-      report->keysDeleted.push_back(key.path);
-      continue;
+RegistryNames::RegistryNames(const sim::Registry& registry) {
+  // Sized first, so that a whole machine's names are not copied as they grow.
+  std::size_t size = 0;
+  registry.VisitKeys([&size](const std::string& path, const sim::Registry::Node& key) {
+    size += 2 * sizeof(std::uint32_t) + path.size();
+    key.values.ForEach([&size](const sim::ValueList::View& value) {
+      size += sizeof(std::uint32_t) + value.name.size();
+    });
+  });
+  m_block.reserve(size);
+  registry.VisitKeys([this](const std::string& path, const sim::Registry::Node& key) {
+    AppendCounted(m_block, path);
+    std::uint32_t count = 0;
+    key.values.ForEach([&count](const sim::ValueList::View&) { ++count; });
+    m_block.append(reinterpret_cast<const char*>(&count), sizeof count);
+    key.values.ForEach(
+        [this](const sim::ValueList::View& value) { AppendCounted(m_block, value.name); });
+  });
+}
+
+void RegistryNames::ForEach(const Visitor& visit) const {
+  std::vector<std::string_view> names;
+  for (std::size_t at = 0; at < m_block.size();) {
+    const std::string_view path = ReadCounted(m_block, &at);
+    names.resize(ReadCount(m_block, &at));
+    for (std::string_view& name : names) name = ReadCounted(m_block, &at);
+    visit(path, names);
+  }
+}
+
+void CompareStates(const MachineState& before, const sim::Registry& registryAfter,
+                   const std::vector<std::string>& filesAfter, RunReport* report) {
+  std::vector<std::string_view> remaining;
+  before.keys.ForEach([&](std::string_view path, const std::vector<std::string_view>& names) {
+    const sim::Registry::Node* key = registryAfter.Root()->Walk(path, false);
+    if (!key) {
+      report->keysDeleted.emplace_back(path);
+      return;
     }
-    const std::set<std::string> remainingValues = UpperValueNames(*found->second);
-    for (const sim::RegValue& value : key.values) {
-      if (remainingValues.count(UpperAscii(value.name)) == 0) {
-        report->valuesDeleted.push_back(DeletedValue{key.path, value.name});
+    // A run deletes values and never adds or moves one, so the values left
+    // are those before in the same order, less the deleted ones.
+    remaining.clear();
+    key->values.ForEach(
+        [&](const sim::ValueList::View& value) { remaining.push_back(value.name); });
+    std::size_t next = 0;
+    for (std::string_view name : names) {
+      if (next < remaining.size() && sim::NamesEqual(remaining[next], name)) {
+        ++next;
+      } else {
+        report->valuesDeleted.push_back(DeletedValue{std::string(path), std::string(name)});
       }
     }
-  }
-  const std::set<std::string> files(after.files.begin(), after.files.end());
+  });
+  const std::set<std::string> files(filesAfter.begin(), filesAfter.end());
   for (const std::string& file : before.files) {
     if (files.count(file) == 0) report->filesDeleted.push_back(file);
   }

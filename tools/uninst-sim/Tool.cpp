@@ -189,11 +189,9 @@ std::string RegistryPathOf(const MachineFolder& folder) {
 
 // Everything that can be refused before the run starts.
 std::string CheckBeforeRun(const Options& options, const MachineFolder& folder) {
-  sim::Registry registry;
-  LoadIntoRegistry(folder.registry, registry);
-  Outcome<std::string> text =
-      RegistryText(registry, folder.registry.format, folder.registry.encoding);
-  if (!text.Ok()) return text.Error();
+  const std::string unwritable =
+      RegFileProblem(folder.registry.registry, folder.registry.format, folder.registry.encoding);
+  if (!unwritable.empty()) return unwritable;
   if (!options.reportPath.empty()) {
     const std::string refused = CheckReportPath(options.reportPath, folder);
     if (!refused.empty()) return refused;
@@ -202,10 +200,10 @@ std::string CheckBeforeRun(const Options& options, const MachineFolder& folder) 
 }
 
 MachineState CaptureState(const MachineFolder& folder, sim::SimMachine& machine) {
-  return MachineState{SnapshotOf(machine.GetRegistry()), ListMachineFiles(folder)};
+  return MachineState{RegistryNames(machine.GetRegistry()), ListMachineFiles(folder)};
 }
 
-RunReport RunProgram(const Options& options, const MachineFolder& folder, sim::SimMachine& machine,
+RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMachine& machine,
                      ToolStreams& streams) {
   SetUpMachine(folder, machine);
   machine.Config().commandLine = ProgramCommandLine(options);
@@ -222,7 +220,7 @@ RunReport RunProgram(const Options& options, const MachineFolder& folder, sim::S
     auto app = std::make_unique<UninstallApp>(machine);
     RunApplication(*app);
   }
-  CompareStates(before, CaptureState(folder, machine), &report);
+  CompareStates(before, machine.GetRegistry(), ListMachineFiles(folder), &report);
   report.boxes = machine.Boxes();
   report.answerWarnings = answerer.Warnings();
   report.restartRequested = machine.RestartRequested();
