@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "platform/sim/CodePage.h"
 #include "tools/uninst-sim/RegFile.h"
 #include "tools/uninst-sim/TextCodec.h"
 
@@ -19,14 +20,17 @@ Bytes StringData(const std::string& text) {
   return data;
 }
 
+constexpr std::uint32_t kJapanese = 932;
+
 sim::RegValue Value(std::string name, std::uint32_t type, Bytes data) {
   return sim::RegValue{std::move(name), type, std::move(data)};
 }
 
 std::string Version5File(const std::string& utf8) { return "\xFF\xFE" + *Utf8ToUtf16Le(utf8); }
 
+// Reads a file of a Japanese machine, whose single-byte text is code page 932.
 std::vector<RegKeyEntry> ReadKeys(const std::string& bytes) {
-  Outcome<RegDocument> document = ReadRegFile(bytes);
+  Outcome<RegDocument> document = ReadRegFile(bytes, kJapanese);
   EXPECT_TRUE(document.Ok()) << document.Error();
   return document.Ok() ? document.Value().keys : std::vector<RegKeyEntry>{};
 }
@@ -42,7 +46,7 @@ TEST_P(ValueKinds, ReadInBothFormats) {
   const std::string body =
       std::string("\r\n[HKEY_LOCAL_MACHINE\\K]\r\n") + GetParam().line + "\r\n";
   for (const std::string& file :
-       {std::string("REGEDIT4\r\n") + body,
+       {*sim::Utf8ToCodePage(kJapanese, std::string("REGEDIT4\r\n") + body),
         Version5File(std::string("Windows Registry Editor Version 5.00\r\n") + body)}) {
     const std::vector<RegKeyEntry> keys = ReadKeys(file);
     ASSERT_EQ(keys.size(), 1u);
@@ -98,12 +102,34 @@ TEST(RegFile, AppliesDeletionsCommentsAndRepeatsInOrder) {
   EXPECT_EQ(keys, expected);
 }
 
-TEST(RegFile, ReadsRegedit4BytesAsTheyAre) {
-  const std::vector<RegKeyEntry> keys =
-      ReadKeys("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K\xE9]\r\n\"v\"=\"\xFF\"\r\n");
-  ASSERT_EQ(keys.size(), 1u);
-  EXPECT_EQ(keys[0].path, "K\xE9");
-  EXPECT_EQ(keys[0].values[0].data, (Bytes{0xFF, 0}));
+// REGEDIT4 text is in the machine's ANSI code page, where a trail byte may
+// be a backslash; Unicode text needs characters the code page has.
+TEST(RegFile, ReadsTextInTheAnsiCodePage) {
+  struct Case {
+    std::uint32_t codePage;
+    std::string bytes;
+    std::string path;  // UTF-8; empty: refused
+    const char* says;
+  };
+  const Case cases[] = {
+      {1252, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K\xE9]", "K\xC3\xA9", ""},
+      {932, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\\x95\x5C\\x]", "\xE8\xA1\xA8\\x", ""},
+      {932, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\\xA0]", "",
+       "line 2: the byte 0xA0 is not text in code page 932"},
+      {1252,
+       Version5File("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\xE8\xA1\xA8]"), "",
+       "line 2: \"\xE8\xA1\xA8\" is no character of code page 1252"},
+  };
+  for (const Case& c : cases) {
+    Outcome<RegDocument> document = ReadRegFile(c.bytes, c.codePage);
+    if (c.path.empty()) {
+      ASSERT_FALSE(document.Ok()) << c.bytes;
+      EXPECT_NE(document.Error().find(c.says), std::string::npos) << document.Error();
+      continue;
+    }
+    ASSERT_TRUE(document.Ok()) << document.Error();
+    EXPECT_EQ(document.Value().keys.back().path, c.path);
+  }
 }
 
 struct MalformedCase {
@@ -232,15 +258,16 @@ class RoundTrip : public ::testing::TestWithParam<Layout> {};
 // Read, write and read again give the same keys, format and encoding.
 TEST_P(RoundTrip, KeepsNamesTypesAndBytes) {
   const std::vector<RegKeyEntry> keys = TrickyKeys();
-  Outcome<std::string> first = WriteRegFile(keys, GetParam().format, GetParam().encoding);
+  Outcome<std::string> first =
+      WriteRegFile(keys, GetParam().format, GetParam().encoding, kJapanese);
   ASSERT_TRUE(first.Ok()) << first.Error();
-  Outcome<RegDocument> read = ReadRegFile(first.Value());
+  Outcome<RegDocument> read = ReadRegFile(first.Value(), kJapanese);
   ASSERT_TRUE(read.Ok()) << read.Error();
   EXPECT_EQ(read.Value().format, GetParam().format);
   EXPECT_EQ(read.Value().encoding, GetParam().encoding);
   EXPECT_EQ(read.Value().keys, keys);
   Outcome<std::string> second =
-      WriteRegFile(read.Value().keys, read.Value().format, read.Value().encoding);
+      WriteRegFile(read.Value().keys, read.Value().format, read.Value().encoding, kJapanese);
   ASSERT_TRUE(second.Ok());
   EXPECT_EQ(second.Value(), first.Value());
 }
@@ -258,7 +285,7 @@ TEST_P(RoundTrip, KeepsRandomBinaryData) {
     }
     keys.push_back(std::move(key));
   }
-  Outcome<std::string> text = WriteRegFile(keys, GetParam().format, GetParam().encoding);
+  Outcome<std::string> text = WriteRegFile(keys, GetParam().format, GetParam().encoding, kJapanese);
   ASSERT_TRUE(text.Ok()) << text.Error();
   EXPECT_EQ(ReadKeys(text.Value()), keys);
 }

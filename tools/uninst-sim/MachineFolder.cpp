@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/sim/CodePage.h"
 #include "platform/sim/HostFiles.h"
 #include "tools/uninst-sim/FolderRules.h"
 #include "tools/uninst-sim/TextCodec.h"
@@ -84,6 +85,37 @@ Outcome<std::vector<DriveFolder>> FindDrives(int machine, const std::string& dir
   return drives;
 }
 
+using TextConversion = std::optional<std::string> (*)(std::uint32_t, const std::string&,
+                                                      std::size_t*);
+
+// Converts the names and string values of `keys` between UTF-8 and the
+// machine's ANSI code page. A string value that does not convert came from a
+// hex list and stays as it is; a name that does not convert is an error.
+std::string ConvertKeys(std::vector<RegKeyEntry>& keys, TextConversion convert,
+                        std::uint32_t codePage) {
+  const std::string problem = ": it is not text in code page " + std::to_string(codePage);
+  for (RegKeyEntry& key : keys) {
+    std::optional<std::string> path = convert(codePage, key.path, nullptr);
+    if (!path) return "the key \"" + key.path + "\" cannot be converted" + problem;
+    key.path = std::move(*path);
+    for (sim::RegValue& value : key.values) {
+      std::optional<std::string> name = convert(codePage, value.name, nullptr);
+      if (!name) {
+        return "the value \"" + value.name + "\" of key \"" + key.path + "\" cannot be converted" +
+               problem;
+      }
+      value.name = std::move(*name);
+      if (value.type != kRegSz || value.data.empty() || value.data.back() != 0) continue;
+      const std::string text(value.data.begin(), value.data.end() - 1);
+      if (std::optional<std::string> converted = convert(codePage, text, nullptr)) {
+        value.data.assign(converted->begin(), converted->end());
+        value.data.push_back(0);
+      }
+    }
+  }
+  return "";
+}
+
 void ApplyFileSetting(const FileSetting& setting, sim::SimMachine& machine) {
   if (setting.lastWriteUnixSeconds) {
     machine.SetLastWriteTime(setting.windowsPath, *setting.lastWriteUnixSeconds);
@@ -134,14 +166,7 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory) {
   std::string bytes;
   bool missing = false;
   std::string error =
-      ReadMachineFile(machine.Get(), directory, kRegistryFileName, &bytes, &missing);
-  if (!error.empty()) return Result::Failure(error);
-  Outcome<RegDocument> registry = ReadRegFile(bytes);
-  const std::string registryPath = (fs::path(directory) / kRegistryFileName).string();
-  if (!registry.Ok()) return Result::Failure(registryPath + ": " + registry.Error());
-  folder.registry = std::move(registry.Value());
-
-  error = ReadMachineFile(machine.Get(), directory, kSettingsFileName, &bytes, &missing);
+      ReadMachineFile(machine.Get(), directory, kSettingsFileName, &bytes, &missing);
   if (!error.empty() && !missing) return Result::Failure(error);
   if (!missing) {
     Outcome<MachineSettings> settings = ReadMachineSettings(bytes);
@@ -149,6 +174,16 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory) {
     if (!settings.Ok()) return Result::Failure(settingsPath + ": " + settings.Error());
     folder.settings = std::move(settings.Value());
   }
+  // The settings name the code page the registry's text is in.
+  const std::uint32_t codePage = AnsiCodePageOf(folder.settings);
+  error = ReadMachineFile(machine.Get(), directory, kRegistryFileName, &bytes, &missing);
+  if (!error.empty()) return Result::Failure(error);
+  Outcome<RegDocument> registry = ReadRegFile(bytes, codePage);
+  const std::string registryPath = (fs::path(directory) / kRegistryFileName).string();
+  if (!registry.Ok()) return Result::Failure(registryPath + ": " + registry.Error());
+  folder.registry = std::move(registry.Value());
+  error = ConvertKeys(folder.registry.keys, sim::Utf8ToCodePage, codePage);
+  if (!error.empty()) return Result::Failure(registryPath + ": " + error);
   Outcome<std::vector<DriveFolder>> drives = FindDrives(machine.Get(), directory);
   if (!drives.Ok()) return Result::Failure(drives.Error());
   folder.drives = std::move(drives.Value());
@@ -166,7 +201,9 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory) {
 void SetUpMachine(const MachineFolder& folder, sim::SimMachine& machine) {
   LoadIntoRegistry(folder.registry, machine.GetRegistry());
   sim::MachineConfig& config = machine.Config();
+  config.family = folder.settings.family;
   config.oemCodePage = folder.settings.oemCodePage;
+  config.ansiCodePage = AnsiCodePageOf(folder.settings);
   config.timeZoneBiasMinutes = folder.settings.timeZoneBiasMinutes;
   config.windowsDirectory = folder.settings.windowsDirectory;
   for (const DriveFolder& drive : folder.drives) {
@@ -176,14 +213,17 @@ void SetUpMachine(const MachineFolder& folder, sim::SimMachine& machine) {
 }
 
 Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format,
-                                  RegEncoding encoding) {
-  return WriteRegFile(SnapshotOf(registry), format, encoding);
+                                  RegEncoding encoding, std::uint32_t codePage) {
+  std::vector<RegKeyEntry> keys = SnapshotOf(registry);
+  const std::string error = ConvertKeys(keys, sim::CodePageToUtf8, codePage);
+  if (!error.empty()) return Outcome<std::string>::Failure(error);
+  return WriteRegFile(keys, format, encoding, codePage);
 }
 
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
                          const FileCalls& calls) {
-  Outcome<std::string> text =
-      RegistryText(registry, folder.registry.format, folder.registry.encoding);
+  Outcome<std::string> text = RegistryText(
+      registry, folder.registry.format, folder.registry.encoding, AnsiCodePageOf(folder.settings));
   if (!text.Ok()) return text.Error();
   return WriteFileAtomically((fs::path(folder.directory) / kRegistryFileName).string(),
                              text.Value(), calls);

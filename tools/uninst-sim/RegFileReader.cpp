@@ -2,9 +2,11 @@
 // as an import into an empty registry would.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 
 #include "platform/Platform.h"
+#include "platform/sim/CodePage.h"
 #include "tools/uninst-sim/RegFile.h"
 #include "tools/uninst-sim/RegSyntax.h"
 #include "tools/uninst-sim/TextCodec.h"
@@ -56,27 +58,63 @@ std::size_t ReadHexNumber(const std::string& text, std::size_t i, std::size_t ma
   return count;
 }
 
-// The text of the file as lines, decoded from UTF-16LE when it has the mark;
-// `encoding` receives how it was stored.
-Outcome<std::vector<std::string>> SplitLines(const std::string& bytes, RegEncoding* encoding) {
-  std::string text = bytes;
+int LineAtOffset(const std::string& text, std::size_t offset) {
+  return 1 + static_cast<int>(std::count(text.begin(), text.begin() + offset, '\n'));
+}
+
+bool IsAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
+// The file's text as UTF-8, which the lines are parsed in: single-byte text
+// is in the machine's ANSI code page, and Unicode text must hold only
+// characters of that code page, as the machine keeps every string in it.
+std::string DecodeText(const std::string& bytes, std::uint32_t codePage, RegEncoding* encoding,
+                       std::string* text) {
   *encoding = RegEncoding::kBytes;
+  std::size_t bad = 0;
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
     *encoding = RegEncoding::kUtf16Le;
-    std::size_t badOffset = 0;
-    std::optional<std::string> decoded = Utf16LeToUtf8(bytes.substr(2), &badOffset);
+    std::optional<std::string> decoded = Utf16LeToUtf8(bytes.substr(2), &bad);
     if (!decoded) {
-      const std::string good = *Utf16LeToUtf8(bytes.substr(2, badOffset), nullptr);
-      int line = 1;
-      for (char c : good) line += (c == '\n') ? 1 : 0;
-      return Outcome<std::vector<std::string>>::Failure("line " + std::to_string(line) +
-                                                        ": the text is not valid UTF-16LE");
+      const std::string good = *Utf16LeToUtf8(bytes.substr(2, bad));
+      return "line " + std::to_string(LineAtOffset(good, good.size())) +
+             ": the text is not valid UTF-16LE";
     }
-    text = *decoded;
-  } else if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    *text = std::move(*decoded);
+  } else if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     *encoding = RegEncoding::kUtf8WithMark;
-    text.erase(0, 3);
+    *text = bytes.substr(3);
+  } else {
+    *text = bytes;
   }
+  const std::string page = "code page " + std::to_string(codePage);
+  if (IsAscii(*text)) return "";
+  if (*encoding == RegEncoding::kBytes) {
+    std::optional<std::string> decoded = sim::CodePageToUtf8(codePage, *text, &bad);
+    if (!decoded) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>((*text)[bad]));
+      return "line " + std::to_string(LineAtOffset(*text, bad)) + ": the byte " + hex +
+             " is not text in " + page + ", the machine's ANSI code page";
+    }
+    *text = std::move(*decoded);
+  } else if (!sim::Utf8ToCodePage(codePage, *text, &bad)) {
+    std::size_t end = bad + 1;
+    while (end < text->size() && (static_cast<unsigned char>((*text)[end]) & 0xC0) == 0x80) ++end;
+    return "line " + std::to_string(LineAtOffset(*text, bad)) + ": \"" +
+           text->substr(bad, end - bad) + "\" is no character of " + page +
+           ", the machine's ANSI code page";
+  }
+  return "";
+}
+
+// The text of the file as UTF-8 lines; `encoding` receives how it was stored.
+Outcome<std::vector<std::string>> SplitLines(const std::string& bytes, std::uint32_t codePage,
+                                             RegEncoding* encoding) {
+  std::string text;
+  const std::string problem = DecodeText(bytes, codePage, encoding, &text);
+  if (!problem.empty()) return Outcome<std::vector<std::string>>::Failure(problem);
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start <= text.size()) {
@@ -455,9 +493,9 @@ bool operator==(const RegKeyEntry& a, const RegKeyEntry& b) {
   return true;
 }
 
-Outcome<RegDocument> ReadRegFile(const std::string& bytes) {
+Outcome<RegDocument> ReadRegFile(const std::string& bytes, std::uint32_t codePage) {
   RegEncoding encoding = RegEncoding::kBytes;
-  Outcome<std::vector<std::string>> lines = SplitLines(bytes, &encoding);
+  Outcome<std::vector<std::string>> lines = SplitLines(bytes, codePage, &encoding);
   if (!lines.Ok()) return Outcome<RegDocument>::Failure(lines.Error());
   Outcome<RegDocument> document = Reader(std::move(lines.Value())).Read();
   if (document.Ok()) document.Value().encoding = encoding;

@@ -1,6 +1,7 @@
 // Writes keys as registry.reg, the way regedit lays the file out.
 #include <cstdio>
 
+#include "platform/sim/CodePage.h"
 #include "tools/uninst-sim/RegFile.h"
 #include "tools/uninst-sim/RegSyntax.h"
 #include "tools/uninst-sim/TextCodec.h"
@@ -17,20 +18,11 @@ bool HasLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
 }
 
-// What the text of a file must be: Unicode for "Version 5.00" and for UTF-16LE.
-struct Layout {
-  RegFormat format;
-  RegEncoding encoding;
-
-  bool NeedsUtf8() const {
-    return format == RegFormat::kVersion5 || encoding == RegEncoding::kUtf16Le;
-  }
-};
-
 // Why `name` cannot stand in the file, or "" when it can.
-std::string NameProblem(const std::string& name, Layout layout) {
+// The keys hold UTF-8 text, whatever form the file takes.
+std::string NameProblem(const std::string& name) {
   if (HasLineBreak(name)) return "it holds a line break";
-  if (layout.NeedsUtf8() && !IsValidUtf8(name)) return "it is not valid UTF-8 text";
+  if (!IsValidUtf8(name)) return "it is not valid UTF-8 text";
   return "";
 }
 
@@ -45,10 +37,10 @@ std::string Quoted(const std::string& text) {
 
 // A string value is written as text only when reading that text back gives
 // exactly the same bytes.
-bool IsWritableString(const sim::RegValue& value, Layout layout) {
+bool IsWritableString(const sim::RegValue& value) {
   if (value.type != kRegSz || value.data.empty() || value.data.back() != 0) return false;
   const std::string text(value.data.begin(), value.data.end() - 1);
-  return text.find('\0') == std::string::npos && NameProblem(text, layout).empty();
+  return text.find('\0') == std::string::npos && NameProblem(text).empty();
 }
 
 std::string HexList(std::string line, const std::vector<std::uint8_t>& data) {
@@ -65,9 +57,9 @@ std::string HexList(std::string line, const std::vector<std::uint8_t>& data) {
   return out + line;
 }
 
-std::string ValueLine(const sim::RegValue& value, Layout layout) {
+std::string ValueLine(const sim::RegValue& value) {
   std::string line = (value.name.empty() ? "@" : Quoted(value.name)) + "=";
-  if (IsWritableString(value, layout)) {
+  if (IsWritableString(value)) {
     return line + Quoted(std::string(value.data.begin(), value.data.end() - 1));
   }
   if (value.type == kRegDword && value.data.size() == 4) {
@@ -83,12 +75,24 @@ std::string ValueLine(const sim::RegValue& value, Layout layout) {
   return HexList(line + prefix, value.data);
 }
 
-std::string KeyProblem(const std::string& path, Layout layout) {
+std::string KeyProblem(const std::string& path) {
   if (path.empty() || path.front() == '\\' || path.back() == '\\' ||
       path.find("\\\\") != std::string::npos) {
     return "it has an empty name";
   }
-  return NameProblem(path, layout);
+  return NameProblem(path);
+}
+
+// Single-byte text is in the machine's ANSI code page.
+Outcome<std::string> InCodePage(const std::string& text, std::uint32_t codePage) {
+  std::size_t bad = 0;
+  std::optional<std::string> encoded = sim::Utf8ToCodePage(codePage, text, &bad);
+  if (encoded) return *encoded;
+  const std::size_t lineStart = text.rfind('\n', bad) + 1;
+  return Outcome<std::string>::Failure(
+      "the line \"" + text.substr(lineStart, text.find('\r', lineStart) - lineStart) +
+      "\" cannot be written back: it holds text that is not in code page " +
+      std::to_string(codePage));
 }
 
 }  // namespace
@@ -99,31 +103,30 @@ Outcome<std::string> WriteRegFile(const std::vector<RegKeyEntry>& keys, RegForma
 }
 
 Outcome<std::string> WriteRegFile(const std::vector<RegKeyEntry>& keys, RegFormat format,
-                                  RegEncoding encoding) {
-  const Layout layout{format, encoding};
+                                  RegEncoding encoding, std::uint32_t codePage) {
   std::string text = format == RegFormat::kRegedit4 ? kRegedit4Header : kVersion5Header;
   text += std::string(kNewline) + kNewline;
   for (const RegKeyEntry& key : keys) {
-    const std::string keyProblem = KeyProblem(key.path, layout);
+    const std::string keyProblem = KeyProblem(key.path);
     if (!keyProblem.empty()) {
       return Outcome<std::string>::Failure("the key \"" + key.path +
                                            "\" cannot be written back: " + keyProblem);
     }
     text += std::string("[") + kRootName + "\\" + key.path + "]" + kNewline;
     for (const sim::RegValue& value : key.values) {
-      const std::string valueProblem = NameProblem(value.name, layout);
+      const std::string valueProblem = NameProblem(value.name);
       if (!valueProblem.empty()) {
         return Outcome<std::string>::Failure("the value \"" + value.name + "\" of key \"" +
                                              key.path +
                                              "\" cannot be written back: " + valueProblem);
       }
-      text += ValueLine(value, layout) + kNewline;
+      text += ValueLine(value) + kNewline;
     }
     text += kNewline;
   }
   switch (encoding) {
     case RegEncoding::kBytes:
-      return text;
+      return InCodePage(text, codePage);
     case RegEncoding::kUtf8WithMark:
       return "\xEF\xBB\xBF" + text;
     case RegEncoding::kUtf16Le:
