@@ -211,7 +211,8 @@ class Win32Environment final : public ContractEnvironment {
 
 }  // namespace
 
-std::unique_ptr<ContractEnvironment> MakeContractEnvironment() {
+std::unique_ptr<ContractEnvironment> MakeContractEnvironment(Family family) {
+  if (family != Family::kNt) return nullptr;
   return std::make_unique<Win32Environment>();
 }
 

@@ -3,7 +3,8 @@
 // afterwards, and hold a file open as another program would.
 //
 // Each platform build provides MakeContractEnvironment(): the simulated
-// machine on the host, real Windows calls in the Windows test program. The
+// machine of either family on the host, real Windows calls in the Windows
+// test program. The
 // test files include nothing host-specific, so both builds compile them.
 #pragma once
 
@@ -61,6 +62,11 @@ class ContractEnvironment {
   virtual std::unique_ptr<FileHold> HoldOpen(const std::string& path) = 0;
 };
 
-std::unique_ptr<ContractEnvironment> MakeContractEnvironment();
+// The Windows family a machine behaves as, where the families differ.
+enum class Family { k9x, kNt };
+
+// The environment of a machine of `family`; null when the build has none
+// (the Windows test program runs where Wine or Windows runs it: NT).
+std::unique_ptr<ContractEnvironment> MakeContractEnvironment(Family family = Family::kNt);
 
 }  // namespace uninst::contract

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/contract/ContractEnvironment.h"
@@ -18,6 +19,10 @@ constexpr std::uint32_t kReadWrite = kGenericRead | kGenericWrite;
 // Written into out-parameters first, to see whether a call set them.
 constexpr RegHandle kSentinelHandle = 0x5E7;
 constexpr char kSentinelByte = 'x';
+
+const auto kBothFamilies = ::testing::Values(Family::k9x, Family::kNt);
+
+std::string FamilyName(Family family) { return family == Family::k9x ? "Win9x" : "Nt"; }
 
 std::string Key(const std::string& below) { return std::string(kScratchKey) + "\\" + below; }
 
@@ -61,11 +66,16 @@ class FileCloser {
 class PlatformContract : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_env = MakeContractEnvironment();
+    m_env = MakeContractEnvironment(TestedFamily());
+    if (!m_env) GTEST_SKIP() << "this build has no machine of that Windows family";
     m_env->DeleteTree(kScratchKey);
     m_env->CreateKey(kScratchKey);
   }
-  void TearDown() override { m_env->DeleteTree(kScratchKey); }
+  void TearDown() override {
+    if (m_env) m_env->DeleteTree(kScratchKey);
+  }
+  // Cases where the families differ run for each.
+  virtual Family TestedFamily() const { return Family::kNt; }
 
   Platform& Machine() { return m_env->GetPlatform(); }
   ContractEnvironment& Env() { return *m_env; }
@@ -209,8 +219,12 @@ struct AccessCase {
   long expected;
 };
 
-class AccessContract : public PlatformContract, public ::testing::WithParamInterface<AccessCase> {
+// The 9x family checks no access rights: every call succeeds.
+class AccessContract : public PlatformContract,
+                       public ::testing::WithParamInterface<std::tuple<Family, AccessCase>> {
  protected:
+  Family TestedFamily() const override { return std::get<0>(GetParam()); }
+
   long Call(RegHandle key, KeyCall call) {
     char name[64];
     std::uint32_t count = 0;
@@ -231,7 +245,8 @@ class AccessContract : public PlatformContract, public ::testing::WithParamInter
 };
 
 TEST_P(AccessContract, CallsNeedTheirAccessRight) {
-  const AccessCase& c = GetParam();
+  const AccessCase& c = std::get<1>(GetParam());
+  const long expected = TestedFamily() == Family::k9x ? kErrorSuccess : c.expected;
   Env().CreateKey(Key("Rights\\Child"));
   Env().SetValue(Key("Rights"), "Value", kRegSz, StringData("x"));
   KeyCloser key(Machine());
@@ -240,30 +255,36 @@ TEST_P(AccessContract, CallsNeedTheirAccessRight) {
             c.plainOpen
                 ? Machine().RegOpenKey(kLocalMachine, path.c_str(), &key.handle)
                 : Machine().RegOpenKeyEx(kLocalMachine, path.c_str(), c.access, &key.handle));
-  EXPECT_EQ(c.expected, Call(key.handle, c.call));
-  EXPECT_EQ(c.call == KeyCall::kDeleteValue && c.expected == kErrorSuccess,
+  EXPECT_EQ(expected, Call(key.handle, c.call));
+  EXPECT_EQ(c.call == KeyCall::kDeleteValue && expected == kErrorSuccess,
             !Env().ValueExists(path, "Value"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rights, AccessContract,
-    ::testing::Values(
-        AccessCase{"QueryCannotEnumerate", false, kKeyQueryValue, KeyCall::kEnum,
-                   kErrorAccessDenied},
-        AccessCase{"QueryCountsSubkeys", false, kKeyQueryValue, KeyCall::kQueryInfo, kErrorSuccess},
-        AccessCase{"QueryReadsValues", false, kKeyQueryValue, KeyCall::kQueryValue, kErrorSuccess},
-        AccessCase{"QueryCannotDeleteValues", false, kKeyQueryValue, KeyCall::kDeleteValue,
-                   kErrorAccessDenied},
-        AccessCase{"EnumerateEnumerates", false, kKeyEnumerateSubKeys, KeyCall::kEnum,
-                   kErrorSuccess},
-        AccessCase{"EnumerateCannotRead", false, kKeyEnumerateSubKeys, KeyCall::kQueryValue,
-                   kErrorAccessDenied},
-        AccessCase{"SetValueDeletesValues", false, kKeySetValue, KeyCall::kDeleteValue,
-                   kErrorSuccess},
-        AccessCase{"PlainOpenEnumerates", true, 0, KeyCall::kEnum, kErrorSuccess},
-        AccessCase{"PlainOpenReads", true, 0, KeyCall::kQueryValue, kErrorSuccess},
-        AccessCase{"PlainOpenDeletesValues", true, 0, KeyCall::kDeleteValue, kErrorSuccess}),
-    [](const ::testing::TestParamInfo<AccessCase>& info) { return info.param.label; });
+    ::testing::Combine(
+        kBothFamilies,
+        ::testing::Values(
+            AccessCase{"QueryCannotEnumerate", false, kKeyQueryValue, KeyCall::kEnum,
+                       kErrorAccessDenied},
+            AccessCase{"QueryCountsSubkeys", false, kKeyQueryValue, KeyCall::kQueryInfo,
+                       kErrorSuccess},
+            AccessCase{"QueryReadsValues", false, kKeyQueryValue, KeyCall::kQueryValue,
+                       kErrorSuccess},
+            AccessCase{"QueryCannotDeleteValues", false, kKeyQueryValue, KeyCall::kDeleteValue,
+                       kErrorAccessDenied},
+            AccessCase{"EnumerateEnumerates", false, kKeyEnumerateSubKeys, KeyCall::kEnum,
+                       kErrorSuccess},
+            AccessCase{"EnumerateCannotRead", false, kKeyEnumerateSubKeys, KeyCall::kQueryValue,
+                       kErrorAccessDenied},
+            AccessCase{"SetValueDeletesValues", false, kKeySetValue, KeyCall::kDeleteValue,
+                       kErrorSuccess},
+            AccessCase{"PlainOpenEnumerates", true, 0, KeyCall::kEnum, kErrorSuccess},
+            AccessCase{"PlainOpenReads", true, 0, KeyCall::kQueryValue, kErrorSuccess},
+            AccessCase{"PlainOpenDeletesValues", true, 0, KeyCall::kDeleteValue, kErrorSuccess})),
+    [](const ::testing::TestParamInfo<std::tuple<Family, AccessCase>>& info) {
+      return FamilyName(std::get<0>(info.param)) + std::get<1>(info.param).label;
+    });
 
 TEST_F(PlatformContract, DeletesAKeyWithItsWholeSubtree) {
   Env().CreateKey(Key("Tree\\A\\B\\C"));
@@ -623,6 +644,51 @@ TEST_F(PlatformContract, FilesWithoutVersionResourceHaveNoVersion) {
   EXPECT_EQ(0u, Machine().GetFileVersionInfoSize(File("strings.dll").c_str()));
   EXPECT_EQ(0u, Machine().GetFileVersionInfoSize(File("driver.inf").c_str()));
 }
+
+// 16-bit (NE) images carry versions on both families; VxDs (LE images) on
+// the 9x family only, as NT does not read them.
+enum class OldImage { kNe, kLe };
+
+class OldImageVersionContract : public PlatformContract,
+                                public ::testing::WithParamInterface<std::tuple<Family, OldImage>> {
+ protected:
+  Family TestedFamily() const override { return std::get<0>(GetParam()); }
+};
+
+TEST_P(OldImageVersionContract, ReadsWhatTheFamilyReads) {
+  const bool vxd = std::get<1>(GetParam()) == OldImage::kLe;
+  const testsupport::VersionQuad file{{4, 10, 0, 2222}};
+  const testsupport::VersionQuad product{{4, 10, 0, 1998}};
+  const std::string path = File(vxd ? "driver.vxd" : "driver.drv");
+  Env().WriteFile(
+      path,
+      vxd ? testsupport::BuildLeImage(file, product) : testsupport::BuildNeImage(file, product),
+      FileTime{kTime1999});
+  const std::uint32_t size = Machine().GetFileVersionInfoSize(path.c_str());
+  if (vxd && TestedFamily() == Family::kNt) {
+    EXPECT_EQ(0u, size);
+    std::vector<std::uint32_t> block(32, 0x55555555u);
+    EXPECT_FALSE(
+        Machine().GetFileVersionInfo(path.c_str(), sizeof(std::uint32_t) * 32, block.data()));
+    return;
+  }
+  ASSERT_GT(size, 0u);
+  std::vector<std::uint32_t> block((size + 3) / 4);
+  ASSERT_TRUE(Machine().GetFileVersionInfo(path.c_str(), size, block.data()));
+  FixedFileInfo info;
+  ASSERT_TRUE(Machine().QueryFixedFileInfo(block.data(), &info));
+  EXPECT_EQ(file.HighWord(), info.fileVersionMS);
+  EXPECT_EQ(file.LowWord(), info.fileVersionLS);
+  EXPECT_EQ(product.LowWord(), info.productVersionLS);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, OldImageVersionContract,
+                         ::testing::Combine(kBothFamilies,
+                                            ::testing::Values(OldImage::kNe, OldImage::kLe)),
+                         [](const ::testing::TestParamInfo<std::tuple<Family, OldImage>>& info) {
+                           return FamilyName(std::get<0>(info.param)) +
+                                  (std::get<1>(info.param) == OldImage::kLe ? "Vxd" : "Ne");
+                         });
 
 // Time conversions.
 

@@ -21,7 +21,9 @@ class SimFileHold final : public FileHold {
 
 class SimEnvironment final : public ContractEnvironment {
  public:
-  SimEnvironment() {
+  explicit SimEnvironment(Family family) {
+    m_world.machine.Config().family =
+        family == Family::k9x ? sim::WindowsFamily::k9x : sim::WindowsFamily::kNt;
     // Making the host path of a file inside the scratch folder makes the folder.
     m_world.machine.CreateHostPath(ScratchDirectory() + "\\file");
   }
@@ -70,8 +72,8 @@ class SimEnvironment final : public ContractEnvironment {
 
 }  // namespace
 
-std::unique_ptr<ContractEnvironment> MakeContractEnvironment() {
-  return std::make_unique<SimEnvironment>();
+std::unique_ptr<ContractEnvironment> MakeContractEnvironment(Family family) {
+  return std::make_unique<SimEnvironment>(family);
 }
 
 }  // namespace uninst::contract
