@@ -63,6 +63,10 @@ unsigned char ByteAt(const std::string& text, std::size_t i) {
   return static_cast<unsigned char>(text[i]);
 }
 
+bool IsAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
 // The length of the UTF-8 sequence a lead byte starts (1 for a stray byte).
 std::size_t Utf8SequenceLength(unsigned char lead) {
   if (lead >= 0xF0) return 4;
@@ -75,17 +79,21 @@ std::size_t Utf8SequenceLength(unsigned char lead) {
 bool IsSupportedCodePage(std::uint32_t codePage) {
   std::string ascii;
   for (int c = 1; c < 0x80; ++c) ascii += static_cast<char>(c);
-  const std::optional<std::string> decoded = CodePageToUtf8(codePage, ascii);
-  return decoded && *decoded == ascii && Utf8ToCodePage(codePage, ascii) == ascii;
+  const std::string name = IconvName(codePage);
+  return ConvertStrictly(kUtf8, name, ascii, nullptr) == ascii &&
+         ConvertStrictly(name, kUtf8, ascii, nullptr) == ascii;
 }
 
+// A supported code page keeps ASCII as it is, which spares most texts iconv.
 std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, const std::string& text,
                                           std::size_t* badOffset) {
+  if (IsAscii(text)) return text;
   return ConvertStrictly(kUtf8, IconvName(codePage), text, badOffset);
 }
 
 std::optional<std::string> Utf8ToCodePage(std::uint32_t codePage, const std::string& text,
                                           std::size_t* badOffset) {
+  if (IsAscii(text)) return text;
   return ConvertStrictly(IconvName(codePage), kUtf8, text, badOffset);
 }
 
@@ -98,6 +106,7 @@ std::optional<std::string> Utf8ToUtf16Le(const std::string& text) {
 }
 
 std::string Utf8ToCodePageLossy(std::uint32_t codePage, const std::string& text) {
+  if (IsAscii(text)) return text;
   Converter converter(IconvName(codePage), kUtf8);
   std::string out;
   std::size_t offset = 0;
@@ -109,6 +118,7 @@ std::string Utf8ToCodePageLossy(std::uint32_t codePage, const std::string& text)
 }
 
 std::string CodePageToUtf8Lossy(std::uint32_t codePage, const std::string& text) {
+  if (IsAscii(text)) return text;
   Converter converter(kUtf8, IconvName(codePage));
   std::string out;
   std::size_t offset = 0;

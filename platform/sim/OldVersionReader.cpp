@@ -32,26 +32,27 @@ bool ReadNewHeader(const Image& image, std::uint32_t* offset) {
          image.Read32(kNewHeaderOffsetField, offset) && image.Contains(*offset, 2);
 }
 
-}  // namespace
-
-ImageFormat FormatOfImage(const std::uint8_t* data, std::size_t size) {
-  if (!data) return ImageFormat::kUnknown;
-  const Image image(data, size);
-  std::uint32_t header = 0;
-  if (!ReadNewHeader(image, &header)) return ImageFormat::kUnknown;
-  if (image.Matches(header, "PE\0\0", 4)) return ImageFormat::kPe;
-  if (image.Matches(header, "NE", 2)) return ImageFormat::kNe;
-  if (image.Matches(header, "LE", 2)) return ImageFormat::kLe;
+ImageFormat FormatOf(const Image& image, std::uint32_t* header) {
+  if (!ReadNewHeader(image, header)) return ImageFormat::kUnknown;
+  if (image.Matches(*header, "PE\0\0", 4)) return ImageFormat::kPe;
+  if (image.Matches(*header, "NE", 2)) return ImageFormat::kNe;
+  if (image.Matches(*header, "LE", 2)) return ImageFormat::kLe;
   return ImageFormat::kUnknown;
 }
 
+}  // namespace
+
+ImageFormat FormatOfImage(const std::uint8_t* data, std::size_t size) {
+  std::uint32_t header = 0;
+  return data ? FormatOf(Image(data, size), &header) : ImageFormat::kUnknown;
+}
+
 std::optional<ByteRange> FindNeVersionResource(const std::uint8_t* data, std::size_t size) {
-  if (FormatOfImage(data, size) != ImageFormat::kNe) return std::nullopt;
   const Image image(data, size);
   std::uint32_t header = 0;
   std::uint16_t tableOffset = 0;
   std::uint16_t shift = 0;
-  if (!ReadNewHeader(image, &header) ||
+  if (!data || FormatOf(image, &header) != ImageFormat::kNe ||
       !image.Read16(header + kNeResourceTableField, &tableOffset) || tableOffset == 0 ||
       !image.Read16(std::uint64_t{header} + tableOffset, &shift) || shift > kNeLargestShift) {
     return std::nullopt;
@@ -79,12 +80,11 @@ std::optional<ByteRange> FindNeVersionResource(const std::uint8_t* data, std::si
 }
 
 std::optional<ByteRange> FindLeVersionResource(const std::uint8_t* data, std::size_t size) {
-  if (FormatOfImage(data, size) != ImageFormat::kLe) return std::nullopt;
   const Image image(data, size);
   std::uint32_t header = 0;
   std::uint32_t offset = 0;
   std::uint32_t length = 0;
-  if (!ReadNewHeader(image, &header) ||
+  if (!data || FormatOf(image, &header) != ImageFormat::kLe ||
       !image.Read32(std::uint64_t{header} + kLeResourceOffsetField, &offset) ||
       !image.Read32(std::uint64_t{header} + kLeResourceLengthField, &length) || offset == 0 ||
       length < kLeResourceHeaderSize || !image.Contains(offset, length)) {

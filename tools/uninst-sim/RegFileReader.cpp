@@ -62,10 +62,6 @@ int LineAtOffset(const std::string& text, std::size_t offset) {
   return 1 + static_cast<int>(std::count(text.begin(), text.begin() + offset, '\n'));
 }
 
-bool IsAscii(const std::string& text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
-}
-
 // The file's text as UTF-8, which the lines are parsed in: single-byte text
 // is in the machine's ANSI code page, and Unicode text must hold only
 // characters of that code page, as the machine keeps every string in it.
@@ -89,7 +85,6 @@ std::string DecodeText(const std::string& bytes, std::uint32_t codePage, RegEnco
     *text = bytes;
   }
   const std::string page = "code page " + std::to_string(codePage);
-  if (IsAscii(*text)) return "";
   if (*encoding == RegEncoding::kBytes) {
     std::optional<std::string> decoded = sim::CodePageToUtf8(codePage, *text, &bad);
     if (!decoded) {
