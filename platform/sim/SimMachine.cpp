@@ -51,7 +51,7 @@ const std::bitset<256>& SimMachine::State::LeadBytes(std::uint32_t codePage) {
   return leadBytes->second;
 }
 
-SimMachine::SimMachine() : m_state(std::make_unique<State>()) {}
+SimMachine::SimMachine() : m_state(std::make_unique<State>()) { m_state->config = &m_config; }
 
 SimMachine::~SimMachine() = default;
 

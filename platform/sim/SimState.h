@@ -84,6 +84,7 @@ struct SimMachine::State {
   std::map<std::string, std::uint32_t> dosAttributes;  // where setxattr fails
   std::set<std::string> inUse;
 
+  const MachineConfig* config = nullptr;  // the machine's, for its ANSI code page
   std::vector<ArmedFault> faults;
   std::map<std::uint64_t, long> failingCalls;
   long lastError = 0;

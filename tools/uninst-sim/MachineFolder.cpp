@@ -116,11 +116,12 @@ std::string ConvertKeys(std::vector<RegKeyEntry>& keys, TextConversion convert,
   return "";
 }
 
+// machine.ini is UTF-8; the machine spells paths in its ANSI code page.
 void ApplyFileSetting(const FileSetting& setting, sim::SimMachine& machine) {
-  if (setting.lastWriteUnixSeconds) {
-    machine.SetLastWriteTime(setting.windowsPath, *setting.lastWriteUnixSeconds);
-  }
-  if (setting.attributes) machine.SetAttributesOf(setting.windowsPath, *setting.attributes);
+  const std::string path = sim::Utf8ToCodePage(machine.Config().ansiCodePage, setting.windowsPath)
+                               .value_or(setting.windowsPath);
+  if (setting.lastWriteUnixSeconds) machine.SetLastWriteTime(path, *setting.lastWriteUnixSeconds);
+  if (setting.attributes) machine.SetAttributesOf(path, *setting.attributes);
 }
 
 }  // namespace
