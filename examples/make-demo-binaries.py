@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the binary files of the demo machine: small 32-bit PE images that
-carry a version resource, and one virtual device driver stub without one.
+carry a version resource, virtual device drivers (LE images) carrying one as
+Windows 98 reads it, and one virtual device driver without one.
 
     make-demo-binaries.py [--check] [MACHINE_DIR]
 
@@ -18,16 +19,19 @@ RSRC_RVA = 0x1000
 RT_VERSION = 16
 LANG_EN_US = 0x409
 
-# Windows path below drive C -> (file version, product version), or None for
-# a driver stub that has no PE version resource.
+# Windows path below drive C -> (image format, (file version, product
+# version) or None for a driver without a version resource).
 BINARIES = {
-    r"WINDOWS\SYSTEM\USBFDD.SYS": ((1, 0, 2, 5), (1, 0, 0, 0)),
-    r"WINDOWS\SYSTEM32\DRIVERS\USBFDD.SYS": ((1, 0, 2, 5), (1, 0, 0, 0)),
-    r"WINDOWS\SYSTEM\IOSUBSYS\USBFDVXD.PDR": ((1, 0, 0, 3), (1, 0, 0, 0)),
-    r"WINDOWS\SYSTEM\IOSUBSYS\USBFDVSD.VXD": ((1, 0, 0, 7), (1, 0, 0, 0)),
-    r"WINDOWS\SYSTEM\IOSUBSYS\KMNFD.VXD": None,
-    r"WINDOWS\SYSTEM\IOSUBSYS\HSFLOP.PDR": ((4, 10, 0, 2222), (4, 10, 0, 2222)),
+    r"WINDOWS\SYSTEM\USBFDD.SYS": ("pe", ((1, 0, 2, 5), (1, 0, 0, 0))),
+    r"WINDOWS\SYSTEM32\DRIVERS\USBFDD.SYS": ("pe", ((1, 0, 2, 5), (1, 0, 0, 0))),
+    r"WINDOWS\SYSTEM\IOSUBSYS\USBFDVXD.PDR": ("le", ((1, 0, 0, 3), (1, 0, 0, 0))),
+    r"WINDOWS\SYSTEM\IOSUBSYS\USBFDVSD.VXD": ("le", ((1, 0, 0, 7), (1, 0, 0, 0))),
+    r"WINDOWS\SYSTEM\IOSUBSYS\KMNFD.VXD": ("le", None),
+    r"WINDOWS\SYSTEM\IOSUBSYS\HSFLOP.PDR": ("le", ((4, 10, 0, 2222), (4, 10, 0, 2222))),
 }
+# The LE header: its size with the Windows fields, and where they stand.
+LE_HEADER_SIZE = 0xC4
+LE_RESOURCE_OFFSET_FIELD = 0xB8
 
 
 def align(value, boundary):
@@ -39,10 +43,8 @@ def version_words(version):
     return (a << 16) | b, (c << 16) | d
 
 
-def version_info(file_version, product_version):
-    """VS_VERSIONINFO holding only its VS_FIXEDFILEINFO."""
-    key = "VS_VERSION_INFO\0".encode("utf-16-le")
-    fixed = struct.pack(
+def fixed_file_info(file_version, product_version, file_os, file_type, subtype):
+    return struct.pack(
         "<13I",
         0xFEEF04BD,  # signature
         0x00010000,  # structure version
@@ -50,16 +52,34 @@ def version_info(file_version, product_version):
         *version_words(product_version),
         0x3F,  # flags mask
         0,  # flags
-        0x00040004,  # VOS_NT_WINDOWS32
-        3,  # VFT_DRV
-        7,  # VFT2_DRV_SYSTEM
+        file_os,
+        file_type,
+        subtype,
         0,
         0,
     )
+
+
+def version_info(file_version, product_version):
+    """VS_VERSIONINFO holding only its VS_FIXEDFILEINFO."""
+    key = "VS_VERSION_INFO\0".encode("utf-16-le")
+    # VOS_NT_WINDOWS32, VFT_DRV, VFT2_DRV_SYSTEM
+    fixed = fixed_file_info(file_version, product_version, 0x00040004, 3, 7)
     header_length = 6 + len(key)
     padding = align(header_length, 4) - header_length
     length = header_length + padding + len(fixed)
     return struct.pack("<3H", length, len(fixed), 0) + key + b"\0" * padding + fixed
+
+
+def version_info_16(file_version, product_version):
+    """The 16-bit VS_VERSIONINFO of NE and LE images: a single-byte key, no type."""
+    key = b"VS_VERSION_INFO\0"
+    # VOS_DOS_WINDOWS32, VFT_VXD
+    fixed = fixed_file_info(file_version, product_version, 0x00010004, 5, 0)
+    header_length = 4 + len(key)
+    padding = align(header_length, 4) - header_length
+    length = header_length + padding + len(fixed)
+    return struct.pack("<2H", length, len(fixed)) + key + b"\0" * padding + fixed
 
 
 def resource_section(data):
@@ -108,15 +128,25 @@ def pe_image(file_version, product_version):
     return headers + rsrc + b"\0" * (raw_size - len(rsrc))
 
 
-def vxd_stub():
-    """An MZ stub leading to a linear-executable header: no PE resources."""
+def le_image(versions):
+    """A VxD: an MZ stub leading to an LE header, whose Windows fields name
+    the version resource (0xFF, RT_VERSION, 0xFF, ordinal 1, flags, size)."""
     dos = b"MZ" + b"\0" * 0x3A + struct.pack("<I", 0x80)
     dos += b"\0" * (0x80 - len(dos))
-    return dos + b"LE\0\0" + b"\0" * 60
+    header = bytearray(b"LE\0\0" + struct.pack("<IHH", 0, 2, 4))  # level, 80386, Windows 386
+    header += b"\0" * (LE_HEADER_SIZE - len(header))
+    if versions is None:
+        return dos + bytes(header)
+    data = version_info_16(*versions)
+    resource = b"\xff" + struct.pack("<H", RT_VERSION) + b"\xff" + struct.pack(
+        "<HHI", 1, 0x30, len(data)) + data
+    struct.pack_into("<II", header, LE_RESOURCE_OFFSET_FIELD, len(dos) + LE_HEADER_SIZE,
+                     len(resource))
+    return dos + bytes(header) + resource
 
 
-def contents(versions):
-    return vxd_stub() if versions is None else pe_image(*versions)
+def contents(kind, versions):
+    return le_image(versions) if kind == "le" else pe_image(*versions)
 
 
 def main(args):
@@ -124,9 +154,9 @@ def main(args):
     rest = [a for a in args if a != "--check"]
     machine = pathlib.Path(rest[0]) if rest else pathlib.Path(__file__).parent / "demo-machine"
     stale = []
-    for windows_path, versions in BINARIES.items():
+    for windows_path, (kind, versions) in BINARIES.items():
         target = machine / "drive_c" / pathlib.PurePosixPath(*windows_path.split("\\"))
-        data = contents(versions)
+        data = contents(kind, versions)
         if check:
             if not target.is_file() or target.read_bytes() != data:
                 stale.append(str(target))

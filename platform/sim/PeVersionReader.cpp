@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/sim/ImageView.h"
+
 namespace uninst::sim {
 namespace {
 
@@ -25,41 +27,6 @@ struct OptionalHeaderLayout {
 constexpr OptionalHeaderLayout kLayouts[] = {
     {0x10B, 92, 96},    // PE32
     {0x20B, 108, 112},  // PE32+
-};
-
-// A bounds-checked view of the image.
-class Image {
- public:
-  Image(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
-
-  std::size_t Size() const { return m_size; }
-  bool Contains(std::uint64_t offset, std::uint64_t length) const {
-    return offset <= m_size && length <= m_size - offset;
-  }
-  bool Read16(std::uint64_t offset, std::uint16_t* value) const {
-    if (!Contains(offset, 2)) return false;
-    const std::uint8_t* p = m_data + offset;
-    *value = static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-    return true;
-  }
-  bool Read32(std::uint64_t offset, std::uint32_t* value) const {
-    if (!Contains(offset, 4)) return false;
-    const std::uint8_t* p = m_data + offset;
-    *value = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-             (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-    return true;
-  }
-  bool Matches(std::uint64_t offset, const char* bytes, std::size_t length) const {
-    if (!Contains(offset, length)) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-      if (m_data[offset + i] != static_cast<std::uint8_t>(bytes[i])) return false;
-    }
-    return true;
-  }
-
- private:
-  const std::uint8_t* m_data;
-  std::size_t m_size;
 };
 
 struct Section {
@@ -204,22 +171,27 @@ std::optional<ByteRange> FindVersionResource(const std::uint8_t* data, std::size
 }
 
 bool ReadFixedFileInfo(const std::uint8_t* block, std::size_t available, FixedFileInfo* info) {
-  // wLength, wValueLength, wType, L"VS_VERSION_INFO", padding to 32 bits.
-  static const char16_t kKey[] = u"VS_VERSION_INFO";
-  constexpr std::size_t kHeaderSize = 6;
-  constexpr std::size_t kKeyBytes = sizeof(kKey);
-  constexpr std::size_t kValueOffset = (kHeaderSize + kKeyBytes + 3) & ~std::size_t{3};
+  // wLength, wValueLength, then in a 32-bit block wType and a Unicode key, in
+  // a 16-bit one (NE and LE images) a single-byte key; the key is padded to
+  // 32 bits.
+  static const char16_t kWideKey[] = u"VS_VERSION_INFO";
+  static const char kNarrowKey[] = "VS_VERSION_INFO";
+  constexpr std::size_t kWideValueOffset = (6 + sizeof(kWideKey) + 3) & ~std::size_t{3};
+  constexpr std::size_t kNarrowValueOffset = (4 + sizeof(kNarrowKey) + 3) & ~std::size_t{3};
   constexpr std::size_t kFixedSize = 13 * 4;
   constexpr std::uint32_t kSignature = 0xFEEF04BDu;
 
-  if (!block || !info || available < kHeaderSize) return false;
+  if (!block || !info || available < 4) return false;
   const std::size_t length = Get16(block) < available ? Get16(block) : available;
   const std::uint16_t valueLength = Get16(block + 2);
-  if (length < kValueOffset + kFixedSize || valueLength < kFixedSize) return false;
-  for (std::size_t i = 0; i < kKeyBytes / 2; ++i) {
-    if (Get16(block + kHeaderSize + 2 * i) != kKey[i]) return false;
+  if (length < kNarrowValueOffset + kFixedSize || valueLength < kFixedSize) return false;
+  bool wide = length >= kWideValueOffset + kFixedSize;
+  for (std::size_t i = 0; wide && i < sizeof(kWideKey) / 2; ++i) {
+    wide = Get16(block + 6 + 2 * i) == kWideKey[i];
   }
-  const std::uint8_t* fixed = block + kValueOffset;
+  const bool narrow = !wide && std::equal(kNarrowKey, kNarrowKey + sizeof(kNarrowKey), block + 4);
+  if (!wide && !narrow) return false;
+  const std::uint8_t* fixed = block + (wide ? kWideValueOffset : kNarrowValueOffset);
   if (Get32(fixed) != kSignature) return false;
   std::uint32_t* fields[] = {
       &info->signature,        &info->structVersion,    &info->fileVersionMS, &info->fileVersionLS,

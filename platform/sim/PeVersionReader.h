@@ -23,7 +23,8 @@ struct ByteRange {
 // image is no PE32/PE32+ file, has no version resource, or is malformed.
 std::optional<ByteRange> FindVersionResource(const std::uint8_t* image, std::size_t size);
 
-// Reads VS_FIXEDFILEINFO from a VS_VERSIONINFO block, reading neither past
+// Reads VS_FIXEDFILEINFO from a VS_VERSIONINFO block, 32-bit (Unicode) or
+// 16-bit (single-byte, as NE and LE images carry it), reading neither past
 // `available` bytes nor past the block's own length. False when the block is
 // malformed or has no fixed part.
 bool ReadFixedFileInfo(const std::uint8_t* block, std::size_t available, FixedFileInfo* info);

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/sim/CodePage.h"
 #include "platform/sim/SimState.h"
 
 namespace uninst::sim {
@@ -123,7 +124,10 @@ Resolution SimMachine::State::Resolve(const std::string& windowsPath,
   Resolution result;
   char letter = 0;
   std::string rest;
-  if (!SplitDrive(windowsPath, &letter, &rest)) return result;
+  // The machine spells paths in its ANSI code page, the host names in UTF-8;
+  // bytes that are no text of the code page are looked for as they are.
+  const std::string path = CodePageToUtf8(config->ansiCodePage, windowsPath).value_or(windowsPath);
+  if (!SplitDrive(path, &letter, &rest)) return result;
   const auto drive = drives.find(letter);
   if (drive == drives.end() || !drive->second.fd.Valid()) return result;
   const std::vector<std::string> components = NormalComponents(rest);

@@ -1,14 +1,14 @@
 #include "platform/sim/SimMachine.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "platform/sim/CodePage.h"
 #include "platform/sim/SimState.h"
 #include "res/Catalogue.h"
 
 namespace uninst::sim {
 namespace {
-
-constexpr std::uint32_t kShiftJisCodePage = 932;
 
 // Fault paths match registry and file paths alike: component by component,
 // letter case ignored, either separator.
@@ -30,23 +30,30 @@ bool SamePath(const std::string& a, const std::string& b) {
   return true;
 }
 
-bool IsShiftJisLeadByte(std::uint8_t byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
-// The longest prefix of `text` within `capacity` bytes that ends on a UTF-8
-// character boundary.
-std::size_t FitUtf8(const char* text, std::size_t capacity) {
-  const std::size_t length = std::strlen(text);
-  if (length <= capacity) return length;
-  std::size_t cut = capacity;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return cut;
+// The longest prefix of `text` within `capacity` bytes that splits no
+// double-byte character.
+std::size_t FitCharacters(const std::string& text, std::size_t capacity,
+                          const std::bitset<256>& leadBytes) {
+  std::size_t end = 0;
+  while (end < text.size()) {
+    const std::size_t length = leadBytes[static_cast<unsigned char>(text[end])] ? 2 : 1;
+    if (end + length > capacity) break;
+    end += length;
+  }
+  return std::min(end, text.size());
 }
 
 }  // namespace
 
-SimMachine::SimMachine() : m_state(std::make_unique<State>()), m_registry(&m_config.family) {}
+const std::bitset<256>& SimMachine::State::LeadBytes(std::uint32_t codePage) {
+  if (!leadBytes || leadBytes->first != codePage)
+    leadBytes.emplace(codePage, LeadBytesOf(codePage));
+  return leadBytes->second;
+}
+
+SimMachine::SimMachine() : m_state(std::make_unique<State>()), m_registry(&m_config.family) {
+  m_state->config = &m_config;
+}
 
 SimMachine::~SimMachine() = default;
 
@@ -130,7 +137,7 @@ bool SimMachine::IsDBCSLeadByte(std::uint8_t byte) {
   // injected fault changes nothing, since a wrong answer would split a
   // character that Windows reads whole.
   (void)Enter(Op::kIsDBCSLeadByte, "");
-  return m_config.ansiCodePage == kShiftJisCodePage && IsShiftJisLeadByte(byte);
+  return m_state->LeadBytes(m_config.ansiCodePage)[byte];
 }
 
 const char* SimMachine::GetCommandLine() {
@@ -170,8 +177,11 @@ int SimMachine::LoadString(std::uint32_t id, char* buffer, int size) {
     m_state->lastError = kErrorResourceNameNotFound;
     return 0;
   }
-  const std::size_t length = FitUtf8(text, static_cast<std::size_t>(size) - 1);
-  std::memcpy(buffer, text, length);
+  // The resources hold Unicode; the "A" call gives them in the ANSI code page.
+  const std::string ansi = Utf8ToCodePageLossy(m_config.ansiCodePage, text);
+  const std::size_t length = FitCharacters(ansi, static_cast<std::size_t>(size) - 1,
+                                           m_state->LeadBytes(m_config.ansiCodePage));
+  std::memcpy(buffer, ansi.data(), length);
   buffer[length] = '\0';
   return static_cast<int>(length);
 }

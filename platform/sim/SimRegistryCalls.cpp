@@ -1,5 +1,5 @@
 // The registry calls of the simulated machine, with NT's handle, access and
-// error semantics.
+// error semantics; the 9x family checks no access rights.
 #include <cstring>
 
 #include "platform/sim/SimState.h"
@@ -92,7 +92,10 @@ long SimMachine::OpenKey(Op op, RegHandle root, const char* path, std::uint32_t 
   Registry::Node* node = nullptr;
   if (const long error = m_state->ResolveKey(m_registry, root, path, &node)) return error;
   const RegHandle handle = m_state->NewHandle();
-  m_state->keys[handle] = State::KeyHandle{node, node->Watch(), access, fullPath};
+  // The 9x registry keeps no security: whatever was asked for, a handle may
+  // do everything.
+  const std::uint32_t granted = m_config.family == WindowsFamily::k9x ? kKeyAllAccess : access;
+  m_state->keys[handle] = State::KeyHandle{node, node->Watch(), granted, fullPath};
   *key = handle;
   return kErrorSuccess;
 }

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <bitset>
 #include <map>
 #include <memory>
 #include <optional>
@@ -83,9 +84,14 @@ struct SimMachine::State {
   std::map<std::string, std::uint32_t> dosAttributes;  // where setxattr fails
   std::set<std::string> inUse;
 
+  const MachineConfig* config = nullptr;  // the machine's, for its ANSI code page
   std::vector<ArmedFault> faults;
   std::map<std::uint64_t, long> failingCalls;
   long lastError = 0;
+
+  // The lead bytes of the ANSI code page, worked out when first asked for.
+  std::optional<std::pair<std::uint32_t, std::bitset<256>>> leadBytes;
+  const std::bitset<256>& LeadBytes(std::uint32_t codePage);
 
   std::uintptr_t NewHandle();
   // Path below HKEY_LOCAL_MACHINE of `path` opened relative to `root`.
@@ -119,9 +125,10 @@ struct SimMachine::State {
   OpenFile* FileOf(FileHandle file);
   void ForgetFile(const std::string& hostPath);
   FindData StatusOf(int fd, const struct stat& status, const std::string& hostPath) const;
-  // The bytes of a file's version resource; 0 or the Windows error.
-  long ReadVersionResource(const std::string& windowsPath,
-                           std::vector<std::uint8_t>* resource) const;
+  // The bytes of a file's version resource as a machine of `family` reads
+  // them; false with the Windows error (which may be 0) when there are none.
+  bool ReadVersionResource(const std::string& windowsPath, WindowsFamily family,
+                           std::vector<std::uint8_t>* resource, long* error) const;
 };
 
 }  // namespace uninst::sim

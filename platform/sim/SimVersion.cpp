@@ -1,9 +1,11 @@
 // Version information of the simulated machine, read from the files' own
-// PE version resources.
+// version resources: PE and NE images on both families, LE images (VxDs) on
+// the 9x family only.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "platform/sim/OldVersionReader.h"
 #include "platform/sim/PeVersionReader.h"
 #include "platform/sim/SimState.h"
 
@@ -17,27 +19,52 @@ constexpr std::size_t kLargestReadableFile = 64 * 1024 * 1024;
 
 }  // namespace
 
-long SimMachine::State::ReadVersionResource(const std::string& windowsPath,
-                                            std::vector<std::uint8_t>* resource) const {
+bool SimMachine::State::ReadVersionResource(const std::string& windowsPath, WindowsFamily family,
+                                            std::vector<std::uint8_t>* resource,
+                                            long* error) const {
   const Resolution resolution = Resolve(windowsPath, false);
-  if (!resolution.Found()) return resolution.Error();
+  if (!resolution.Found()) {
+    *error = resolution.Error();
+    return false;
+  }
   std::string image;
   if (!ReadEntryAt(resolution.folder.Get(), resolution.name, kLargestReadableFile, &image)) {
-    return errno == ENOENT ? kErrorFileNotFound : kErrorAccessDenied;
+    *error = errno == ENOENT ? kErrorFileNotFound : kErrorAccessDenied;
+    return false;
   }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.data());
-  const std::optional<ByteRange> found = FindVersionResource(bytes, image.size());
-  if (!found) return kErrorResourceTypeNotFound;
+  std::optional<ByteRange> found;
+  switch (FormatOfImage(bytes, image.size())) {
+    case ImageFormat::kPe:
+      found = FindVersionResource(bytes, image.size());
+      break;
+    case ImageFormat::kNe:
+      found = FindNeVersionResource(bytes, image.size());
+      break;
+    case ImageFormat::kLe:
+      // NT does not read VxDs: the call fails and the last error is 0.
+      if (family == WindowsFamily::kNt) {
+        *error = kErrorSuccess;
+        return false;
+      }
+      found = FindLeVersionResource(bytes, image.size());
+      break;
+    case ImageFormat::kUnknown:
+      break;
+  }
+  if (!found) {
+    *error = kErrorResourceTypeNotFound;
+    return false;
+  }
   resource->assign(bytes + found->offset, bytes + found->offset + found->size);
-  return kErrorSuccess;
+  return true;
 }
 
 std::uint32_t SimMachine::GetFileVersionInfoSize(const char* path) {
   const std::string windowsPath = path ? path : "";
   if (Enter(Op::kGetFileVersionInfoSize, windowsPath)) return 0;
   std::vector<std::uint8_t> resource;
-  if (const long error = m_state->ReadVersionResource(windowsPath, &resource)) {
-    m_state->lastError = error;
+  if (!m_state->ReadVersionResource(windowsPath, m_config.family, &resource, &m_state->lastError)) {
     return 0;
   }
   return static_cast<std::uint32_t>(resource.size());
@@ -51,8 +78,7 @@ bool SimMachine::GetFileVersionInfo(const char* path, std::uint32_t size, void* 
     return false;
   }
   std::vector<std::uint8_t> resource;
-  if (const long error = m_state->ReadVersionResource(windowsPath, &resource)) {
-    m_state->lastError = error;
+  if (!m_state->ReadVersionResource(windowsPath, m_config.family, &resource, &m_state->lastError)) {
     return false;
   }
   const std::size_t copied = std::min<std::size_t>(size, resource.size());

@@ -8,6 +8,7 @@
 
 #include "app/Startup.h"
 #include "app/UninstallApp.h"
+#include "platform/sim/CodePage.h"
 #include "platform/sim/SimMachine.h"
 #include "tests/support/SimFixture.h"
 
@@ -44,8 +45,10 @@ class RunTest : public ::testing::Test {
   void ExpectBox(std::size_t index, const char* caption, const char* text, std::uint32_t style) {
     ASSERT_LT(index, m_machine.Boxes().size());
     const sim::MessageBoxRecord& box = m_machine.Boxes()[index];
-    EXPECT_EQ(box.caption, caption) << "box " << index;
-    EXPECT_EQ(box.text, text) << "box " << index;
+    // The program's texts come in the machine's ANSI code page.
+    const std::uint32_t codePage = m_machine.Config().ansiCodePage;
+    EXPECT_EQ(box.caption, sim::Utf8ToCodePageLossy(codePage, caption)) << "box " << index;
+    EXPECT_EQ(box.text, sim::Utf8ToCodePageLossy(codePage, text)) << "box " << index;
     EXPECT_EQ(box.style, style) << "box " << index;
   }
 

@@ -3,7 +3,8 @@
 // afterwards, and hold a file open as another program would.
 //
 // Each platform build provides MakeContractEnvironment(): the simulated
-// machine on the host, real Windows calls in the Windows test program. The
+// machine of either family on the host, real Windows calls in the Windows
+// test program. The
 // test files include nothing host-specific, so both builds compile them.
 #pragma once
 

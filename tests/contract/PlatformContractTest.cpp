@@ -21,6 +21,8 @@ constexpr std::uint32_t kReadWrite = kGenericRead | kGenericWrite;
 constexpr RegHandle kSentinelHandle = 0x5E7;
 constexpr char kSentinelByte = 'x';
 
+std::string FamilyName(Family family) { return family == Family::k9x ? "Windows9x" : "WindowsNt"; }
+
 std::string Key(const std::string& below) { return std::string(kScratchKey) + "\\" + below; }
 
 std::vector<std::uint8_t> StringData(const std::string& text) {
@@ -36,8 +38,9 @@ class PlatformContract : public ::testing::Test {
     m_env->DeleteTree(kScratchKey);
     m_env->CreateKey(kScratchKey);
   }
-  void TearDown() override { m_env->DeleteTree(kScratchKey); }
-
+  void TearDown() override {
+    if (m_env) m_env->DeleteTree(kScratchKey);
+  }
   // The family of machine the cases run on; those parameterised over the
   // families run on each that the build provides.
   virtual Family FamilyUnderTest() const { return Family::kNt; }
@@ -89,10 +92,6 @@ class FamilyContract : public PlatformContract, public ::testing::WithParamInter
  protected:
   Family FamilyUnderTest() const override { return GetParam(); }
 };
-
-std::string FamilyName(const ::testing::TestParamInfo<Family>& info) {
-  return info.param == Family::k9x ? "Windows9x" : "WindowsNt";
-}
 
 // NT keeps subkeys sorted, case aside; the 9x registry chains them in the
 // order they were created.
@@ -196,8 +195,12 @@ struct AccessCase {
   long expected;
 };
 
-class AccessContract : public PlatformContract, public ::testing::WithParamInterface<AccessCase> {
+// The 9x family checks no access rights: every call succeeds.
+class AccessContract : public PlatformContract,
+                       public ::testing::WithParamInterface<std::tuple<Family, AccessCase>> {
  protected:
+  Family FamilyUnderTest() const override { return std::get<0>(GetParam()); }
+
   long Call(RegHandle key, KeyCall call) {
     char name[64];
     std::uint32_t count = 0;
@@ -218,7 +221,8 @@ class AccessContract : public PlatformContract, public ::testing::WithParamInter
 };
 
 TEST_P(AccessContract, CallsNeedTheirAccessRight) {
-  const AccessCase& c = GetParam();
+  const AccessCase& c = std::get<1>(GetParam());
+  const long expected = FamilyUnderTest() == Family::k9x ? kErrorSuccess : c.expected;
   Env().CreateKey(Key("Rights\\Child"));
   Env().SetValue(Key("Rights"), "Value", kRegSz, StringData("x"));
   RegKey key(Machine());
@@ -227,30 +231,36 @@ TEST_P(AccessContract, CallsNeedTheirAccessRight) {
             c.plainOpen
                 ? Machine().RegOpenKey(kLocalMachine, path.c_str(), key.Receive())
                 : Machine().RegOpenKeyEx(kLocalMachine, path.c_str(), c.access, key.Receive()));
-  EXPECT_EQ(c.expected, Call(key.Get(), c.call));
-  EXPECT_EQ(c.call == KeyCall::kDeleteValue && c.expected == kErrorSuccess,
+  EXPECT_EQ(expected, Call(key.Get(), c.call));
+  EXPECT_EQ(c.call == KeyCall::kDeleteValue && expected == kErrorSuccess,
             !Env().ValueExists(path, "Value"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rights, AccessContract,
-    ::testing::Values(
-        AccessCase{"QueryCannotEnumerate", false, kKeyQueryValue, KeyCall::kEnum,
-                   kErrorAccessDenied},
-        AccessCase{"QueryCountsSubkeys", false, kKeyQueryValue, KeyCall::kQueryInfo, kErrorSuccess},
-        AccessCase{"QueryReadsValues", false, kKeyQueryValue, KeyCall::kQueryValue, kErrorSuccess},
-        AccessCase{"QueryCannotDeleteValues", false, kKeyQueryValue, KeyCall::kDeleteValue,
-                   kErrorAccessDenied},
-        AccessCase{"EnumerateEnumerates", false, kKeyEnumerateSubKeys, KeyCall::kEnum,
-                   kErrorSuccess},
-        AccessCase{"EnumerateCannotRead", false, kKeyEnumerateSubKeys, KeyCall::kQueryValue,
-                   kErrorAccessDenied},
-        AccessCase{"SetValueDeletesValues", false, kKeySetValue, KeyCall::kDeleteValue,
-                   kErrorSuccess},
-        AccessCase{"PlainOpenEnumerates", true, 0, KeyCall::kEnum, kErrorSuccess},
-        AccessCase{"PlainOpenReads", true, 0, KeyCall::kQueryValue, kErrorSuccess},
-        AccessCase{"PlainOpenDeletesValues", true, 0, KeyCall::kDeleteValue, kErrorSuccess}),
-    [](const ::testing::TestParamInfo<AccessCase>& info) { return info.param.label; });
+    ::testing::Combine(
+        ::testing::ValuesIn(ContractFamilies()),
+        ::testing::Values(
+            AccessCase{"QueryCannotEnumerate", false, kKeyQueryValue, KeyCall::kEnum,
+                       kErrorAccessDenied},
+            AccessCase{"QueryCountsSubkeys", false, kKeyQueryValue, KeyCall::kQueryInfo,
+                       kErrorSuccess},
+            AccessCase{"QueryReadsValues", false, kKeyQueryValue, KeyCall::kQueryValue,
+                       kErrorSuccess},
+            AccessCase{"QueryCannotDeleteValues", false, kKeyQueryValue, KeyCall::kDeleteValue,
+                       kErrorAccessDenied},
+            AccessCase{"EnumerateEnumerates", false, kKeyEnumerateSubKeys, KeyCall::kEnum,
+                       kErrorSuccess},
+            AccessCase{"EnumerateCannotRead", false, kKeyEnumerateSubKeys, KeyCall::kQueryValue,
+                       kErrorAccessDenied},
+            AccessCase{"SetValueDeletesValues", false, kKeySetValue, KeyCall::kDeleteValue,
+                       kErrorSuccess},
+            AccessCase{"PlainOpenEnumerates", true, 0, KeyCall::kEnum, kErrorSuccess},
+            AccessCase{"PlainOpenReads", true, 0, KeyCall::kQueryValue, kErrorSuccess},
+            AccessCase{"PlainOpenDeletesValues", true, 0, KeyCall::kDeleteValue, kErrorSuccess})),
+    [](const ::testing::TestParamInfo<std::tuple<Family, AccessCase>>& info) {
+      return FamilyName(std::get<0>(info.param)) + std::get<1>(info.param).label;
+    });
 
 TEST_P(FamilyContract, DeletesAKeyWithItsWholeSubtree) {
   Env().CreateKey(Key("Tree\\A\\B\\C"));
@@ -335,8 +345,7 @@ INSTANTIATE_TEST_SUITE_P(
                           LinkCase{"NamedByThePath", "Tree\\Link", "Tree\\Link", "Tree\\Sibling"}),
         ::testing::ValuesIn(ContractFamilies())),
     [](const ::testing::TestParamInfo<std::tuple<LinkCase, Family>>& info) {
-      return std::string(std::get<0>(info.param).label) +
-             FamilyName({std::get<1>(info.param), info.index});
+      return std::string(std::get<0>(info.param).label) + FamilyName(std::get<1>(info.param));
     });
 
 TEST_F(PlatformContract, HandleOfADeletedKeyReportsKeyDeleted) {
@@ -373,7 +382,7 @@ TEST_P(FamilyContract, EnumeratesFromTheHighestIndexWhileDeleting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, FamilyContract, ::testing::ValuesIn(ContractFamilies()),
-                         FamilyName);
+                         [](const auto& info) { return FamilyName(info.param); });
 
 // System.
 
@@ -626,6 +635,51 @@ TEST_F(PlatformContract, FilesWithoutVersionResourceHaveNoVersion) {
   EXPECT_EQ(0u, Machine().GetFileVersionInfoSize(File("strings.dll").c_str()));
   EXPECT_EQ(0u, Machine().GetFileVersionInfoSize(File("driver.inf").c_str()));
 }
+
+// 16-bit (NE) images carry versions on both families; VxDs (LE images) on
+// the 9x family only, as NT does not read them.
+enum class OldImage { kNe, kLe };
+
+class OldImageVersionContract : public PlatformContract,
+                                public ::testing::WithParamInterface<std::tuple<Family, OldImage>> {
+ protected:
+  Family FamilyUnderTest() const override { return std::get<0>(GetParam()); }
+};
+
+TEST_P(OldImageVersionContract, ReadsWhatTheFamilyReads) {
+  const bool vxd = std::get<1>(GetParam()) == OldImage::kLe;
+  const testsupport::VersionQuad file{{4, 10, 0, 2222}};
+  const testsupport::VersionQuad product{{4, 10, 0, 1998}};
+  const std::string path = File(vxd ? "driver.vxd" : "driver.drv");
+  Env().WriteFile(
+      path,
+      vxd ? testsupport::BuildLeImage(file, product) : testsupport::BuildNeImage(file, product),
+      FileTime{kTime1999});
+  const std::uint32_t size = Machine().GetFileVersionInfoSize(path.c_str());
+  if (vxd && FamilyUnderTest() == Family::kNt) {
+    EXPECT_EQ(0u, size);
+    std::vector<std::uint32_t> block(32, 0x55555555u);
+    EXPECT_FALSE(
+        Machine().GetFileVersionInfo(path.c_str(), sizeof(std::uint32_t) * 32, block.data()));
+    return;
+  }
+  ASSERT_GT(size, 0u);
+  std::vector<std::uint32_t> block((size + 3) / 4);
+  ASSERT_TRUE(Machine().GetFileVersionInfo(path.c_str(), size, block.data()));
+  FixedFileInfo info;
+  ASSERT_TRUE(Machine().QueryFixedFileInfo(block.data(), &info));
+  EXPECT_EQ(file.HighWord(), info.fileVersionMS);
+  EXPECT_EQ(file.LowWord(), info.fileVersionLS);
+  EXPECT_EQ(product.LowWord(), info.productVersionLS);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, OldImageVersionContract,
+                         ::testing::Combine(::testing::ValuesIn(ContractFamilies()),
+                                            ::testing::Values(OldImage::kNe, OldImage::kLe)),
+                         [](const ::testing::TestParamInfo<std::tuple<Family, OldImage>>& info) {
+                           return FamilyName(std::get<0>(info.param)) +
+                                  (std::get<1>(info.param) == OldImage::kLe ? "Vxd" : "Ne");
+                         });
 
 // Time conversions.
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/sim/CodePage.h"
 #include "tests/files/FilesFixture.h"
 
 namespace uninst::test {
@@ -54,8 +55,10 @@ TEST_P(QuestionTest, ShowsPathDetailsAndQuestion) {
   EXPECT_EQ(Remove(path), kIdNo);
   ASSERT_EQ(m_machine.Boxes().size(), 1u);
   const sim::MessageBoxRecord& box = m_machine.Boxes()[0];
-  EXPECT_EQ(box.text, Question(path, details, c.question));
-  EXPECT_EQ(box.caption, c.caption);
+  // The program's texts come in the machine's ANSI code page.
+  const std::uint32_t codePage = m_machine.Config().ansiCodePage;
+  EXPECT_EQ(box.text, sim::Utf8ToCodePageLossy(codePage, Question(path, details, c.question)));
+  EXPECT_EQ(box.caption, sim::Utf8ToCodePageLossy(codePage, c.caption));
   EXPECT_EQ(box.style, 0x23u);
   EXPECT_TRUE(m_machine.FileExists(path));
 }

@@ -1,10 +1,11 @@
-// The PE version-resource reader on built images and on damaged ones: it
+// The version-resource readers (PE, NE, LE) on built images and on damaged ones: it
 // must find the resource in a sound file and never read outside any file.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
+#include "platform/sim/OldVersionReader.h"
 #include "platform/sim/PeVersionReader.h"
 #include "tests/support/PeBuilder.h"
 #include "tests/support/SimFixture.h"
@@ -108,6 +109,50 @@ INSTANTIATE_TEST_SUITE_P(Formats, ValidImages, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return info.param ? "Pe32Plus" : "Pe32";
                          });
+
+// NE and LE images: found whole, never past any truncation or damage.
+using OldFinder = std::optional<ByteRange> (*)(const std::uint8_t*, std::size_t);
+struct OldImageCase {
+  const char* name;
+  std::vector<std::uint8_t> (*build)(const testsupport::VersionQuad&,
+                                     const testsupport::VersionQuad&);
+  OldFinder find;
+};
+
+class OldImages : public ::testing::TestWithParam<OldImageCase> {};
+
+TEST_P(OldImages, AreReadWithinTheirBounds) {
+  const std::vector<std::uint8_t> image = GetParam().build({{1, 2, 3, 4}}, {{5, 6, 7, 8}});
+  const std::optional<ByteRange> found = GetParam().find(image.data(), image.size());
+  ASSERT_TRUE(found);
+  FixedFileInfo info;
+  ASSERT_TRUE(ReadFixedFileInfo(image.data() + found->offset, found->size, &info));
+  EXPECT_EQ(0x00030004u, info.fileVersionLS);
+  EXPECT_EQ(0x00050006u, info.productVersionMS);
+  EXPECT_FALSE(FindVersionResource(image.data(), image.size())) << "not a PE image";
+  for (std::size_t size = 0; size <= image.size(); ++size) {
+    const std::vector<std::uint8_t> cut(image.begin(),
+                                        image.begin() + static_cast<std::ptrdiff_t>(size));
+    EXPECT_EQ(size >= found->offset + found->size, GetParam().find(cut.data(), size).has_value())
+        << size;
+  }
+  std::mt19937 random(0x01D);
+  std::uniform_int_distribution<std::size_t> position(0, image.size() - 1);
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<std::uint8_t> damaged = image;
+    damaged[position(random)] = static_cast<std::uint8_t>(random());
+    const std::optional<ByteRange> range = GetParam().find(damaged.data(), damaged.size());
+    if (!range) continue;
+    ASSERT_LE(range->offset + range->size, damaged.size());
+    ReadFixedFileInfo(damaged.data() + range->offset, range->size, &info);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, OldImages,
+    ::testing::Values(OldImageCase{"Ne", testsupport::BuildNeImage, FindNeVersionResource},
+                      OldImageCase{"Le", testsupport::BuildLeImage, FindLeVersionResource}),
+    [](const ::testing::TestParamInfo<OldImageCase>& info) { return info.param.name; });
 
 struct Damage {
   const char* label;

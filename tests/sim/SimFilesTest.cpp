@@ -73,6 +73,15 @@ TEST_F(SimFiles, ExactSpellingWinsOnACaseSensitiveHost) {
   EXPECT_EQ(Host("dir/ABC"), Machine().HostPath("C:\\DIR\\Abc"));  // first in byte order
 }
 
+// A Japanese machine spells paths in code page 932, where 0x5C may be the
+// trail byte of a character; the host names them in UTF-8.
+TEST_F(SimFiles, PathsAreInTheAnsiCodePage) {
+  std::ofstream(Host("\xE8\xA1\xA8.TXT")) << "x";  // U+8868
+  EXPECT_FALSE(Machine().FileExists("C:\\\x95\x5C.TXT"));
+  Machine().Config().ansiCodePage = 932;
+  EXPECT_EQ(Host("\xE8\xA1\xA8.TXT"), Machine().HostPath("C:\\\x95\x5C.txt"));
+}
+
 TEST_F(SimFiles, CreateHostPathKeepsExistingCaseAndMakesFolders) {
   ASSERT_EQ(Host("WINDOWS/New/Sub/file.txt"),
             Machine().CreateHostPath("c:\\windows\\New\\Sub\\file.txt"));

@@ -111,13 +111,10 @@ std::vector<std::uint8_t> BuildResourceSection(const PeImageRecipe& recipe) {
   return out.Take();
 }
 
-}  // namespace
+constexpr std::uint16_t kFixedInfoSize = 52;
 
-std::vector<std::uint8_t> BuildVersionInfoBlock(const VersionQuad& fileVersion,
-                                                const VersionQuad& productVersion) {
-  constexpr std::uint16_t kFixedInfoSize = 52;
-  ByteWriter out;
-  const std::size_t root = OpenNode(out, kFixedInfoSize, 0, "VS_VERSION_INFO");
+void PutFixedInfo(ByteWriter& out, const VersionQuad& fileVersion,
+                  const VersionQuad& productVersion) {
   out.Put32(0xFEEF04BDu);  // signature
   out.Put32(0x00010000u);  // structure version 1.0
   out.Put32(fileVersion.HighWord());
@@ -131,6 +128,22 @@ std::vector<std::uint8_t> BuildVersionInfoBlock(const VersionQuad& fileVersion,
   out.Put32(0);     // subtype
   out.Put32(0);     // date
   out.Put32(0);
+}
+
+// An MZ header whose new-header offset is 0x40, the new header following.
+void PutDosHeader(ByteWriter& out) {
+  out.Put16(0x5A4D);  // "MZ"
+  out.PadTo(0x3C);
+  out.Put32(0x40);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> BuildVersionInfoBlock(const VersionQuad& fileVersion,
+                                                const VersionQuad& productVersion) {
+  ByteWriter out;
+  const std::size_t root = OpenNode(out, kFixedInfoSize, 0, "VS_VERSION_INFO");
+  PutFixedInfo(out, fileVersion, productVersion);
   const std::size_t varFileInfo = OpenNode(out, 0, 1, "VarFileInfo");
   const std::size_t translation = OpenNode(out, 4, 0, "Translation");
   out.Put16(kLanguageEnglishUs);
@@ -220,6 +233,69 @@ std::vector<std::uint8_t> BuildPeImage(const PeImageRecipe& recipe) {
   out.PadTo(kSectionOffset);
   out.PutBytes(resources);
   out.PadTo(kSectionOffset + rawSize);
+  return out.Take();
+}
+
+std::vector<std::uint8_t> BuildVersionInfoBlock16(const VersionQuad& fileVersion,
+                                                  const VersionQuad& productVersion) {
+  ByteWriter out;
+  out.Put16(0);
+  out.Put16(kFixedInfoSize);
+  for (char c : std::string("VS_VERSION_INFO")) out.Put8(static_cast<std::uint8_t>(c));
+  out.Put8(0);
+  out.Align(4);
+  PutFixedInfo(out, fileVersion, productVersion);
+  CloseNode(out, 0);
+  return out.Take();
+}
+
+std::vector<std::uint8_t> BuildNeImage(const VersionQuad& fileVersion,
+                                       const VersionQuad& productVersion) {
+  constexpr std::uint16_t kResourceTable = 0x40;  // from the NE header
+  constexpr std::uint16_t kAlignShift = 4;
+  constexpr std::uint32_t kDataOffset = 0x100;
+  const std::vector<std::uint8_t> block = BuildVersionInfoBlock16(fileVersion, productVersion);
+  ByteWriter out;
+  PutDosHeader(out);
+  out.Put16(0x454E);  // "NE"
+  out.PadTo(0x40 + 0x24);
+  out.Put16(kResourceTable);
+  out.PadTo(0x40 + kResourceTable);
+  out.Put16(kAlignShift);
+  out.Put16(0x8000 | kResourceTypeVersion);
+  out.Put16(1);  // one resource
+  out.Put32(0);
+  out.Put16(kDataOffset >> kAlignShift);
+  out.Put16(static_cast<std::uint16_t>((block.size() + 15) >> kAlignShift));
+  out.Put16(0x30);    // flags
+  out.Put16(0x8001);  // ID 1
+  out.Put32(0);
+  out.Put16(0);  // end of the table
+  out.PadTo(kDataOffset);
+  out.PutBytes(block);
+  out.Align(16);
+  return out.Take();
+}
+
+std::vector<std::uint8_t> BuildLeImage(const VersionQuad& fileVersion,
+                                       const VersionQuad& productVersion) {
+  constexpr std::uint32_t kHeaderSize = 0xC4;
+  constexpr std::uint32_t kResourceFields = 0xB8;
+  const std::vector<std::uint8_t> block = BuildVersionInfoBlock16(fileVersion, productVersion);
+  ByteWriter out;
+  PutDosHeader(out);
+  out.Put16(0x454C);  // "LE"
+  out.PadTo(0x40 + kResourceFields);
+  out.Put32(0x40 + kHeaderSize);
+  out.Put32(static_cast<std::uint32_t>(12 + block.size()));
+  out.PadTo(0x40 + kHeaderSize);
+  out.Put8(0xFF);
+  out.Put16(kResourceTypeVersion);
+  out.Put8(0xFF);
+  out.Put16(1);     // ordinal
+  out.Put16(0x30);  // flags
+  out.Put32(static_cast<std::uint32_t>(block.size()));
+  out.PutBytes(block);
   return out.Take();
 }
 

@@ -1,7 +1,8 @@
 // Builds small Windows program files for tests: a valid PE32 or PE32+ image
 // whose one section holds a resource directory with a version resource of
-// the given file and product versions. Portable C++: usable by host tests
-// and by tests built for Windows.
+// the given file and product versions, and the older NE (16-bit) and LE
+// (VxD) images with a 16-bit version resource. Portable C++: usable by host
+// tests and by tests built for Windows.
 #pragma once
 
 #include <cstdint>
@@ -41,5 +42,16 @@ struct PeResourcePlacement {
   std::uint32_t size;
 };
 PeResourcePlacement VersionResourcePlacement(const PeImageRecipe& recipe);
+
+// A 16-bit VS_VERSIONINFO block (single-byte key, no type word) with its
+// fixed part.
+std::vector<std::uint8_t> BuildVersionInfoBlock16(const VersionQuad& fileVersion,
+                                                  const VersionQuad& productVersion);
+// An NE image whose resource table holds one RT_VERSION resource.
+std::vector<std::uint8_t> BuildNeImage(const VersionQuad& fileVersion,
+                                       const VersionQuad& productVersion);
+// A VxD: an LE image whose Windows resource fields name its version resource.
+std::vector<std::uint8_t> BuildLeImage(const VersionQuad& fileVersion,
+                                       const VersionQuad& productVersion);
 
 }  // namespace uninst::testsupport

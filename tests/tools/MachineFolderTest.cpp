@@ -20,6 +20,7 @@ TEST(MachineSettings, ReadsEverySetting) {
       "\xEF\xBB\xBF; comment\r\n"
       "# comment\n"
       "[Machine]\n"
+      "windows = 98\n"
       "oem_code_page = 932\r\n"
       "time_zone_bias_minutes=-540\n"
       "windows_directory = D:\\WIN98\\\n"
@@ -27,7 +28,9 @@ TEST(MachineSettings, ReadsEverySetting) {
       "C:\\A=B.SYS = readonly, HIDDEN system 2000-02-29T23:59:58Z\n"
       "C:\\X.VXD = 1999-03-03T12:00:00Z\n");
   ASSERT_TRUE(settings.Ok()) << settings.Error();
+  EXPECT_EQ(settings.Value().family, sim::WindowsFamily::k9x);
   EXPECT_EQ(settings.Value().oemCodePage, 932u);
+  EXPECT_EQ(AnsiCodePageOf(settings.Value()), 932u);  // goes with the OEM code page
   EXPECT_EQ(settings.Value().timeZoneBiasMinutes, -540);
   EXPECT_EQ(settings.Value().windowsDirectory, std::optional<std::string>("D:\\WIN98\\"));
   ASSERT_EQ(settings.Value().files.size(), 2u);
@@ -39,9 +42,13 @@ TEST(MachineSettings, ReadsEverySetting) {
 }
 
 TEST(MachineSettings, EmptyWindowsDirectoryMeansNone) {
-  Outcome<MachineSettings> settings = ReadMachineSettings("[machine]\nwindows_directory =\n");
+  Outcome<MachineSettings> settings = ReadMachineSettings(
+      "[machine]\nwindows_directory =\nwindows = NT\nansi_code_page = 1252\noem_code_page = 932\n");
   ASSERT_TRUE(settings.Ok());
   EXPECT_EQ(settings.Value().windowsDirectory, std::nullopt);
+  EXPECT_EQ(settings.Value().family, sim::WindowsFamily::kNt);
+  EXPECT_EQ(AnsiCodePageOf(settings.Value()), 1252u);
+  EXPECT_EQ(AnsiCodePageOf(MachineSettings()), 1252u);
 }
 
 struct BadSettings {
@@ -65,6 +72,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadSettings{"[machine]\n\n[other]\n", "line 3: unknown section"},
         BadSettings{"[machine]\noem_code_page = 0\n", "line 2: oem_code_page"},
         BadSettings{"[machine]\noem_code_page = 93x\n", "line 2: oem_code_page"},
+        BadSettings{"[machine]\nansi_code_page = 1200\n",
+                    "line 2: ansi_code_page 1200 is not a code page this system can convert"},
+        BadSettings{"[machine]\noem_code_page = 4\n", "line 2: oem_code_page 4 is not"},
+        BadSettings{"[machine]\nwindows = 95\n", "line 2: windows must be 98 or nt"},
         BadSettings{"[machine]\ntime_zone_bias_minutes = 1441\n", "line 2: time_zone"},
         BadSettings{"[machine]\ncolour = blue\n", "line 2: unknown setting"},
         BadSettings{"[machine]\njust words\n", "line 2: expected name = value"},

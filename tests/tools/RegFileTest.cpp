@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "platform/sim/CodePage.h"
 #include "tools/uninst-sim/RegFile.h"
 #include "tools/uninst-sim/TextCodec.h"
 
@@ -19,16 +20,37 @@ Bytes StringData(const std::string& text) {
   return data;
 }
 
+constexpr std::uint32_t kJapanese = 932;
+
 sim::RegValue Value(std::string name, std::uint32_t type, Bytes data) {
   return sim::RegValue{std::move(name), type, std::move(data)};
 }
 
 std::string Version5File(const std::string& utf8) { return "\xFF\xFE" + *Utf8ToUtf16Le(utf8); }
 
-// The keys in a registry of the 9x family, which keeps them in the order given.
+// Test keys are written in UTF-8; a Japanese machine holds them in code page
+// 932. Text that is not UTF-8, or that the code page lacks, stays as it is.
+std::string InJapanese(const std::string& text) {
+  return sim::Utf8ToCodePage(kJapanese, text).value_or(text);
+}
+
+std::vector<RegKeyEntry> InJapanese(std::vector<RegKeyEntry> keys) {
+  for (RegKeyEntry& key : keys) {
+    key.path = InJapanese(key.path);
+    for (sim::RegValue& value : key.values) {
+      value.name = InJapanese(value.name);
+      if (value.type != kRegSz || value.data.empty() || value.data.back() != 0) continue;
+      value.data = StringData(InJapanese(std::string(value.data.begin(), value.data.end() - 1)));
+    }
+  }
+  return keys;
+}
+
+// The keys in a registry of a Japanese machine of the 9x family, which keeps
+// them in the order given.
 sim::Registry RegistryOf(const std::vector<RegKeyEntry>& keys) {
   sim::Registry registry(sim::WindowsFamily::k9x);
-  for (const RegKeyEntry& key : keys) {
+  for (const RegKeyEntry& key : InJapanese(keys)) {
     registry.CreateKey(key.path);
     for (const sim::RegValue& value : key.values) {
       registry.SetValue(key.path, value.name, value.type, value.data);
@@ -37,9 +59,10 @@ sim::Registry RegistryOf(const std::vector<RegKeyEntry>& keys) {
   return registry;
 }
 
-// The keys a file leaves, in the order the file creates them.
+// The keys a file of a Japanese machine leaves, in the order the file creates
+// them.
 std::vector<RegKeyEntry> ReadKeys(const std::string& bytes) {
-  Outcome<RegDocument> document = ReadRegFile(bytes);
+  Outcome<RegDocument> document = ReadRegFile(bytes, kJapanese);
   EXPECT_TRUE(document.Ok()) << document.Error();
   sim::Registry inFileOrder(sim::WindowsFamily::k9x);
   if (document.Ok()) inFileOrder.TakeKeys(document.Value().registry);
@@ -57,11 +80,11 @@ TEST_P(ValueKinds, ReadInBothFormats) {
   const std::string body =
       std::string("\r\n[HKEY_LOCAL_MACHINE\\K]\r\n") + GetParam().line + "\r\n";
   for (const std::string& file :
-       {std::string("REGEDIT4\r\n") + body,
+       {*sim::Utf8ToCodePage(kJapanese, std::string("REGEDIT4\r\n") + body),
         Version5File(std::string("Windows Registry Editor Version 5.00\r\n") + body)}) {
     const std::vector<RegKeyEntry> keys = ReadKeys(file);
     ASSERT_EQ(keys.size(), 1u);
-    EXPECT_TRUE(keys[0] == (RegKeyEntry{"K", {GetParam().expected}})) << GetParam().line;
+    EXPECT_TRUE(keys[0] == InJapanese({{"K", {GetParam().expected}}})[0]) << GetParam().line;
   }
 }
 
@@ -127,12 +150,34 @@ TEST(RegFile, AppliesRepeatsAndDeletionsToAKeyOfManyValues) {
   EXPECT_EQ(ReadKeys(file), (std::vector<RegKeyEntry>{{"K", expected}}));
 }
 
-TEST(RegFile, ReadsRegedit4BytesAsTheyAre) {
-  const std::vector<RegKeyEntry> keys =
-      ReadKeys("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K\xE9]\r\n\"v\"=\"\xFF\"\r\n");
-  ASSERT_EQ(keys.size(), 1u);
-  EXPECT_EQ(keys[0].path, "K\xE9");
-  EXPECT_EQ(keys[0].values[0].data, (Bytes{0xFF, 0}));
+// REGEDIT4 text is in the machine's ANSI code page, which the registry keeps;
+// Unicode text needs characters the code page has.
+TEST(RegFile, ReadsTextInTheAnsiCodePage) {
+  struct Case {
+    std::uint32_t codePage;
+    std::string bytes;
+    std::string path;  // in the code page; empty: refused
+    const char* says;
+  };
+  const Case cases[] = {
+      {1252, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K\xE9]", "K\xE9", ""},
+      {932, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\\x88\x9F\\x]", "\x88\x9F\\x", ""},
+      {932, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\\xA0]", "",
+       "line 2: the byte 0xA0 is not text in code page 932"},
+      {1252,
+       Version5File("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\xE8\xA1\xA8]"), "",
+       "line 2: \"\xE8\xA1\xA8\" is no character of code page 1252"},
+  };
+  for (const Case& c : cases) {
+    Outcome<RegDocument> document = ReadRegFile(c.bytes, c.codePage);
+    if (c.path.empty()) {
+      ASSERT_FALSE(document.Ok()) << c.bytes;
+      EXPECT_NE(document.Error().find(c.says), std::string::npos) << document.Error();
+      continue;
+    }
+    ASSERT_TRUE(document.Ok()) << document.Error();
+    EXPECT_EQ(SnapshotOf(document.Value().registry).back().path, c.path);
+  }
 }
 
 struct MalformedCase {
@@ -264,17 +309,17 @@ class RoundTrip : public ::testing::TestWithParam<Layout> {};
 TEST_P(RoundTrip, KeepsNamesTypesAndBytes) {
   const std::vector<RegKeyEntry> keys = TrickyKeys();
   Outcome<std::string> first =
-      WriteRegFile(RegistryOf(keys), GetParam().format, GetParam().encoding);
+      WriteRegFile(RegistryOf(keys), GetParam().format, GetParam().encoding, kJapanese);
   ASSERT_TRUE(first.Ok()) << first.Error();
-  Outcome<RegDocument> read = ReadRegFile(first.Value());
+  Outcome<RegDocument> read = ReadRegFile(first.Value(), kJapanese);
   ASSERT_TRUE(read.Ok()) << read.Error();
   EXPECT_EQ(read.Value().format, GetParam().format);
   EXPECT_EQ(read.Value().encoding, GetParam().encoding);
   sim::Registry inFileOrder(sim::WindowsFamily::k9x);
   inFileOrder.TakeKeys(read.Value().registry);
-  EXPECT_EQ(SnapshotOf(inFileOrder), keys);
+  EXPECT_EQ(SnapshotOf(inFileOrder), InJapanese(keys));
   Outcome<std::string> second =
-      WriteRegFile(inFileOrder, read.Value().format, read.Value().encoding);
+      WriteRegFile(inFileOrder, read.Value().format, read.Value().encoding, kJapanese);
   ASSERT_TRUE(second.Ok());
   EXPECT_EQ(second.Value(), first.Value());
 }
@@ -293,9 +338,9 @@ TEST_P(RoundTrip, KeepsRandomBinaryData) {
     keys.push_back(std::move(key));
   }
   Outcome<std::string> text =
-      WriteRegFile(RegistryOf(keys), GetParam().format, GetParam().encoding);
+      WriteRegFile(RegistryOf(keys), GetParam().format, GetParam().encoding, kJapanese);
   ASSERT_TRUE(text.Ok()) << text.Error();
-  EXPECT_EQ(ReadKeys(text.Value()), keys);
+  EXPECT_EQ(ReadKeys(text.Value()), InJapanese(keys));
 }
 
 INSTANTIATE_TEST_SUITE_P(RegFile, RoundTrip,
@@ -306,8 +351,9 @@ INSTANTIATE_TEST_SUITE_P(RegFile, RoundTrip,
                                            Layout{RegFormat::kRegedit4, RegEncoding::kUtf16Le}));
 
 TEST(RegFile, Version5IsUtf16WithByteOrderMark) {
-  Outcome<std::string> text = WriteRegFile(
-      RegistryOf({{"K", {Value("日", kRegSz, StringData("本"))}}}), RegFormat::kVersion5);
+  Outcome<std::string> text =
+      WriteRegFile(RegistryOf({{"K", {Value("日", kRegSz, StringData("本"))}}}),
+                   RegFormat::kVersion5, RegEncoding::kUtf16Le, kJapanese);
   ASSERT_TRUE(text.Ok());
   EXPECT_EQ(text.Value().compare(0, 4, std::string("\xFF\xFEW\x00", 4)), 0);
   EXPECT_EQ(*Utf16LeToUtf8(text.Value().substr(2), nullptr),
@@ -324,7 +370,8 @@ struct UnwritableCase {
 class Unwritable : public ::testing::TestWithParam<UnwritableCase> {};
 
 TEST_P(Unwritable, IsRefusedWithTheName) {
-  Outcome<std::string> text = WriteRegFile(RegistryOf({GetParam().key}), GetParam().format);
+  Outcome<std::string> text =
+      WriteRegFile(RegistryOf({GetParam().key}), GetParam().format, RegEncoding::kBytes, kJapanese);
   ASSERT_FALSE(text.Ok());
   EXPECT_NE(text.Error().find(GetParam().says), std::string::npos) << text.Error();
   EXPECT_NE(text.Error().find("cannot be written back"), std::string::npos) << text.Error();
@@ -335,8 +382,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         UnwritableCase{{"K", {Value("a\nb", kRegSz, {0})}}, RegFormat::kRegedit4, "line break"},
         UnwritableCase{{"K\rX", {}}, RegFormat::kRegedit4, "line break"},
-        UnwritableCase{{"K", {Value("\xE9", kRegSz, {0})}}, RegFormat::kVersion5, "UTF-8"},
-        UnwritableCase{{"K\xFF", {}}, RegFormat::kVersion5, "UTF-8"},
+        UnwritableCase{{"K", {Value("\xE9", kRegSz, {0})}}, RegFormat::kVersion5, "code page 932"},
+        UnwritableCase{{"K\xFF", {}}, RegFormat::kVersion5, "code page 932"},
         UnwritableCase{{KeyLevelsDeep(513).substr(20, 513 * 2 - 1), {}},
                        RegFormat::kRegedit4,
                        "deeper than 512 levels"}));

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <sstream>
 
+#include "res/Catalogue.h"
+#include "res/Messages.h"
 #include "tests/tools/ToolTestFolders.h"
 #include "tools/uninst-sim/Options.h"
 #include "tools/uninst-sim/Report.h"
@@ -254,6 +256,65 @@ TEST(UninstSim, DemoRunRemovesTheDriveAndKeepsItsNeighbours) {
             std::string::npos)
       << second.out;
 }
+
+// The demo machine as each family and language, asked about every file
+// with /V: VxDs show their versions on Windows 98 only; a Japanese machine
+// keeps double-byte registry names and shows its texts as UTF-8.
+struct FamilyCase {
+  const char* name;
+  const char* settings;  // replaces the demo's [machine] lines
+  const char* language;
+  bool vxdVersions;
+};
+
+class DemoFamilies : public ::testing::TestWithParam<FamilyCase> {};
+
+TEST_P(DemoFamilies, ShowVersionsAndTextsAsTheMachineWould) {
+  const FamilyCase& c = GetParam();
+  ScratchFolder scratch;
+  const fs::path machine = scratch.Path() / "machine";
+  testing::CopyDemoMachine(machine);
+  std::string ini = testing::ReadText(machine / "machine.ini");
+  const std::string demoSettings = "windows = 98\noem_code_page = 437\nansi_code_page = 1252\n";
+  ASSERT_NE(ini.find(demoSettings), std::string::npos);
+  testing::WriteText(machine / "machine.ini",
+                     ini.replace(ini.find(demoSettings), demoSettings.size(), c.settings));
+  // A kept key and a key below a removed one named in code page 932, with
+  // trail bytes that are ASCII: ']' in 0x83 0x5D and '\\' in 0x95 0x5C.
+  const bool japanese = std::string(c.language) == "/J";
+  const std::string keptKey =
+      "[HKEY_LOCAL_MACHINE\\Software\\\x93\xFA\x96\x7B]\r\n"
+      "\"\x96\xBC\"=\"\x95\x5C\x8E\xA6\"\r\n";
+  if (japanese) {
+    std::ofstream(machine / "registry.reg", std::ios::app | std::ios::binary)
+        << keptKey << "[HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_0D7C&PID_FFFF\\\x83\x5D]\r\n";
+  }
+  const fs::path report = scratch.Path() / "report.json";
+  const ToolRun run = RunWith({"--machine", machine.string(), "--answers",
+                               "yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,"
+                               "yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,ok,ok",
+                               "--report", report.string(), "--", "/V", c.language});
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_NE(run.out.find("(v1.0.2.5)"), std::string::npos) << run.out;  // a PE driver
+  EXPECT_EQ(run.out.find("(v1.0.0.7)") != std::string::npos, c.vxdVersions) << run.out;
+  EXPECT_EQ(run.out.find("(v1.0.0.3)") != std::string::npos, c.vxdVersions);
+  const std::string caption = japanese ? CatalogueText(1) : CatalogueText(kLanguageBaseEnglish + 1);
+  EXPECT_NE(run.out.find("+-- " + caption), std::string::npos) << run.out;
+  EXPECT_NE(testing::ReadText(report).find("\"caption\": \"" + caption), std::string::npos);
+  if (japanese) {
+    EXPECT_TRUE(Mentions(run.out, "Enum\\USB\\VID_0D7C&PID_FFFF\\\xE3\x82\xBE")) << run.out;
+    EXPECT_NE(testing::ReadText(machine / "registry.reg").find(keptKey), std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UninstSim, DemoFamilies,
+    ::testing::Values(FamilyCase{"Windows98", "windows = 98\n", "/E", true},
+                      FamilyCase{"WindowsNt", "windows = nt\n", "/E", false},
+                      FamilyCase{"JapaneseWindows98",
+                                 "windows = 98\noem_code_page = 932\nansi_code_page = 932\n", "/J",
+                                 true}),
+    [](const ::testing::TestParamInfo<FamilyCase>& info) { return info.param.name; });
 
 TEST(UninstSim, DryRunLeavesTheMachineByteForByte) {
   ScratchFolder scratch;

@@ -280,11 +280,24 @@ def read_file_status(ini_path):
     return status
 
 
+def behave_as_nt(ini_path):
+    """Wine behaves as the NT family, whatever family the machine folder
+    names: the simulated copy is made to behave so too."""
+    if not os.path.exists(ini_path):
+        return
+    with open(ini_path, encoding="utf-8") as handle:
+        text = handle.read()
+    text = re.sub(r"(?im)^[ \t]*windows[ \t]*=.*$", "windows = nt", text)
+    with open(ini_path, "w", encoding="utf-8") as handle:
+        handle.write(text)
+
+
 def run_sim(machine, uninst_sim, work_dir):
     """Runs uninst-sim on a copy of the machine; returns the copy's registry,
     its files and the report."""
     folder = os.path.join(work_dir, "sim-machine")
     shutil.copytree(machine.folder, folder)
+    behave_as_nt(os.path.join(folder, "machine.ini"))
     report_path = os.path.join(work_dir, "sim-report.json")
     with open(os.path.join(work_dir, "sim-output.txt"), "wb") as output:
         status = subprocess.run(

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/sim/CodePage.h"
 #include "platform/sim/HostFiles.h"
 #include "tools/uninst-sim/FolderRules.h"
 #include "tools/uninst-sim/TextCodec.h"
@@ -84,11 +85,12 @@ Outcome<std::vector<DriveFolder>> FindDrives(int machine, const std::string& dir
   return drives;
 }
 
+// machine.ini is UTF-8; the machine spells paths in its ANSI code page.
 void ApplyFileSetting(const FileSetting& setting, sim::SimMachine& machine) {
-  if (setting.lastWriteUnixSeconds) {
-    machine.SetLastWriteTime(setting.windowsPath, *setting.lastWriteUnixSeconds);
-  }
-  if (setting.attributes) machine.SetAttributesOf(setting.windowsPath, *setting.attributes);
+  const std::string path = sim::Utf8ToCodePage(machine.Config().ansiCodePage, setting.windowsPath)
+                               .value_or(setting.windowsPath);
+  if (setting.lastWriteUnixSeconds) machine.SetLastWriteTime(path, *setting.lastWriteUnixSeconds);
+  if (setting.attributes) machine.SetAttributesOf(path, *setting.attributes);
 }
 
 }  // namespace
@@ -134,14 +136,7 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory) {
   std::string bytes;
   bool missing = false;
   std::string error =
-      ReadMachineFile(machine.Get(), directory, kRegistryFileName, &bytes, &missing);
-  if (!error.empty()) return Result::Failure(error);
-  Outcome<RegDocument> registry = ReadRegFile(std::move(bytes));
-  const std::string registryPath = (fs::path(directory) / kRegistryFileName).string();
-  if (!registry.Ok()) return Result::Failure(registryPath + ": " + registry.Error());
-  folder.registry = std::move(registry.Value());
-
-  error = ReadMachineFile(machine.Get(), directory, kSettingsFileName, &bytes, &missing);
+      ReadMachineFile(machine.Get(), directory, kSettingsFileName, &bytes, &missing);
   if (!error.empty() && !missing) return Result::Failure(error);
   if (!missing) {
     Outcome<MachineSettings> settings = ReadMachineSettings(bytes);
@@ -149,6 +144,14 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory) {
     if (!settings.Ok()) return Result::Failure(settingsPath + ": " + settings.Error());
     folder.settings = std::move(settings.Value());
   }
+  // The settings name the code page the registry's text is in.
+  const std::uint32_t codePage = AnsiCodePageOf(folder.settings);
+  error = ReadMachineFile(machine.Get(), directory, kRegistryFileName, &bytes, &missing);
+  if (!error.empty()) return Result::Failure(error);
+  Outcome<RegDocument> registry = ReadRegFile(std::move(bytes), codePage);
+  const std::string registryPath = (fs::path(directory) / kRegistryFileName).string();
+  if (!registry.Ok()) return Result::Failure(registryPath + ": " + registry.Error());
+  folder.registry = std::move(registry.Value());
   Outcome<std::vector<DriveFolder>> drives = FindDrives(machine.Get(), directory);
   if (!drives.Ok()) return Result::Failure(drives.Error());
   folder.drives = std::move(drives.Value());
@@ -166,7 +169,9 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory) {
 void SetUpMachine(MachineFolder& folder, sim::SimMachine& machine) {
   machine.GetRegistry().TakeKeys(folder.registry.registry);
   sim::MachineConfig& config = machine.Config();
+  config.family = folder.settings.family;
   config.oemCodePage = folder.settings.oemCodePage;
+  config.ansiCodePage = AnsiCodePageOf(folder.settings);
   config.timeZoneBiasMinutes = folder.settings.timeZoneBiasMinutes;
   config.windowsDirectory = folder.settings.windowsDirectory;
   for (const DriveFolder& drive : folder.drives) {
@@ -176,14 +181,14 @@ void SetUpMachine(MachineFolder& folder, sim::SimMachine& machine) {
 }
 
 Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format,
-                                  RegEncoding encoding) {
-  return WriteRegFile(registry, format, encoding);
+                                  RegEncoding encoding, std::uint32_t codePage) {
+  return WriteRegFile(registry, format, encoding, codePage);
 }
 
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
                          const FileCalls& calls) {
-  Outcome<std::string> text =
-      RegistryText(registry, folder.registry.format, folder.registry.encoding);
+  Outcome<std::string> text = RegistryText(
+      registry, folder.registry.format, folder.registry.encoding, AnsiCodePageOf(folder.settings));
   if (!text.Ok()) return text.Error();
   return WriteFileAtomically((fs::path(folder.directory) / kRegistryFileName).string(),
                              text.Value(), calls);

@@ -4,7 +4,9 @@
 //   drive_c/ ...   one folder per drive letter
 //   machine.ini    optional settings:
 //                    [machine]
+//                    windows = 98                     (or nt)
 //                    oem_code_page = 437
+//                    ansi_code_page = 1252
 //                    time_zone_bias_minutes = -540
 //                    windows_directory = C:\WINDOWS   (empty: the system gives none)
 //                    [files]
@@ -39,7 +41,7 @@ struct DriveFolder {
 
 struct MachineFolder {
   std::string directory;
-  RegDocument registry;
+  RegDocument registry;  // its text in the machine's ANSI code page
   MachineSettings settings;
   std::vector<DriveFolder> drives;
 
@@ -55,9 +57,10 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory);
 // files.
 void SetUpMachine(MachineFolder& folder, sim::SimMachine& machine);
 
-// The registry text that would be written back, or why it cannot be.
+// The registry text that would be written back, or why it cannot be; the
+// registry holds text in the ANSI code page `codePage`.
 Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format,
-                                  RegEncoding encoding);
+                                  RegEncoding encoding, std::uint32_t codePage);
 // Replaces registry.reg atomically. Returns "" on success.
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
                          const FileCalls& calls = SystemFileCalls());

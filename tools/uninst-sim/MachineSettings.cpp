@@ -7,6 +7,7 @@
 
 #include "platform/Platform.h"
 #include "platform/sim/Calendar.h"
+#include "platform/sim/CodePage.h"
 #include "tools/uninst-sim/TextCodec.h"
 
 namespace uninst::tool {
@@ -22,6 +23,15 @@ constexpr AttributeWord kAttributeWords[] = {
     {"readonly", kFileAttributeReadOnly},
     {"hidden", kFileAttributeHidden},
     {"system", kFileAttributeSystem},
+};
+
+struct FamilyWord {
+  const char* word;
+  sim::WindowsFamily family;
+};
+constexpr FamilyWord kFamilyWords[] = {
+    {"98", sim::WindowsFamily::k9x},
+    {"nt", sim::WindowsFamily::kNt},
 };
 
 std::string Trim(const std::string& text) {
@@ -102,12 +112,37 @@ std::string ReadFileSetting(const std::string& path, const std::string& value,
   return "";
 }
 
+// A code page iconv can convert, or why not.
+std::string ReadCodePage(const std::string& name, const std::string& value,
+                         std::uint32_t* codePage) {
+  std::uint32_t number = 0;
+  if (!ParseInteger<std::uint32_t>(value, 1, 65535, &number)) {
+    return name + " must be a number from 1 to 65535";
+  }
+  if (!sim::IsSupportedCodePage(number)) {
+    return name + " " + value + " is not a code page this system can convert (such as 437, " +
+           "850, 932, 1252)";
+  }
+  *codePage = number;
+  return "";
+}
+
 std::string ReadMachineValue(const std::string& name, const std::string& value,
                              MachineSettings* settings) {
-  if (name == "oem_code_page") {
-    return ParseInteger<std::uint32_t>(value, 1, 65535, &settings->oemCodePage)
-               ? ""
-               : "oem_code_page must be a number from 1 to 65535";
+  if (name == "windows") {
+    const auto known = std::find_if(
+        std::begin(kFamilyWords), std::end(kFamilyWords),
+        [&value](const FamilyWord& f) { return EqualsIgnoringAsciiCase(value, f.word); });
+    if (known == std::end(kFamilyWords)) return "windows must be 98 or nt";
+    settings->family = known->family;
+    return "";
+  }
+  if (name == "oem_code_page") return ReadCodePage(name, value, &settings->oemCodePage);
+  if (name == "ansi_code_page") {
+    std::uint32_t codePage = 0;
+    std::string problem = ReadCodePage(name, value, &codePage);
+    if (problem.empty()) settings->ansiCodePage = codePage;
+    return problem;
   }
   if (name == "time_zone_bias_minutes") {
     return ParseInteger<int>(value, -1440, 1440, &settings->timeZoneBiasMinutes)
@@ -119,7 +154,8 @@ std::string ReadMachineValue(const std::string& name, const std::string& value,
     return "";
   }
   return "unknown setting \"" + name +
-         "\" (known: oem_code_page, time_zone_bias_minutes, windows_directory)";
+         "\" (known: windows, oem_code_page, ansi_code_page, time_zone_bias_minutes, "
+         "windows_directory)";
 }
 
 enum class Section { kNone, kMachine, kFiles };
@@ -169,6 +205,13 @@ Outcome<MachineSettings> ReadMachineSettings(const std::string& text) {
     }
   }
   return settings;
+}
+
+std::uint32_t AnsiCodePageOf(const MachineSettings& settings) {
+  constexpr std::uint32_t kJapanese = 932;
+  constexpr std::uint32_t kWestern = 1252;
+  if (settings.ansiCodePage) return *settings.ansiCodePage;
+  return settings.oemCodePage == kJapanese ? kJapanese : kWestern;
 }
 
 }  // namespace uninst::tool

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/MachineConfig.h"
 #include "tools/uninst-sim/Outcome.h"
 
 namespace uninst::tool {
@@ -17,12 +18,20 @@ struct FileSetting {
 };
 
 struct MachineSettings {
+  // A folder written before the family could be chosen behaves as it did: NT.
+  sim::WindowsFamily family = sim::WindowsFamily::kNt;
   std::uint32_t oemCodePage = 437;
+  // Unset: the ANSI code page that goes with the OEM one.
+  std::optional<std::uint32_t> ansiCodePage;
   int timeZoneBiasMinutes = 0;
   std::optional<std::string> windowsDirectory = std::string("C:\\WINDOWS");
   std::vector<FileSetting> files;
 };
 
 Outcome<MachineSettings> ReadMachineSettings(const std::string& text);
+
+// The ANSI code page of the settings: the one given, else 932 beside OEM 932
+// and 1252 beside any other.
+std::uint32_t AnsiCodePageOf(const MachineSettings& settings);
 
 }  // namespace uninst::tool

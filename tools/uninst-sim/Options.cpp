@@ -132,7 +132,9 @@ The machine folder holds:
                  as in Windows
   drive_c/ ...   one folder per drive letter (drive_c is C:\)
   machine.ini    optional:  [machine]
+                              windows = nt                 (or 98)
                               oem_code_page = 437          (932: Japanese)
+                              ansi_code_page = 1252        (932: Japanese)
                               time_zone_bias_minutes = 0   (local = UTC - bias)
                               windows_directory = C:\WINDOWS  (empty: none)
                             [files]
@@ -140,6 +142,18 @@ The machine folder holds:
                                                  1999-03-03T12:00:00Z
                  [files] attributes and UTC last-write times are applied to
                  the files each time the machine is loaded.
+                 windows = 98 is the Windows 95/98/Me family: no access
+                 rights on registry keys, version resources read from VxD
+                 (LE) files too. windows = nt is NT, 2000, XP and later, and
+                 the default, so that a folder written before the setting
+                 existed behaves as it always did. The code pages must be
+                 ones iconv converts; ansi_code_page, the code page of every
+                 single-byte text (messages, registry names and strings,
+                 paths), defaults to the one that goes with oem_code_page:
+                 932 beside 932, else 1252. A "REGEDIT4" registry.reg is in
+                 the ANSI code page; a Unicode one is converted to it and
+                 back, and a character the code page lacks is refused. The
+                 terminal and the report show every text as UTF-8.
 
 A machine folder may come from anyone; uninst-sim never reads, writes, deletes
 or changes anything outside it. registry.reg, machine.ini and everything below

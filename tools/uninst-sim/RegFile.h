@@ -1,13 +1,14 @@
 // registry.reg: the registry below HKEY_LOCAL_MACHINE in the two text forms
-// regedit writes. "REGEDIT4" files are single-byte text (the simulated
-// machine's ANSI code page is UTF-8, so the bytes are kept as they are);
-// "Windows Registry Editor Version 5.00" files are UTF-16LE with a byte-order
-// mark as regedit writes them, though either form may come as UTF-8 text, with
-// or without its mark, or as UTF-16LE. String values are stored as the machine's single-byte text
-// with its terminating zero; hex lists are stored byte for byte.
+// regedit writes. "REGEDIT4" files are single-byte text in the machine's ANSI
+// code page; "Windows Registry Editor Version 5.00" files are UTF-16LE with a
+// byte-order mark as regedit writes them, though either form may come as
+// UTF-8 text behind its mark, or as UTF-16LE. The registry holds names and
+// string values (with their terminating zero) in the code page, as the
+// machine does; hex lists are stored byte for byte.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,15 +38,21 @@ struct RegDocument {
   sim::Registry registry;
 };
 
+// The ANSI code page of a Western machine.
+constexpr std::uint32_t kWesternCodePage = 1252;
+
 // Parses a whole file. A failure names the line: "line 12: ...".
-Outcome<RegDocument> ReadRegFile(std::string bytes);
+Outcome<RegDocument> ReadRegFile(std::string bytes, std::uint32_t codePage = kWesternCodePage);
 
 // Writes every key in the registry's enumeration order; fails when a name or
-// value cannot be expressed in the format and encoding.
+// value cannot be expressed in the format and encoding, or is no text in the
+// code page.
 Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat format,
-                                  RegEncoding encoding);
-// Why WriteRegFile would fail, or "", without making the text.
-std::string RegFileProblem(const sim::Registry& registry, RegFormat format, RegEncoding encoding);
+                                  RegEncoding encoding, std::uint32_t codePage = kWesternCodePage);
+// Why WriteRegFile would fail, or "", without making the text: the same in
+// every format and encoding.
+std::string RegFileProblem(const sim::Registry& registry,
+                           std::uint32_t codePage = kWesternCodePage);
 // In the encoding regedit uses for the format.
 Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat format);
 

@@ -1,11 +1,14 @@
 // Reads registry.reg into a registry, applying its deletions in order as an
 // import into an empty registry would.
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string_view>
 #include <unordered_map>
 
 #include "platform/AsciiCase.h"
 #include "platform/Platform.h"
+#include "platform/sim/CodePage.h"
 #include "platform/sim/RegistryNode.h"
 #include "tools/uninst-sim/RegFile.h"
 #include "tools/uninst-sim/RegSyntax.h"
@@ -64,26 +67,49 @@ std::size_t ReadHexNumber(std::string_view text, std::size_t i, std::size_t maxD
   return count;
 }
 
-// The text of the file, decoded from UTF-16LE when it has the mark and
-// without a UTF-8 mark; `encoding` receives how it was stored.
-Outcome<std::string> DecodeText(std::string bytes, RegEncoding* encoding) {
+int LineAtOffset(std::string_view text, std::size_t offset) {
+  return 1 + static_cast<int>(std::count(text.begin(), text.begin() + offset, '\n'));
+}
+
+// The file's text as UTF-8, which the lines are parsed in, so that a 0x5C
+// trail byte is never taken for a backslash: single-byte text is in the
+// machine's ANSI code page, and Unicode text must hold only characters of
+// that code page, as the machine keeps every string in it. `encoding`
+// receives how the text was stored.
+Outcome<std::string> DecodeText(std::string bytes, std::uint32_t codePage, RegEncoding* encoding) {
+  using Result = Outcome<std::string>;
   *encoding = RegEncoding::kBytes;
+  std::size_t bad = 0;
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
     *encoding = RegEncoding::kUtf16Le;
-    std::size_t badOffset = 0;
-    std::optional<std::string> decoded = Utf16LeToUtf8(bytes.substr(2), &badOffset);
+    std::optional<std::string> decoded = Utf16LeToUtf8(bytes.substr(2), &bad);
     if (!decoded) {
-      const std::string good = *Utf16LeToUtf8(bytes.substr(2, badOffset), nullptr);
-      int line = 1;
-      for (char c : good) line += (c == '\n') ? 1 : 0;
-      return Outcome<std::string>::Failure("line " + std::to_string(line) +
-                                           ": the text is not valid UTF-16LE");
+      const std::string good = *Utf16LeToUtf8(bytes.substr(2, bad));
+      return Result::Failure("line " + std::to_string(LineAtOffset(good, good.size())) +
+                             ": the text is not valid UTF-16LE");
+    }
+    bytes = std::move(*decoded);
+  } else if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    *encoding = RegEncoding::kUtf8WithMark;
+    bytes.erase(0, 3);
+  }
+  const std::string page = "code page " + std::to_string(codePage);
+  if (*encoding == RegEncoding::kBytes) {
+    std::optional<std::string> decoded = sim::CodePageToUtf8(codePage, bytes, &bad);
+    if (!decoded) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(bytes[bad]));
+      return Result::Failure("line " + std::to_string(LineAtOffset(bytes, bad)) + ": the byte " +
+                             hex + " is not text in " + page + ", the machine's ANSI code page");
     }
     return std::move(*decoded);
   }
-  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-    *encoding = RegEncoding::kUtf8WithMark;
-    bytes.erase(0, 3);
+  if (!sim::Utf8ToCodePage(codePage, bytes, &bad)) {
+    std::size_t end = bad + 1;
+    while (end < bytes.size() && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) ++end;
+    return Result::Failure("line " + std::to_string(LineAtOffset(bytes, bad)) + ": \"" +
+                           bytes.substr(bad, end - bad) + "\" is no character of " + page +
+                           ", the machine's ANSI code page");
   }
   return bytes;
 }
@@ -191,7 +217,8 @@ class GatheredValues {
 // reuses keep a whole machine's export from costing an allocation a line.
 class Reader {
  public:
-  Reader(std::string_view text, sim::Registry& registry) : m_text(text), m_registry(registry) {}
+  Reader(std::string_view text, std::uint32_t codePage, sim::Registry& registry)
+      : m_text(text), m_codePage(codePage), m_registry(registry) {}
 
   Outcome<RegFormat> Read() {
     RegFormat format = RegFormat::kRegedit4;
@@ -257,7 +284,7 @@ class Reader {
     if (!SameIgnoringCase(inner.substr(0, slash), kRootName)) {
       return Error(m_line, "the key \"" + Excerpt(inner) + "\" is not below " + kRootName);
     }
-    const std::string_view path =
+    std::string_view path =
         slash == std::string_view::npos ? std::string_view() : inner.substr(slash + 1);
     const std::string problem = KeyPathProblem(path);
     if (slash != std::string_view::npos && !problem.empty()) {
@@ -265,6 +292,7 @@ class Reader {
     }
     FinishKey();
     m_keyDeleted = deleted;
+    path = InCodePage(path, &m_pathText);
     if (deleted) {
       if (path.empty()) return Error(m_line, std::string("cannot delete ") + kRootName);
       m_registry.DeleteKey(std::string(path));
@@ -297,6 +325,15 @@ class Reader {
     }
   }
 
+  // `text` in the machine's code page, which every name and string of the
+  // file converts to: DecodeText checked the whole text. ASCII text is the
+  // same in both.
+  std::string_view InCodePage(std::string_view text, std::string* storage) const {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) return text;
+    *storage = sim::Utf8ToCodePage(m_codePage, std::string(text)).value_or(std::string(text));
+    return *storage;
+  }
+
   // The key at `path`, created with its missing parents. A key mostly comes
   // right after its parent: it is then made from there, so that a deep path
   // costs its length once rather than once per level.
@@ -323,6 +360,7 @@ class Reader {
     } else if (!ReadQuoted(line, &i, &m_name, m_line)) {
       return false;
     }
+    m_name.assign(InCodePage(m_name, &m_converted));
     i = SkipBlanks(line, i);
     if (i == line.size() || line[i] != '=') return Error(m_line, "expected '=' after the name");
     i = SkipBlanks(line, i + 1);
@@ -377,7 +415,8 @@ class Reader {
     if (!text.empty() && text[0] == '"') {
       m_content.clear();
       if (!ReadQuoted(text, &end, &m_content, number)) return false;
-      m_bytes.assign(m_content.begin(), m_content.end());
+      const std::string_view content = InCodePage(m_content, &m_converted);
+      m_bytes.assign(content.begin(), content.end());
       m_bytes.push_back(0);
     } else if (text == "-") {
       DeleteValue();
@@ -440,6 +479,7 @@ class Reader {
   }
 
   std::string_view m_text;
+  std::uint32_t m_codePage;
   std::size_t m_next = 0;
   int m_line = 0;
   sim::Registry& m_registry;
@@ -451,6 +491,8 @@ class Reader {
   // Reused for every value.
   std::string m_name;
   std::string m_content;
+  std::string m_pathText;
+  std::string m_converted;
   Logical m_data;
   std::vector<std::uint8_t> m_bytes;
   // A new key's values, given to it whole when the key ends.
@@ -471,11 +513,11 @@ bool operator==(const RegKeyEntry& a, const RegKeyEntry& b) {
   return true;
 }
 
-Outcome<RegDocument> ReadRegFile(std::string bytes) {
+Outcome<RegDocument> ReadRegFile(std::string bytes, std::uint32_t codePage) {
   RegDocument document;
-  Outcome<std::string> text = DecodeText(std::move(bytes), &document.encoding);
+  Outcome<std::string> text = DecodeText(std::move(bytes), codePage, &document.encoding);
   if (!text.Ok()) return Outcome<RegDocument>::Failure(text.Error());
-  Outcome<RegFormat> format = Reader(text.Value(), document.registry).Read();
+  Outcome<RegFormat> format = Reader(text.Value(), codePage, document.registry).Read();
   if (!format.Ok()) return Outcome<RegDocument>::Failure(format.Error());
   document.format = format.Value();
   return document;

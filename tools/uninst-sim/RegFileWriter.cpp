@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "platform/sim/CodePage.h"
 #include "platform/sim/RegistryNode.h"
 #include "tools/uninst-sim/RegFile.h"
 #include "tools/uninst-sim/RegSyntax.h"
@@ -20,20 +21,30 @@ bool HasLineBreak(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
 }
 
-// What the text of a file must be: Unicode for "Version 5.00" and for UTF-16LE.
-struct Layout {
-  RegFormat format;
-  RegEncoding encoding;
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+}
 
-  bool NeedsUtf8() const {
-    return format == RegFormat::kVersion5 || encoding == RegEncoding::kUtf16Le;
+// The machine's text, in its code page, as the UTF-8 the file is made in;
+// false when it is no text in the code page. ASCII text is the same in both.
+bool ToUtf8(std::uint32_t codePage, std::string_view text, std::string* utf8) {
+  if (IsAscii(text)) {
+    utf8->assign(text);
+    return true;
   }
-};
+  std::optional<std::string> converted = sim::CodePageToUtf8(codePage, std::string(text));
+  if (!converted) return false;
+  *utf8 = std::move(*converted);
+  return true;
+}
 
-// Why `name` cannot stand in the file, or "" when it can.
-std::string NameProblem(std::string_view name, Layout layout) {
+// Why `name` cannot stand in the file, or "" when it can; `utf8` receives it
+// as UTF-8.
+std::string NameProblem(std::string_view name, std::uint32_t codePage, std::string* utf8) {
   if (HasLineBreak(name)) return "it holds a line break";
-  if (layout.NeedsUtf8() && !IsValidUtf8(std::string(name))) return "it is not valid UTF-8 text";
+  if (!ToUtf8(codePage, name, utf8)) {
+    return "it is not text in code page " + std::to_string(codePage);
+  }
   return "";
 }
 
@@ -55,10 +66,13 @@ std::string_view TextOf(const sim::ValueList::View& value) {
   return std::string_view(reinterpret_cast<const char*>(value.data), value.size - 1);
 }
 
-bool IsWritableString(const sim::ValueList::View& value, Layout layout) {
+// A string value is written as text only when reading that text back gives
+// exactly the same bytes; `utf8` then receives the text.
+bool IsWritableString(const sim::ValueList::View& value, std::uint32_t codePage,
+                      std::string* utf8) {
   if (value.type != kRegSz || value.size == 0 || value.data[value.size - 1] != 0) return false;
   const std::string_view text = TextOf(value);
-  return text.find('\0') == std::string_view::npos && NameProblem(text, layout).empty();
+  return text.find('\0') == std::string_view::npos && NameProblem(text, codePage, utf8).empty();
 }
 
 // The bytes as "0a,ff", the line that starts at `lineStart` wrapped as
@@ -79,16 +93,19 @@ void AppendHexList(std::string& out, std::size_t lineStart, const std::uint8_t* 
   }
 }
 
-void AppendValueLine(std::string& out, const sim::ValueList::View& value, Layout layout) {
+// A value whose name was checked.
+void AppendValueLine(std::string& out, const sim::ValueList::View& value, std::uint32_t codePage) {
   const std::size_t lineStart = out.size();
+  std::string utf8;
   if (value.name.empty()) {
     out += '@';
   } else {
-    AppendQuoted(out, value.name);
+    ToUtf8(codePage, value.name, &utf8);
+    AppendQuoted(out, utf8);
   }
   out += '=';
-  if (IsWritableString(value, layout)) {
-    AppendQuoted(out, TextOf(value));
+  if (IsWritableString(value, codePage, &utf8)) {
+    AppendQuoted(out, utf8);
   } else if (value.type == kRegDword && value.size == 4) {
     const std::uint8_t* data = value.data;
     char number[16];
@@ -107,18 +124,22 @@ void AppendValueLine(std::string& out, const sim::ValueList::View& value, Layout
   out += kNewline;
 }
 
-std::string KeyProblem(const std::string& path, Layout layout) {
+std::string KeyProblem(const std::string& path, std::uint32_t codePage, std::string* utf8) {
   const std::string problem = KeyPathProblem(path);
-  return problem.empty() ? NameProblem(path, layout) : "it " + problem;
+  return problem.empty() ? NameProblem(path, codePage, utf8) : "it " + problem;
 }
 
-// Why the key or one of its values cannot be written, or "".
-std::string KeyError(const std::string& path, const sim::ValueList& values, Layout layout) {
-  const std::string keyProblem = KeyProblem(path, layout);
+// Why the key or one of its values cannot be written, or ""; `utf8Path`
+// receives the key's path as UTF-8.
+std::string KeyError(const std::string& path, const sim::ValueList& values, std::uint32_t codePage,
+                     std::string* utf8Path) {
+  const std::string keyProblem = KeyProblem(path, codePage, utf8Path);
   if (!keyProblem.empty()) return "the key \"" + path + "\" cannot be written back: " + keyProblem;
   std::string problem;
+  std::string utf8;
   values.ForEach([&](const sim::ValueList::View& value) {
-    const std::string valueProblem = problem.empty() ? NameProblem(value.name, layout) : "";
+    const std::string valueProblem =
+        problem.empty() ? NameProblem(value.name, codePage, &utf8) : "";
     if (!valueProblem.empty()) {
       problem = "the value \"" + std::string(value.name) + "\" of key \"" + path +
                 "\" cannot be written back: " + valueProblem;
@@ -142,21 +163,22 @@ std::size_t EstimatedSize(const sim::Registry& registry) {
 }
 
 // The first key that cannot be written, or ""; `text`, when given, receives
-// the keys before it.
-std::string WriteKeys(const sim::Registry& registry, Layout layout, std::string* text) {
+// the keys before it as UTF-8.
+std::string WriteKeys(const sim::Registry& registry, std::uint32_t codePage, std::string* text) {
   std::string problem;
+  std::string utf8Path;
   registry.VisitKeys([&](const std::string& path, const sim::Registry::Node& key) {
     if (!problem.empty()) return;
-    problem = KeyError(path, key.values, layout);
+    problem = KeyError(path, key.values, codePage, &utf8Path);
     if (!problem.empty() || !text) return;
     *text += '[';
     *text += kRootName;
     *text += '\\';
-    *text += path;
+    *text += utf8Path;
     *text += ']';
     *text += kNewline;
     key.values.ForEach(
-        [&](const sim::ValueList::View& value) { AppendValueLine(*text, value, layout); });
+        [&](const sim::ValueList::View& value) { AppendValueLine(*text, value, codePage); });
     *text += kNewline;
   });
   return problem;
@@ -164,8 +186,8 @@ std::string WriteKeys(const sim::Registry& registry, Layout layout, std::string*
 
 }  // namespace
 
-std::string RegFileProblem(const sim::Registry& registry, RegFormat format, RegEncoding encoding) {
-  return WriteKeys(registry, Layout{format, encoding}, nullptr);
+std::string RegFileProblem(const sim::Registry& registry, std::uint32_t codePage) {
+  return WriteKeys(registry, codePage, nullptr);
 }
 
 Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat format) {
@@ -174,22 +196,24 @@ Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat forma
 }
 
 Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat format,
-                                  RegEncoding encoding) {
+                                  RegEncoding encoding, std::uint32_t codePage) {
   std::string text = format == RegFormat::kRegedit4 ? kRegedit4Header : kVersion5Header;
   text += std::string(kNewline) + kNewline;
   text.reserve(EstimatedSize(registry));
-  const std::string problem = WriteKeys(registry, Layout{format, encoding}, &text);
+  const std::string problem = WriteKeys(registry, codePage, &text);
   if (!problem.empty()) return Outcome<std::string>::Failure(problem);
+  // Every name and string came from the code page, so the UTF-8 text goes
+  // back to it, and to UTF-16, whole.
   switch (encoding) {
     case RegEncoding::kBytes:
-      return text;
+      if (IsAscii(text)) return text;
+      return *sim::Utf8ToCodePage(codePage, text);
     case RegEncoding::kUtf8WithMark:
       return "\xEF\xBB\xBF" + text;
     case RegEncoding::kUtf16Le:
       break;
   }
-  // Every name was checked, so the whole text is valid UTF-8.
-  return "\xFF\xFE" + *Utf8ToUtf16Le(text);
+  return "\xFF\xFE" + *sim::Utf8ToUtf16Le(text);
 }
 
 }  // namespace uninst::tool

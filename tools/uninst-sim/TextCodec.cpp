@@ -37,29 +37,6 @@ std::size_t DecodeUtf8(const std::string& text, std::size_t i, std::uint32_t* co
   return length;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-void AppendUnit(std::string& out, std::uint32_t unit) {
-  out += static_cast<char>(unit & 0xFF);
-  out += static_cast<char>(unit >> 8);
-}
-
 }  // namespace
 
 std::string UpperAscii(std::string text) {
@@ -79,50 +56,6 @@ bool IsValidUtf8(const std::string& text) {
     i += length;
   }
   return true;
-}
-
-std::optional<std::string> Utf16LeToUtf8(const std::string& bytes, std::size_t* badOffset) {
-  std::string out;
-  out.reserve(bytes.size() / 2);
-  auto unitAt = [&bytes](std::size_t i) {
-    return static_cast<std::uint32_t>(ByteOf(bytes[i]) | (ByteOf(bytes[i + 1]) << 8));
-  };
-  std::size_t i = 0;
-  for (; i + 1 < bytes.size(); i += 2) {
-    std::uint32_t unit = unitAt(i);
-    if (unit >= 0xDC00 && unit <= 0xDFFF) break;
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (i + 3 >= bytes.size()) break;
-      const std::uint32_t low = unitAt(i + 2);
-      if (low < 0xDC00 || low > 0xDFFF) break;
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-      i += 2;
-    }
-    AppendUtf8(out, unit);
-  }
-  if (i != bytes.size()) {
-    if (badOffset != nullptr) *badOffset = i;
-    return std::nullopt;
-  }
-  return out;
-}
-
-std::optional<std::string> Utf8ToUtf16Le(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() * 2);
-  std::uint32_t cp = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = DecodeUtf8(text, i, &cp);
-    if (length == 0) return std::nullopt;
-    i += length;
-    if (cp >= 0x10000) {
-      AppendUnit(out, 0xD800 + ((cp - 0x10000) >> 10));
-      AppendUnit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      AppendUnit(out, cp);
-    }
-  }
-  return out;
 }
 
 }  // namespace uninst::tool

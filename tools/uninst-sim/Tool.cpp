@@ -17,6 +17,7 @@
 
 #include "app/Startup.h"
 #include "app/UninstallApp.h"
+#include "platform/sim/CodePage.h"
 #include "platform/sim/HostFiles.h"
 #include "platform/sim/SimMachine.h"
 #include "tools/uninst-sim/AtomicFile.h"
@@ -190,13 +191,29 @@ std::string RegistryPathOf(const MachineFolder& folder) {
 // Everything that can be refused before the run starts.
 std::string CheckBeforeRun(const Options& options, const MachineFolder& folder) {
   const std::string unwritable =
-      RegFileProblem(folder.registry.registry, folder.registry.format, folder.registry.encoding);
+      RegFileProblem(folder.registry.registry, AnsiCodePageOf(folder.settings));
   if (!unwritable.empty()) return unwritable;
   if (!options.reportPath.empty()) {
     const std::string refused = CheckReportPath(options.reportPath, folder);
     if (!refused.empty()) return refused;
   }
   return options.dryRun ? "" : ProbeWritable(RegistryPathOf(folder));
+}
+
+// The machine's texts are in its ANSI code page; people and the report read
+// UTF-8.
+sim::MessageBoxRecord BoxInUtf8(sim::MessageBoxRecord box, std::uint32_t codePage) {
+  box.caption = sim::CodePageToUtf8Lossy(codePage, box.caption);
+  box.text = sim::CodePageToUtf8Lossy(codePage, box.text);
+  return box;
+}
+
+void ConvertDeletionsToUtf8(RunReport* report, std::uint32_t codePage) {
+  for (std::string& key : report->keysDeleted) key = sim::CodePageToUtf8Lossy(codePage, key);
+  for (DeletedValue& value : report->valuesDeleted) {
+    value.key = sim::CodePageToUtf8Lossy(codePage, value.key);
+    value.name = sim::CodePageToUtf8Lossy(codePage, value.name);
+  }
 }
 
 MachineState CaptureState(const MachineFolder& folder, sim::SimMachine& machine) {
@@ -209,8 +226,10 @@ RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMach
   machine.Config().commandLine = ProgramCommandLine(options);
   BoxAnswerer answerer(options.answers.value_or(std::vector<int>{}),
                        streams.inIsTerminal ? &streams.in : nullptr, streams.out);
-  machine.SetResponder(
-      [&answerer](const sim::MessageBoxRecord& box) { return answerer.Answer(box); });
+  const std::uint32_t codePage = machine.Config().ansiCodePage;
+  machine.SetResponder([&answerer, codePage](const sim::MessageBoxRecord& box) {
+    return answerer.Answer(BoxInUtf8(box, codePage));
+  });
 
   RunReport report;
   report.commandLine = machine.Config().commandLine;
@@ -221,7 +240,10 @@ RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMach
     RunApplication(*app);
   }
   CompareStates(before, machine.GetRegistry(), ListMachineFiles(folder), &report);
-  report.boxes = machine.Boxes();
+  ConvertDeletionsToUtf8(&report, codePage);
+  for (const sim::MessageBoxRecord& box : machine.Boxes()) {
+    report.boxes.push_back(BoxInUtf8(box, codePage));
+  }
   report.answerWarnings = answerer.Warnings();
   report.restartRequested = machine.RestartRequested();
   return report;

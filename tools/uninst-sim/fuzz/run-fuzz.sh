@@ -5,6 +5,7 @@
 #   regfile       registry.reg: whatever is read survives a write and a
 #                 second read unchanged, in its format and encoding
 #   pe-version    the version resource lookup in executable images
+#   old-version   the same in NE and LE (VxD) images
 #   machine-ini   machine.ini's settings
 #   command-line  the program-name stripping and the switches
 #
@@ -39,6 +40,9 @@ case "$target" in
   pe-version) harness=PeVersionFuzz
     extra_seeds=$(find "$root/examples/demo-machine/drive_c" -type f \
       \( -name '*.SYS' -o -name '*.VXD' -o -name '*.PDR' \)) ;;
+  old-version) harness=OldVersionFuzz
+    extra_seeds=$(find "$root/examples/demo-machine/drive_c" -type f \
+      \( -name '*.VXD' -o -name '*.PDR' \)) ;;
   machine-ini) harness=MachineIniFuzz; extra_seeds="$root/examples/demo-machine/machine.ini" ;;
   command-line) harness=CommandLineFuzz; extra_seeds="" ;;
   *) echo "run-fuzz.sh: unknown target $target" >&2; exit 2 ;;
