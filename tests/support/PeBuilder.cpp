@@ -260,6 +260,9 @@ std::vector<std::uint8_t> BuildNeImage(const VersionQuad& fileVersion,
   out.Put16(0x454E);  // "NE"
   out.PadTo(0x40 + 0x24);
   out.Put16(kResourceTable);
+  // The resident-name table follows the resource table; readers take the
+  // resource table's size from where it starts.
+  out.Put16(kResourceTable + 24);
   out.PadTo(0x40 + kResourceTable);
   out.Put16(kAlignShift);
   out.Put16(0x8000 | kResourceTypeVersion);
