@@ -63,10 +63,6 @@ unsigned char ByteAt(const std::string& text, std::size_t i) {
   return static_cast<unsigned char>(text[i]);
 }
 
-bool IsAscii(const std::string& text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
-}
-
 // The length of the UTF-8 sequence a lead byte starts (1 for a stray byte).
 std::size_t Utf8SequenceLength(unsigned char lead) {
   if (lead >= 0xF0) return 4;
@@ -75,6 +71,10 @@ std::size_t Utf8SequenceLength(unsigned char lead) {
 }
 
 }  // namespace
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+}
 
 bool IsSupportedCodePage(std::uint32_t codePage) {
   std::string ascii;

@@ -8,8 +8,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace uninst::sim {
+
+// ASCII text is the same in every code page the machine accepts, and in
+// UTF-8.
+bool IsAscii(std::string_view text);
 
 // True when iconv converts the code page and it keeps ASCII as it is, as the
 // ANSI and OEM code pages of Windows do.

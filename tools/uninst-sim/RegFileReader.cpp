@@ -93,6 +93,7 @@ Outcome<std::string> DecodeText(std::string bytes, std::uint32_t codePage, RegEn
     *encoding = RegEncoding::kUtf8WithMark;
     bytes.erase(0, 3);
   }
+  if (sim::IsAscii(bytes)) return bytes;
   const std::string page = "code page " + std::to_string(codePage);
   if (*encoding == RegEncoding::kBytes) {
     std::optional<std::string> decoded = sim::CodePageToUtf8(codePage, bytes, &bad);
@@ -329,7 +330,7 @@ class Reader {
   // file converts to: DecodeText checked the whole text. ASCII text is the
   // same in both.
   std::string_view InCodePage(std::string_view text, std::string* storage) const {
-    if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) return text;
+    if (sim::IsAscii(text)) return text;
     *storage = sim::Utf8ToCodePage(m_codePage, std::string(text)).value_or(std::string(text));
     return *storage;
   }

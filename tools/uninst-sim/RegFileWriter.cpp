@@ -21,14 +21,10 @@ bool HasLineBreak(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
 }
 
-bool IsAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
-}
-
 // The machine's text, in its code page, as the UTF-8 the file is made in;
 // false when it is no text in the code page. ASCII text is the same in both.
 bool ToUtf8(std::uint32_t codePage, std::string_view text, std::string* utf8) {
-  if (IsAscii(text)) {
+  if (sim::IsAscii(text)) {
     utf8->assign(text);
     return true;
   }
@@ -206,7 +202,7 @@ Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat forma
   // back to it, and to UTF-16, whole.
   switch (encoding) {
     case RegEncoding::kBytes:
-      if (IsAscii(text)) return text;
+      if (sim::IsAscii(text)) return text;
       return *sim::Utf8ToCodePage(codePage, text);
     case RegEncoding::kUtf8WithMark:
       return "\xEF\xBB\xBF" + text;
