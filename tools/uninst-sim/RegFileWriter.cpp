@@ -7,7 +7,6 @@
 #include "platform/sim/RegistryNode.h"
 #include "tools/uninst-sim/RegFile.h"
 #include "tools/uninst-sim/RegSyntax.h"
-#include "tools/uninst-sim/TextCodec.h"
 
 namespace uninst::tool {
 
