@@ -70,12 +70,14 @@ struct Fault {
 // family (NT, 2000, XP and later).
 enum class WindowsFamily { k9x, kNt };
 
+constexpr std::uint32_t kWesternAnsiCodePage = 1252;
+
 struct MachineConfig {
   WindowsFamily family = WindowsFamily::kNt;
   std::uint32_t oemCodePage = 437;
   // The code page of the single-byte ("A") text; 932 makes 0x81-0x9F and
   // 0xE0-0xFC lead bytes.
-  std::uint32_t ansiCodePage = 1252;
+  std::uint32_t ansiCodePage = kWesternAnsiCodePage;
   // Empty: the system gives no windows directory (GetWindowsDirectory fails).
   std::optional<std::string> windowsDirectory = std::string("C:\\WINDOWS");
   // Local time = UTC - bias, as Windows' TIME_ZONE_INFORMATION::Bias. No DST.

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "platform/AsciiCase.h"
+#include "platform/sim/CodePage.h"
 #include "platform/sim/RegistryNode.h"
 
 namespace uninst::sim {
@@ -45,13 +46,17 @@ struct FoldedHash {
   }
 };
 
+// Folds every byte, trail bytes too: names equal under any code page's rules
+// are equal here, so the index finds every candidate and NameRules picks.
 struct FoldedEqual {
-  bool operator()(std::string_view a, std::string_view b) const { return NamesEqual(a, b); }
+  bool operator()(std::string_view a, std::string_view b) const {
+    return a.size() == b.size() && EqualsIgnoringAsciiCase(a.data(), b.data(), a.size());
+  }
 };
 
 // Every key below `root`, depth-first in enumeration order, with its path;
 // iterative so that no depth of tree can exhaust the stack.
-void VisitTree(const Registry::Node& root, WindowsFamily family,
+void VisitTree(const Registry::Node& root, WindowsFamily family, const NameRules& names,
                const Registry::KeyVisitor& visit) {
   struct Level {
     const std::vector<Registry::Node*>* children;
@@ -59,7 +64,7 @@ void VisitTree(const Registry::Node& root, WindowsFamily family,
     std::size_t pathLength;
   };
   std::string path;
-  std::vector<Level> stack{{&root.Children(family), 0, 0}};
+  std::vector<Level> stack{{&root.Children(family, names), 0, 0}};
   while (!stack.empty()) {
     Level& level = stack.back();
     if (level.next == level.children->size()) {
@@ -72,7 +77,7 @@ void VisitTree(const Registry::Node& root, WindowsFamily family,
     if (!path.empty()) path += '\\';
     path += child->name;
     visit(path, *child);
-    stack.push_back({&child->Children(family), 0, path.size()});
+    stack.push_back({&child->Children(family, names), 0, path.size()});
   }
 }
 
@@ -93,13 +98,13 @@ struct Registry::Node::Subkeys {
   static Order OrderOf(WindowsFamily family) {
     return family == WindowsFamily::k9x ? kCreated : kSorted;
   }
-  const std::vector<Node*>& List(Order order);
-  Node* Step(Order order, std::size_t index);
-  Node* Find(std::string_view childName) const;
+  const std::vector<Node*>& List(Order order, const NameRules& names);
+  Node* Step(Order order, std::size_t index, const NameRules& names);
+  Node* Find(std::string_view childName, const NameRules& names) const;
   void Add(Node* child);
   void Remove(const Node* child);
   void Unlink(Order order, std::uint32_t slot);
-  void Sort();
+  void Sort(const NameRules& names);
   void CompactIfSparse();
 
   // Owned, in creation order.
@@ -111,33 +116,8 @@ struct Registry::Node::Subkeys {
   Cursor cursors[2];
   std::uint32_t live = 0;
   // By name, once there are more subkeys than a quick scan can afford.
-  std::unordered_map<std::string_view, Node*, FoldedHash, FoldedEqual> index;
+  std::unordered_multimap<std::string_view, Node*, FoldedHash, FoldedEqual> index;
 };
-
-int CompareNames(std::string_view a, std::string_view b) {
-  const std::size_t common = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    const unsigned char x = static_cast<unsigned char>(UpperAscii(a[i]));
-    const unsigned char y = static_cast<unsigned char>(UpperAscii(b[i]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
-bool NamesEqual(std::string_view a, std::string_view b) { return CompareNames(a, b) == 0; }
-
-std::vector<std::string> SplitPath(const std::string& path) {
-  std::vector<std::string> components;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('\\', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) components.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return components;
-}
 
 RegValue ValueList::View::ToValue() const {
   return RegValue{std::string(name), type, std::vector<std::uint8_t>(data, data + size)};
@@ -156,21 +136,22 @@ std::size_t ValueList::NextOf(std::size_t at) const {
   return at + kValueHeader + ReadNumber(header) + ReadNumber(header + 8);
 }
 
-std::size_t ValueList::OffsetOf(std::string_view name) const {
+std::size_t ValueList::OffsetOf(std::string_view name, const NameRules& names) const {
   std::size_t at = 0;
-  while (at < m_block.size() && !NamesEqual(ViewAt(at).name, name)) at = NextOf(at);
+  while (at < m_block.size() && !names.Equal(ViewAt(at).name, name)) at = NextOf(at);
   return at;
 }
 
-std::optional<ValueList::View> ValueList::Find(std::string_view name) const {
-  const std::size_t at = OffsetOf(name);
+std::optional<ValueList::View> ValueList::Find(std::string_view name,
+                                               const NameRules& names) const {
+  const std::size_t at = OffsetOf(name, names);
   if (at == m_block.size()) return std::nullopt;
   return ViewAt(at);
 }
 
 void ValueList::Set(std::string_view name, std::uint32_t type, const std::uint8_t* data,
-                    std::size_t size) {
-  const std::size_t at = OffsetOf(name);
+                    std::size_t size, const NameRules& names) {
+  const std::size_t at = OffsetOf(name, names);
   if (at == m_block.size()) {
     Append(name, type, data, size);
     return;
@@ -189,8 +170,8 @@ void ValueList::Append(std::string_view name, std::uint32_t type, const std::uin
   AppendValue(m_block, name, type, data, size);
 }
 
-bool ValueList::Erase(std::string_view name) {
-  const std::size_t at = OffsetOf(name);
+bool ValueList::Erase(std::string_view name, const NameRules& names) {
+  const std::size_t at = OffsetOf(name, names);
   if (at == m_block.size()) return false;
   m_block.erase(m_block.begin() + static_cast<std::ptrdiff_t>(at),
                 m_block.begin() + static_cast<std::ptrdiff_t>(NextOf(at)));
@@ -238,22 +219,25 @@ std::weak_ptr<char> Registry::Node::Watch() {
 
 std::size_t Registry::Node::ChildCount() const { return m_subkeys ? m_subkeys->live : 0; }
 
-const std::vector<Registry::Node*>& Registry::Node::Children(WindowsFamily family) const {
+const std::vector<Registry::Node*>& Registry::Node::Children(WindowsFamily family,
+                                                             const NameRules& names) const {
   static const std::vector<Node*> kNone;
-  return m_subkeys ? m_subkeys->List(Subkeys::OrderOf(family)) : kNone;
+  return m_subkeys ? m_subkeys->List(Subkeys::OrderOf(family), names) : kNone;
 }
 
-Registry::Node* Registry::Node::ChildAt(std::size_t index, WindowsFamily family) const {
+Registry::Node* Registry::Node::ChildAt(std::size_t index, WindowsFamily family,
+                                        const NameRules& names) const {
   if (index >= ChildCount()) return nullptr;
-  return m_subkeys->Step(Subkeys::OrderOf(family), index);
+  return m_subkeys->Step(Subkeys::OrderOf(family), index, names);
 }
 
-Registry::Node* Registry::Node::FindChild(std::string_view childName) const {
-  return m_subkeys ? m_subkeys->Find(childName) : nullptr;
+Registry::Node* Registry::Node::FindChild(std::string_view childName,
+                                          const NameRules& names) const {
+  return m_subkeys ? m_subkeys->Find(childName, names) : nullptr;
 }
 
-Registry::Node* Registry::Node::AddChild(std::string_view childName) {
-  if (Node* existing = FindChild(childName)) return existing;
+Registry::Node* Registry::Node::AddChild(std::string_view childName, const NameRules& names) {
+  if (Node* existing = FindChild(childName, names)) return existing;
   if (!m_subkeys) m_subkeys = std::make_unique<Subkeys>();
   auto child = std::make_unique<Node>(childName);
   m_subkeys->Add(child.get());
@@ -270,20 +254,21 @@ bool Registry::Node::RemoveChild(const Node* child) {
   return true;
 }
 
-const std::vector<Registry::Node*>& Registry::Node::Subkeys::List(Order order) {
+const std::vector<Registry::Node*>& Registry::Node::Subkeys::List(Order order,
+                                                                  const NameRules& names) {
   if (order == kCreated) return created;
-  if (sortedStale) Sort();
+  if (sortedStale) Sort(names);
   return sorted;
 }
 
-void Registry::Node::Subkeys::Sort() {
+void Registry::Node::Subkeys::Sort(const NameRules& names) {
   sorted.clear();
   sorted.reserve(live);
   for (Node* child : created) {
     if (child) sorted.push_back(child);
   }
   std::sort(sorted.begin(), sorted.end(),
-            [](const Node* a, const Node* b) { return CompareNames(a->name, b->name) < 0; });
+            [&names](const Node* a, const Node* b) { return names.Compare(a->name, b->name) < 0; });
   for (std::size_t slot = 0; slot < sorted.size(); ++slot) {
     sorted[slot]->m_sortedSlot = static_cast<std::uint32_t>(slot);
   }
@@ -291,8 +276,9 @@ void Registry::Node::Subkeys::Sort() {
   sortedStale = false;
 }
 
-Registry::Node* Registry::Node::Subkeys::Step(Order order, std::size_t index) {
-  const std::vector<Node*>& list = List(order);
+Registry::Node* Registry::Node::Subkeys::Step(Order order, std::size_t index,
+                                              const NameRules& names) {
+  const std::vector<Node*>& list = List(order, names);
   Cursor& cursor = cursors[order];
   // Walk from whichever of the cursor, the first and the last subkey is nearest.
   const std::size_t fromCursor = index > cursor.index ? index - cursor.index : cursor.index - index;
@@ -315,13 +301,17 @@ Registry::Node* Registry::Node::Subkeys::Step(Order order, std::size_t index) {
   return list[cursor.slot];
 }
 
-Registry::Node* Registry::Node::Subkeys::Find(std::string_view childName) const {
+Registry::Node* Registry::Node::Subkeys::Find(std::string_view childName,
+                                              const NameRules& names) const {
   if (!index.empty()) {
-    const auto at = index.find(childName);
-    return at != index.end() ? at->second : nullptr;
+    const auto [first, last] = index.equal_range(childName);
+    for (auto at = first; at != last; ++at) {
+      if (names.Equal(at->second->name, childName)) return at->second;
+    }
+    return nullptr;
   }
   for (Node* child : created) {
-    if (child && NamesEqual(child->name, childName)) return child;
+    if (child && names.Equal(child->name, childName)) return child;
   }
   return nullptr;
 }
@@ -344,7 +334,13 @@ void Registry::Node::Subkeys::Add(Node* child) {
 void Registry::Node::Subkeys::Remove(const Node* child) {
   Unlink(kCreated, child->m_createdSlot);
   if (!sortedStale) Unlink(kSorted, child->m_sortedSlot);
-  index.erase(child->name);
+  const auto [first, last] = index.equal_range(child->name);
+  for (auto at = first; at != last; ++at) {
+    if (at->second == child) {
+      index.erase(at);
+      break;
+    }
+  }
   --live;
   CompactIfSparse();
 }
@@ -383,37 +379,48 @@ void Registry::Node::Subkeys::CompactIfSparse() {
   cursors[kSorted].slot = cursors[kSorted].index;
 }
 
-Registry::Node* Registry::Node::Walk(std::string_view path, bool create) {
+Registry::Node* Registry::Node::Walk(std::string_view path, bool create, const NameRules& names) {
   Node* node = this;
   while (node && !path.empty()) {
-    const std::size_t end = std::min(path.find('\\'), path.size());
+    const std::size_t end = names.FindSeparator(path);
     const std::string_view component = path.substr(0, end);
     path.remove_prefix(std::min(end + 1, path.size()));
     if (component.empty()) continue;
-    node = create ? node->AddChild(component) : node->FindChild(component);
+    node = create ? node->AddChild(component, names) : node->FindChild(component, names);
   }
   return node;
 }
 
-Registry::Registry(WindowsFamily family)
-    : m_root(std::make_unique<Node>()), m_ownFamily(family), m_family(&m_ownFamily) {}
+Registry::Registry(WindowsFamily family, std::uint32_t ansiCodePage)
+    : m_root(std::make_unique<Node>()), m_config(&m_ownConfig) {
+  m_ownConfig.family = family;
+  m_ownConfig.ansiCodePage = ansiCodePage;
+}
 
-Registry::Registry(const WindowsFamily* family)
-    : m_root(std::make_unique<Node>()), m_ownFamily(*family), m_family(family) {}
+Registry::Registry(const MachineConfig* config)
+    : m_root(std::make_unique<Node>()), m_ownConfig(*config), m_config(config) {}
 
 Registry::Registry(Registry&& other) noexcept
     : m_root(std::move(other.m_root)),
-      m_ownFamily(other.m_ownFamily),
-      m_family(other.m_family == &other.m_ownFamily ? &m_ownFamily : other.m_family) {
+      m_ownConfig(other.m_ownConfig),
+      m_config(other.m_config == &other.m_ownConfig ? &m_ownConfig : other.m_config) {
   other.m_root = std::make_unique<Node>();
 }
 
 Registry& Registry::operator=(Registry&& other) noexcept {
   if (this == &other) return *this;
   TakeKeys(other);
-  m_ownFamily = other.m_ownFamily;
-  m_family = other.m_family == &other.m_ownFamily ? &m_ownFamily : other.m_family;
+  m_ownConfig = other.m_ownConfig;
+  m_config = other.m_config == &other.m_ownConfig ? &m_ownConfig : other.m_config;
   return *this;
+}
+
+const NameRules& Registry::Names() const {
+  if (m_namesOf != m_config->ansiCodePage) {
+    m_names = NameRules(LeadBytesOf(m_config->ansiCodePage));
+    m_namesOf = m_config->ansiCodePage;
+  }
+  return m_names;
 }
 
 Registry::~Registry() = default;
@@ -424,11 +431,11 @@ void Registry::TakeKeys(Registry& other) {
   other.m_root = std::make_unique<Node>();
 }
 
-void Registry::CreateKey(const std::string& path) { m_root->Walk(path, true); }
+void Registry::CreateKey(const std::string& path) { m_root->Walk(path, true, Names()); }
 
 void Registry::SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
                         std::vector<std::uint8_t> data) {
-  m_root->Walk(keyPath, true)->values.Set(name, type, data.data(), data.size());
+  m_root->Walk(keyPath, true, Names())->values.Set(name, type, data.data(), data.size(), Names());
 }
 
 void Registry::SetString(const std::string& keyPath, const std::string& name,
@@ -439,26 +446,26 @@ void Registry::SetString(const std::string& keyPath, const std::string& name,
 }
 
 bool Registry::CreateLink(const std::string& path, const std::string& target) {
-  std::vector<std::string> components = SplitPath(path);
+  std::vector<std::string> components = Names().Split(path);
   if (components.empty() || Family() == WindowsFamily::k9x) return false;
   // A link holds no subkeys or values of its own: it replaces any key there.
   const std::string last = components.back();
   components.pop_back();
   Node* parent = m_root.get();
-  for (const std::string& component : components) parent = parent->AddChild(component);
-  if (Node* existing = parent->FindChild(last)) parent->RemoveChild(existing);
-  parent->AddChild(last)->MakeLink(target);
+  for (const std::string& component : components) parent = parent->AddChild(component, Names());
+  if (Node* existing = parent->FindChild(last, Names())) parent->RemoveChild(existing);
+  parent->AddChild(last, Names())->MakeLink(target);
   return true;
 }
 
 bool Registry::DeleteKey(const std::string& path) {
-  const std::vector<std::string> components = SplitPath(path);
+  const std::vector<std::string> components = Names().Split(path);
   if (components.empty()) return false;
   Node* parent = m_root.get();
   for (std::size_t i = 0; parent && i + 1 < components.size(); ++i) {
-    parent = parent->FindChild(components[i]);
+    parent = parent->FindChild(components[i], Names());
   }
-  Node* key = parent ? parent->FindChild(components.back()) : nullptr;
+  Node* key = parent ? parent->FindChild(components.back(), Names()) : nullptr;
   return key && parent->RemoveChild(key);
 }
 
@@ -467,7 +474,7 @@ bool Registry::KeyExists(const std::string& path) const { return Find(path) != n
 std::optional<RegValue> Registry::GetValue(const std::string& keyPath,
                                            const std::string& name) const {
   const Node* key = Find(keyPath);
-  const std::optional<ValueList::View> value = key ? key->values.Find(name) : std::nullopt;
+  const std::optional<ValueList::View> value = key ? key->values.Find(name, Names()) : std::nullopt;
   if (!value) return std::nullopt;
   return value->ToValue();
 }
@@ -475,7 +482,7 @@ std::optional<RegValue> Registry::GetValue(const std::string& keyPath,
 std::vector<std::string> Registry::SubKeyNames(const std::string& path) const {
   std::vector<std::string> names;
   if (const Node* key = Find(path)) {
-    for (const Node* child : key->Children(Family())) {
+    for (const Node* child : key->Children(Family(), Names())) {
       if (child) names.push_back(child->name);
     }
   }
@@ -493,8 +500,12 @@ std::vector<std::string> Registry::AllKeys() const {
   return keys;
 }
 
-void Registry::VisitKeys(const KeyVisitor& visit) const { VisitTree(*m_root, Family(), visit); }
+void Registry::VisitKeys(const KeyVisitor& visit) const {
+  VisitTree(*m_root, Family(), Names(), visit);
+}
 
-Registry::Node* Registry::Find(const std::string& path) const { return m_root->Walk(path, false); }
+Registry::Node* Registry::Find(const std::string& path) const {
+  return m_root->Walk(path, false, Names());
+}
 
 }  // namespace uninst::sim

@@ -10,6 +10,7 @@
 
 #include "platform/Platform.h"
 #include "platform/sim/MachineConfig.h"
+#include "platform/sim/NameRules.h"
 
 namespace uninst::sim {
 
@@ -20,16 +21,17 @@ struct RegValue {
 };
 
 // The registry below HKEY_LOCAL_MACHINE with Windows semantics: names
-// compared case-insensitively and kept with their case. The family chooses
-// the order of subkeys: case-insensitive alphabetical on the NT family, the
-// order the keys were created on the 9x family, whose registry keeps no
-// sorted index.
+// compared case-insensitively, character by character of the ANSI code page,
+// and kept with their case. The family chooses the order of subkeys:
+// case-insensitive alphabetical on the NT family, the order the keys were
+// created on the 9x family, whose registry keeps no sorted index.
 class Registry {
  public:
-  explicit Registry(WindowsFamily family = WindowsFamily::kNt);
-  // Follows the family that `family` holds at each call, such as a machine's
-  // configuration that may change after the registry is made.
-  explicit Registry(const WindowsFamily* family);
+  explicit Registry(WindowsFamily family = WindowsFamily::kNt,
+                    std::uint32_t ansiCodePage = kWesternAnsiCodePage);
+  // Follows the family and code page that `config` holds at each call, as a
+  // machine's configuration may change after the registry is made.
+  explicit Registry(const MachineConfig* config);
   ~Registry();
   Registry(Registry&& other) noexcept;
   Registry(const Registry&) = delete;
@@ -37,7 +39,8 @@ class Registry {
   // Takes the keys and the family of `other`, which is left empty.
   Registry& operator=(Registry&& other) noexcept;
 
-  WindowsFamily Family() const { return *m_family; }
+  WindowsFamily Family() const { return m_config->family; }
+  const NameRules& Names() const;
   // Takes every key of `other`, which is left empty; the family stays.
   void TakeKeys(Registry& other);
 
@@ -75,8 +78,11 @@ class Registry {
 
  private:
   std::unique_ptr<Node> m_root;
-  WindowsFamily m_ownFamily;
-  const WindowsFamily* m_family;
+  MachineConfig m_ownConfig;
+  const MachineConfig* m_config;
+  // The rules of the code page m_namesOf, made at the first need.
+  mutable std::uint32_t m_namesOf = 0;
+  mutable NameRules m_names;
 };
 
 }  // namespace uninst::sim

@@ -9,17 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/sim/NameRules.h"
 #include "platform/sim/Registry.h"
 
 namespace uninst::sim {
-
-// Registry and file names compare as NT compares them: ASCII letters
-// upper-cased, every other byte as it is.
-int CompareNames(std::string_view a, std::string_view b);
-bool NamesEqual(std::string_view a, std::string_view b);
-
-// The non-empty components of a backslash-separated path.
-std::vector<std::string> SplitPath(const std::string& path);
 
 // A key's values packed into one block, in the order they were created: a
 // whole machine holds millions of them.
@@ -35,10 +28,11 @@ class ValueList {
   };
 
   bool Empty() const { return m_block.empty(); }
-  std::optional<View> Find(std::string_view name) const;
+  std::optional<View> Find(std::string_view name, const NameRules& names) const;
   // Replaces the value of the same name in place, or adds it last.
-  void Set(std::string_view name, std::uint32_t type, const std::uint8_t* data, std::size_t size);
-  bool Erase(std::string_view name);
+  void Set(std::string_view name, std::uint32_t type, const std::uint8_t* data, std::size_t size,
+           const NameRules& names);
+  bool Erase(std::string_view name, const NameRules& names);
   // Adds a value whose name the list does not hold yet.
   void Append(std::string_view name, std::uint32_t type, const std::uint8_t* data,
               std::size_t size);
@@ -54,7 +48,7 @@ class ValueList {
   View ViewAt(std::size_t at) const;
   std::size_t NextOf(std::size_t at) const;
   // The offset of the value named `name`, or the block's size.
-  std::size_t OffsetOf(std::string_view name) const;
+  std::size_t OffsetOf(std::string_view name, const NameRules& names) const;
 
   // Each value: name length, type and data size as 32-bit numbers, then the
   // name's bytes, then the data.
@@ -84,15 +78,15 @@ struct Registry::Node {
   // The subkey at `index` in the family's enumeration order; nullptr past the
   // end. Each step from the previous index asked for costs O(1), also while
   // subkeys are deleted between the steps.
-  Node* ChildAt(std::size_t index, WindowsFamily family) const;
+  Node* ChildAt(std::size_t index, WindowsFamily family, const NameRules& names) const;
   // The subkeys in the family's order, with nullptr where one was removed.
-  const std::vector<Node*>& Children(WindowsFamily family) const;
-  Node* FindChild(std::string_view childName) const;
-  Node* AddChild(std::string_view childName);
+  const std::vector<Node*>& Children(WindowsFamily family, const NameRules& names) const;
+  Node* FindChild(std::string_view childName, const NameRules& names) const;
+  Node* AddChild(std::string_view childName, const NameRules& names);
   bool RemoveChild(const Node* child);
   // The key at the backslash-separated `path` below this one, created with
   // its missing parents when `create` is set; nullptr when missing.
-  Node* Walk(std::string_view path, bool create);
+  Node* Walk(std::string_view path, bool create, const NameRules& names);
   // Every subkey moves to `doomed`; none is left here.
   void ReleaseChildren(std::vector<Node*>& doomed);
 

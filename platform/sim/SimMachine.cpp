@@ -12,31 +12,30 @@ namespace {
 
 // Fault paths match registry and file paths alike: component by component,
 // letter case ignored, either separator.
-std::vector<std::string> PathComponents(const std::string& path) {
+std::vector<std::string> PathComponents(const std::string& path, const NameRules& names) {
   std::string unified = path;
   for (char& c : unified) {
     if (c == '/') c = '\\';
   }
-  return SplitPath(unified);
+  return names.Split(unified);
 }
 
-bool SamePath(const std::string& a, const std::string& b) {
-  const std::vector<std::string> x = PathComponents(a);
-  const std::vector<std::string> y = PathComponents(b);
+bool SamePath(const std::string& a, const std::string& b, const NameRules& names) {
+  const std::vector<std::string> x = PathComponents(a, names);
+  const std::vector<std::string> y = PathComponents(b, names);
   if (x.size() != y.size()) return false;
   for (std::size_t i = 0; i < x.size(); ++i) {
-    if (!NamesEqual(x[i], y[i])) return false;
+    if (!names.Equal(x[i], y[i])) return false;
   }
   return true;
 }
 
 // The longest prefix of `text` within `capacity` bytes that splits no
 // double-byte character.
-std::size_t FitCharacters(const std::string& text, std::size_t capacity,
-                          const std::bitset<256>& leadBytes) {
+std::size_t FitCharacters(const std::string& text, std::size_t capacity, const NameRules& names) {
   std::size_t end = 0;
   while (end < text.size()) {
-    const std::size_t length = leadBytes[static_cast<unsigned char>(text[end])] ? 2 : 1;
+    const std::size_t length = names.IsLead(text[end]) ? 2 : 1;
     if (end + length > capacity) break;
     end += length;
   }
@@ -45,13 +44,7 @@ std::size_t FitCharacters(const std::string& text, std::size_t capacity,
 
 }  // namespace
 
-const std::bitset<256>& SimMachine::State::LeadBytes(std::uint32_t codePage) {
-  if (!leadBytes || leadBytes->first != codePage)
-    leadBytes.emplace(codePage, LeadBytesOf(codePage));
-  return leadBytes->second;
-}
-
-SimMachine::SimMachine() : m_state(std::make_unique<State>()), m_registry(&m_config.family) {
+SimMachine::SimMachine() : m_state(std::make_unique<State>()), m_registry(&m_config) {
   m_state->config = &m_config;
 }
 
@@ -96,7 +89,8 @@ std::optional<long> SimMachine::Enter(Op op, const std::string& path) {
   if (m_stop && *m_stop) error = kErrorOperationAborted;
   for (State::ArmedFault& armed : m_state->faults) {
     const Fault& fault = armed.fault;
-    if (fault.op != op || (!fault.path.empty() && !SamePath(fault.path, path))) continue;
+    if (fault.op != op || (!fault.path.empty() && !SamePath(fault.path, path, m_registry.Names())))
+      continue;
     ++armed.matched;
     if (!error && (fault.nth == 0 || fault.nth == armed.matched)) error = fault.error;
   }
@@ -137,7 +131,7 @@ bool SimMachine::IsDBCSLeadByte(std::uint8_t byte) {
   // injected fault changes nothing, since a wrong answer would split a
   // character that Windows reads whole.
   (void)Enter(Op::kIsDBCSLeadByte, "");
-  return m_state->LeadBytes(m_config.ansiCodePage)[byte];
+  return m_registry.Names().IsLead(static_cast<char>(byte));
 }
 
 const char* SimMachine::GetCommandLine() {
@@ -179,8 +173,8 @@ int SimMachine::LoadString(std::uint32_t id, char* buffer, int size) {
   }
   // The resources hold Unicode; the "A" call gives them in the ANSI code page.
   const std::string ansi = Utf8ToCodePageLossy(m_config.ansiCodePage, text);
-  const std::size_t length = FitCharacters(ansi, static_cast<std::size_t>(size) - 1,
-                                           m_state->LeadBytes(m_config.ansiCodePage));
+  const std::size_t length =
+      FitCharacters(ansi, static_cast<std::size_t>(size) - 1, m_registry.Names());
   std::memcpy(buffer, ansi.data(), length);
   buffer[length] = '\0';
   return static_cast<int>(length);

@@ -7,9 +7,9 @@
 namespace uninst::sim {
 namespace {
 
-std::string JoinKeyPath(const std::string& base, const std::string& path) {
+std::string JoinKeyPath(const std::string& base, const std::string& path, const NameRules& names) {
   std::string joined = base;
-  for (const std::string& component : SplitPath(path)) {
+  for (const std::string& component : names.Split(path)) {
     if (!joined.empty()) joined += '\\';
     joined += component;
   }
@@ -22,24 +22,25 @@ constexpr int kMaxLinkHops = 16;
 
 // The key `components` lead to below `base`, following every registry link
 // on the way; nullptr when a key is missing or the links go round.
-Registry::Node* DescendFollowingLinks(Registry::Node* root, Registry::Node* base,
+Registry::Node* DescendFollowingLinks(const Registry& registry, Registry::Node* base,
                                       const std::vector<std::string>& components, int* hops) {
   Registry::Node* node = base;
   for (const std::string& component : components) {
-    node = node->FindChild(component);
+    node = node->FindChild(component, registry.Names());
     if (node == nullptr) return nullptr;
     if (!node->IsLink()) continue;
     if (++*hops > kMaxLinkHops) return nullptr;
-    node = DescendFollowingLinks(root, root, SplitPath(node->LinkTarget()), hops);
+    node = DescendFollowingLinks(registry, registry.Root(),
+                                 registry.Names().Split(node->LinkTarget()), hops);
     if (node == nullptr) return nullptr;
   }
   return node;
 }
 
-Registry::Node* DescendFollowingLinks(Registry::Node* root, Registry::Node* base,
+Registry::Node* DescendFollowingLinks(const Registry& registry, Registry::Node* base,
                                       const std::vector<std::string>& components) {
   int hops = 0;
-  return DescendFollowingLinks(root, base, components, &hops);
+  return DescendFollowingLinks(registry, base, components, &hops);
 }
 
 }  // namespace
@@ -49,11 +50,12 @@ std::uintptr_t SimMachine::State::NewHandle() {
   return nextHandle;
 }
 
-std::string SimMachine::State::KeyPathOf(RegHandle root, const char* path) const {
+std::string SimMachine::State::KeyPathOf(RegHandle root, const char* path,
+                                         const NameRules& names) const {
   std::string base;
   const auto open = keys.find(root);
   if (open != keys.end()) base = open->second.path;
-  return JoinKeyPath(base, path ? path : "");
+  return JoinKeyPath(base, path ? path : "", names);
 }
 
 long SimMachine::State::KeyOf(Registry& registry, RegHandle key, Registry::Node** node,
@@ -79,13 +81,13 @@ long SimMachine::State::ResolveKey(Registry& registry, RegHandle root, const cha
   // NT takes a subkey path that starts with a backslash for an absolute
   // object name, which a relative open refuses.
   if (path && path[0] == '\\') return kErrorBadPathname;
-  *node = DescendFollowingLinks(registry.Root(), base, SplitPath(path ? path : ""));
+  *node = DescendFollowingLinks(registry, base, registry.Names().Split(path ? path : ""));
   return *node ? kErrorSuccess : kErrorFileNotFound;
 }
 
 long SimMachine::OpenKey(Op op, RegHandle root, const char* path, std::uint32_t access,
                          RegHandle* key) {
-  const std::string fullPath = m_state->KeyPathOf(root, path);
+  const std::string fullPath = m_state->KeyPathOf(root, path, m_registry.Names());
   if (key) *key = 0;
   if (const auto fault = Enter(op, fullPath)) return *fault;
   if (!key) return kErrorInvalidParameter;
@@ -110,12 +112,13 @@ long SimMachine::RegOpenKeyEx(RegHandle root, const char* path, std::uint32_t ac
 }
 
 long SimMachine::RegEnumKey(RegHandle key, std::uint32_t index, char* name, std::uint32_t size) {
-  if (const auto fault = Enter(Op::kRegEnumKey, m_state->KeyPathOf(key, ""))) return *fault;
+  if (const auto fault = Enter(Op::kRegEnumKey, m_state->KeyPathOf(key, "", m_registry.Names())))
+    return *fault;
   Registry::Node* node = nullptr;
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
   if (!(access & kKeyEnumerateSubKeys)) return kErrorAccessDenied;
-  const Registry::Node* child = node->ChildAt(index, m_config.family);
+  const Registry::Node* child = node->ChildAt(index, m_config.family, m_registry.Names());
   if (!child) return kErrorNoMoreItems;
   if (!name) return kErrorInvalidParameter;
   const std::string& childName = child->name;
@@ -125,7 +128,9 @@ long SimMachine::RegEnumKey(RegHandle key, std::uint32_t index, char* name, std:
 }
 
 long SimMachine::RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) {
-  if (const auto fault = Enter(Op::kRegQueryInfoKey, m_state->KeyPathOf(key, ""))) return *fault;
+  if (const auto fault =
+          Enter(Op::kRegQueryInfoKey, m_state->KeyPathOf(key, "", m_registry.Names())))
+    return *fault;
   Registry::Node* node = nullptr;
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
@@ -136,13 +141,16 @@ long SimMachine::RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) {
 
 long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint32_t* type,
                                  std::uint8_t* data, std::uint32_t* size) {
-  if (const auto fault = Enter(Op::kRegQueryValueEx, m_state->KeyPathOf(key, ""))) return *fault;
+  if (const auto fault =
+          Enter(Op::kRegQueryValueEx, m_state->KeyPathOf(key, "", m_registry.Names())))
+    return *fault;
   Registry::Node* node = nullptr;
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
   if (!(access & kKeyQueryValue)) return kErrorAccessDenied;
   if (data && !size) return kErrorInvalidParameter;
-  const std::optional<ValueList::View> value = node->values.Find(valueName ? valueName : "");
+  const std::optional<ValueList::View> value =
+      node->values.Find(valueName ? valueName : "", m_registry.Names());
   if (!value) return kErrorFileNotFound;
   if (type) *type = value->type;
   const std::uint32_t needed = value->size;
@@ -158,9 +166,11 @@ long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint
 }
 
 long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
-  if (const auto fault = Enter(Op::kRegDeleteKey, m_state->KeyPathOf(root, path))) return *fault;
+  if (const auto fault =
+          Enter(Op::kRegDeleteKey, m_state->KeyPathOf(root, path, m_registry.Names())))
+    return *fault;
   if (path && path[0] == '\\') return kErrorBadPathname;
-  std::vector<std::string> components = SplitPath(path ? path : "");
+  std::vector<std::string> components = m_registry.Names().Split(path ? path : "");
   // Neither the root of the machine nor the key of the handle itself.
   if (components.empty()) return kErrorInvalidParameter;
   const std::string last = components.back();
@@ -170,24 +180,28 @@ long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
   if (const long error = m_state->KeyOf(m_registry, root, &parent, &access)) return error;
   // Links on the way are followed; a link that the path names is the key
   // deleted, and its target stays.
-  parent = DescendFollowingLinks(m_registry.Root(), parent, components);
-  Registry::Node* victim = parent ? parent->FindChild(last) : nullptr;
+  parent = DescendFollowingLinks(m_registry, parent, components);
+  Registry::Node* victim = parent ? parent->FindChild(last, m_registry.Names()) : nullptr;
   if (!victim) return kErrorFileNotFound;
   parent->RemoveChild(victim);
   return kErrorSuccess;
 }
 
 long SimMachine::RegDeleteValue(RegHandle key, const char* valueName) {
-  if (const auto fault = Enter(Op::kRegDeleteValue, m_state->KeyPathOf(key, ""))) return *fault;
+  if (const auto fault =
+          Enter(Op::kRegDeleteValue, m_state->KeyPathOf(key, "", m_registry.Names())))
+    return *fault;
   Registry::Node* node = nullptr;
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
   if (!(access & kKeySetValue)) return kErrorAccessDenied;
-  return node->values.Erase(valueName ? valueName : "") ? kErrorSuccess : kErrorFileNotFound;
+  return node->values.Erase(valueName ? valueName : "", m_registry.Names()) ? kErrorSuccess
+                                                                            : kErrorFileNotFound;
 }
 
 long SimMachine::RegCloseKey(RegHandle key) {
-  if (const auto fault = Enter(Op::kRegCloseKey, m_state->KeyPathOf(key, ""))) return *fault;
+  if (const auto fault = Enter(Op::kRegCloseKey, m_state->KeyPathOf(key, "", m_registry.Names())))
+    return *fault;
   if (key == kLocalMachine) return kErrorSuccess;
   return m_state->keys.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
 }

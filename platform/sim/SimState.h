@@ -4,7 +4,6 @@
 
 #include <sys/stat.h>
 
-#include <bitset>
 #include <map>
 #include <memory>
 #include <optional>
@@ -89,13 +88,9 @@ struct SimMachine::State {
   std::map<std::uint64_t, long> failingCalls;
   long lastError = 0;
 
-  // The lead bytes of the ANSI code page, worked out when first asked for.
-  std::optional<std::pair<std::uint32_t, std::bitset<256>>> leadBytes;
-  const std::bitset<256>& LeadBytes(std::uint32_t codePage);
-
   std::uintptr_t NewHandle();
   // Path below HKEY_LOCAL_MACHINE of `path` opened relative to `root`.
-  std::string KeyPathOf(RegHandle root, const char* path) const;
+  std::string KeyPathOf(RegHandle root, const char* path, const NameRules& names) const;
   // The key behind a handle: 0, or 6 (not open) or 1018 (deleted since).
   long KeyOf(Registry& registry, RegHandle key, Registry::Node** node, std::uint32_t* access) const;
   long ResolveKey(Registry& registry, RegHandle root, const char* path,

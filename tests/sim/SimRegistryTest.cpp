@@ -27,6 +27,7 @@ struct OrderCase {
   std::vector<std::string> created;
   std::vector<std::string> enumerated;    // NT: by upper-cased bytes
   std::vector<std::string> enumerated9x;  // 9x: as created
+  std::uint32_t ansiCodePage = kWesternAnsiCodePage;
 };
 
 class RegistryOrder : public ::testing::TestWithParam<OrderCase> {};
@@ -34,6 +35,7 @@ class RegistryOrder : public ::testing::TestWithParam<OrderCase> {};
 // The family is read at each call, so one machine shows both orders.
 TEST_P(RegistryOrder, EnumeratesInTheFamilysOrder) {
   SimMachine machine;
+  machine.Config().ansiCodePage = GetParam().ansiCodePage;
   for (const std::string& name : GetParam().created) machine.GetRegistry().CreateKey("K\\" + name);
   RegHandle key = 0;
   ASSERT_EQ(kErrorSuccess, machine.RegOpenKey(kLocalMachine, "K", &key));
@@ -49,23 +51,31 @@ TEST_P(RegistryOrder, EnumeratesInTheFamilysOrder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, RegistryOrder,
-    ::testing::Values(OrderCase{"MixedCase", {"b", "A", "C"}, {"A", "b", "C"}, {"b", "A", "C"}},
-                      // Upper-cased, '_' (0x5F) sorts after every letter.
-                      OrderCase{"UnderscoreAfterLetters",
-                                {"A_B", "ab", "AB_"},
-                                {"ab", "AB_", "A_B"},
-                                {"A_B", "ab", "AB_"}},
-                      OrderCase{"PrefixFirst",
-                                {"Key10", "key2", "KEY1"},
-                                {"KEY1", "Key10", "key2"},
-                                {"Key10", "key2", "KEY1"}},
-                      OrderCase{"DigitsBeforeLetters",
-                                {"ROOT", "0001", "0000"},
-                                {"0000", "0001", "ROOT"},
-                                {"ROOT", "0001", "0000"}},
-                      OrderCase{
-                          "HighBytesLast", {"\xC3\xA9", "z"}, {"z", "\xC3\xA9"}, {"\xC3\xA9", "z"}},
-                      OrderCase{"SameNameOtherCase", {"Flop", "FLOP", "flop"}, {"Flop"}, {"Flop"}}),
+    ::testing::Values(
+        OrderCase{"MixedCase", {"b", "A", "C"}, {"A", "b", "C"}, {"b", "A", "C"}},
+        // Upper-cased, '_' (0x5F) sorts after every letter.
+        OrderCase{"UnderscoreAfterLetters",
+                  {"A_B", "ab", "AB_"},
+                  {"ab", "AB_", "A_B"},
+                  {"A_B", "ab", "AB_"}},
+        OrderCase{"PrefixFirst",
+                  {"Key10", "key2", "KEY1"},
+                  {"KEY1", "Key10", "key2"},
+                  {"Key10", "key2", "KEY1"}},
+        OrderCase{"DigitsBeforeLetters",
+                  {"ROOT", "0001", "0000"},
+                  {"0000", "0001", "ROOT"},
+                  {"ROOT", "0001", "0000"}},
+        OrderCase{"HighBytesLast", {"\xC3\xA9", "z"}, {"z", "\xC3\xA9"}, {"\xC3\xA9", "z"}},
+        OrderCase{"SameNameOtherCase", {"Flop", "FLOP", "flop"}, {"Flop"}, {"Flop"}},
+        // 表 ends in 0x5C; ア and ヂ end in 'A' and 'a' (code page 932).
+        OrderCase{"DoubleByteCharactersWhole",
+                  {"\x95\x5C", "\x83\x61", "\x83\x41"},
+                  {"\x83\x41", "\x83\x61", "\x95\x5C"},
+                  {"\x95\x5C", "\x83\x61", "\x83\x41"},
+                  932},
+        OrderCase{
+            "SingleByteCodePageFoldsThem", {"\x83\x61", "\x83\x41"}, {"\x83\x61"}, {"\x83\x61"}}),
     [](const ::testing::TestParamInfo<OrderCase>& info) { return info.param.label; });
 
 TEST(SimRegistry, KeepsTheCaseOfTheFirstSpellingAndFindsAnyCase) {

@@ -49,7 +49,7 @@ std::vector<RegKeyEntry> InJapanese(std::vector<RegKeyEntry> keys) {
 // The keys in a registry of a Japanese machine of the 9x family, which keeps
 // them in the order given.
 sim::Registry RegistryOf(const std::vector<RegKeyEntry>& keys) {
-  sim::Registry registry(sim::WindowsFamily::k9x);
+  sim::Registry registry(sim::WindowsFamily::k9x, kJapanese);
   for (const RegKeyEntry& key : InJapanese(keys)) {
     registry.CreateKey(key.path);
     for (const sim::RegValue& value : key.values) {
@@ -64,7 +64,7 @@ sim::Registry RegistryOf(const std::vector<RegKeyEntry>& keys) {
 std::vector<RegKeyEntry> ReadKeys(const std::string& bytes) {
   Outcome<RegDocument> document = ReadRegFile(bytes, kJapanese);
   EXPECT_TRUE(document.Ok()) << document.Error();
-  sim::Registry inFileOrder(sim::WindowsFamily::k9x);
+  sim::Registry inFileOrder(sim::WindowsFamily::k9x, kJapanese);
   if (document.Ok()) inFileOrder.TakeKeys(document.Value().registry);
   return SnapshotOf(inFileOrder);
 }
@@ -252,6 +252,11 @@ std::vector<RegKeyEntry> TrickyKeys() {
         Value("unterminated", kRegSz, BytesOf("abc")), Value("no data", kRegSz, {}),
         Value("inner zero", kRegSz, {'a', 0, 'b', 0}), Value("break", kRegSz, StringData("a\nb")),
         Value("latin1", kRegSz, {0xE9, 0}), Value("expand", kRegExpandSz, StringData("%x%"))}},
+      // In code page 932 the second byte of 表 is a backslash, and those of
+      // ア and ヂ are 'A' and 'a': two keys, neither split nor folded.
+      {"表", {}},
+      {"表\\ア", {Value("ア", kRegSz, StringData("1")), Value("ヂ", kRegSz, StringData("2"))}},
+      {"表\\ヂ", {}},
       {"Numbers",
        {Value("d", kRegDword, {1, 2, 3, 4}), Value("short dword", kRegDword, {1, 2}),
         Value("bin", kRegBinary, Bytes(200, 0xAB)), Value("none", kRegNone, {}),
@@ -315,7 +320,7 @@ TEST_P(RoundTrip, KeepsNamesTypesAndBytes) {
   ASSERT_TRUE(read.Ok()) << read.Error();
   EXPECT_EQ(read.Value().format, GetParam().format);
   EXPECT_EQ(read.Value().encoding, GetParam().encoding);
-  sim::Registry inFileOrder(sim::WindowsFamily::k9x);
+  sim::Registry inFileOrder(sim::WindowsFamily::k9x, kJapanese);
   inFileOrder.TakeKeys(read.Value().registry);
   EXPECT_EQ(SnapshotOf(inFileOrder), InJapanese(keys));
   Outcome<std::string> second =

@@ -349,22 +349,28 @@ def expected_keys(expect):
 def export_registry(prefix, work_dir, key_names, parse=parse_reg_export):
     """Exports each key that the scenario checks, unless an exported ancestor
     already holds it, and returns every key seen, as `parse` maps an export.
-    A key that regedit cannot export is missing."""
+
+    regedit writes no file for a key it cannot open, and none when it fails
+    for a reason of Wine's own. Either way the parent is exported instead, up
+    to the branch below the root, which every scenario seeds: a missing key is
+    then told by its parent's export, never by a failed regedit run."""
     keys = {}
     exported = []
-    for n, name in enumerate(key_names):
-        if any(name.startswith(root + "\\") for root in exported):
-            continue
-        export = os.path.join(work_dir, "export%d.reg" % n)
-        # regedit writes no file for a key it cannot open.
-        prefix.run("regedit", "/E", windows_path_of(export), name)
-        if not os.path.exists(export):
-            continue
-        with open(export, "rb") as handle:
-            raw = handle.read()
-        text = raw.decode("utf-16") if raw.startswith(b"\xff\xfe") else raw.decode("latin-1")
-        keys.update(parse(text))
-        exported.append(name)
+    for name in key_names:
+        while not any(name == root or name.startswith(root + "\\") for root in exported):
+            export = os.path.join(work_dir, "export%d.reg" % len(exported))
+            prefix.run("regedit", "/E", windows_path_of(export), name)
+            if os.path.exists(export):
+                with open(export, "rb") as handle:
+                    raw = handle.read()
+                text = raw.decode("utf-16") if raw.startswith(b"\xff\xfe") else raw.decode("latin-1")
+                keys.update(parse(text))
+                exported.append(name)
+                break
+            parent = name.rpartition("\\")[0]
+            if "\\" not in parent:
+                raise ScenarioError("regedit could not export %s" % name)
+            name = parent
     return keys
 
 

@@ -38,21 +38,20 @@ struct RegDocument {
   sim::Registry registry;
 };
 
-// The ANSI code page of a Western machine.
-constexpr std::uint32_t kWesternCodePage = 1252;
-
 // Parses a whole file. A failure names the line: "line 12: ...".
-Outcome<RegDocument> ReadRegFile(std::string bytes, std::uint32_t codePage = kWesternCodePage);
+Outcome<RegDocument> ReadRegFile(std::string bytes,
+                                 std::uint32_t codePage = sim::kWesternAnsiCodePage);
 
 // Writes every key in the registry's enumeration order; fails when a name or
 // value cannot be expressed in the format and encoding, or is no text in the
 // code page.
 Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat format,
-                                  RegEncoding encoding, std::uint32_t codePage = kWesternCodePage);
+                                  RegEncoding encoding,
+                                  std::uint32_t codePage = sim::kWesternAnsiCodePage);
 // Why WriteRegFile would fail, or "", without making the text: the same in
 // every format and encoding.
 std::string RegFileProblem(const sim::Registry& registry,
-                           std::uint32_t codePage = kWesternCodePage);
+                           std::uint32_t codePage = sim::kWesternAnsiCodePage);
 // In the encoding regedit uses for the format.
 Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat format);
 

@@ -136,6 +136,8 @@ struct Logical {
 // deleted one goes, and one set again after its deletion comes last.
 class GatheredValues {
  public:
+  explicit GatheredValues(const sim::NameRules& names) : m_names(names) {}
+
   void Set(const std::string& name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
     const std::size_t entry = m_logEntries++;
     m_log.Append(name, type, data.data(), data.size());
@@ -151,7 +153,13 @@ class GatheredValues {
     Slot* slot = Find(name);
     if (!slot) return;
     slot->gone = true;
-    m_index.erase(UpperAscii(name));
+    const auto [first, last] = m_index.equal_range(UpperAscii(name));
+    for (auto at = first; at != last; ++at) {
+      if (&m_slots[at->second] == slot) {
+        m_index.erase(at);
+        break;
+      }
+    }
   }
 
   void MoveInto(sim::ValueList& values) {
@@ -190,11 +198,14 @@ class GatheredValues {
 
   Slot* Find(const std::string& name) {
     if (!m_index.empty()) {
-      const auto at = m_index.find(UpperAscii(name));
-      return at != m_index.end() ? &m_slots[at->second] : nullptr;
+      const auto [first, last] = m_index.equal_range(UpperAscii(name));
+      for (auto at = first; at != last; ++at) {
+        if (m_names.Equal(m_slots[at->second].name, name)) return &m_slots[at->second];
+      }
+      return nullptr;
     }
     for (Slot& slot : m_slots) {
-      if (!slot.gone && sim::NamesEqual(slot.name, name)) return &slot;
+      if (!slot.gone && m_names.Equal(slot.name, name)) return &slot;
     }
     return nullptr;
   }
@@ -210,7 +221,10 @@ class GatheredValues {
   sim::ValueList m_log;  // every value set, in order
   std::size_t m_logEntries = 0;
   std::vector<Slot> m_slots;
-  std::unordered_map<std::string, std::size_t> m_index;  // slot by upper-cased name
+  // Slots by their names with every byte's ASCII letters upper-cased, trail
+  // bytes too: m_names picks among the names that share a key.
+  std::unordered_multimap<std::string, std::size_t> m_index;
+  const sim::NameRules& m_names;
   std::vector<sim::ValueList::View> m_views;
 };
 
@@ -219,7 +233,7 @@ class GatheredValues {
 class Reader {
  public:
   Reader(std::string_view text, std::uint32_t codePage, sim::Registry& registry)
-      : m_text(text), m_codePage(codePage), m_registry(registry) {}
+      : m_text(text), m_codePage(codePage), m_registry(registry), m_gathered(registry.Names()) {}
 
   Outcome<RegFormat> Read() {
     RegFormat format = RegFormat::kRegedit4;
@@ -314,7 +328,7 @@ class Reader {
     if (m_gathering) {
       m_gathered.Set(m_name, type, m_bytes);
     } else {
-      m_current->values.Set(m_name, type, m_bytes.data(), m_bytes.size());
+      m_current->values.Set(m_name, type, m_bytes.data(), m_bytes.size(), m_registry.Names());
     }
   }
 
@@ -322,7 +336,7 @@ class Reader {
     if (m_gathering) {
       m_gathered.Delete(m_name);
     } else {
-      m_current->values.Erase(m_name);
+      m_current->values.Erase(m_name, m_registry.Names());
     }
   }
 
@@ -342,8 +356,9 @@ class Reader {
     const std::size_t previous = m_previousPath.size();
     const bool below = previous > 0 && path.size() > previous && path[previous] == '\\' &&
                        path.compare(0, previous, m_previousPath) == 0;
-    sim::Registry::Node* key = below ? m_previous->Walk(path.substr(previous + 1), true)
-                                     : m_registry.Root()->Walk(path, true);
+    sim::Registry::Node* key =
+        below ? m_previous->Walk(path.substr(previous + 1), true, m_registry.Names())
+              : m_registry.Root()->Walk(path, true, m_registry.Names());
     m_previousPath.assign(path);
     m_previous = key;
     m_gathering = key->values.Empty();
@@ -516,6 +531,7 @@ bool operator==(const RegKeyEntry& a, const RegKeyEntry& b) {
 
 Outcome<RegDocument> ReadRegFile(std::string bytes, std::uint32_t codePage) {
   RegDocument document;
+  document.registry = sim::Registry(sim::WindowsFamily::kNt, codePage);
   Outcome<std::string> text = DecodeText(std::move(bytes), codePage, &document.encoding);
   if (!text.Ok()) return Outcome<RegDocument>::Failure(text.Error());
   Outcome<RegFormat> format = Reader(text.Value(), codePage, document.registry).Read();

@@ -119,9 +119,13 @@ void AppendValueLine(std::string& out, const sim::ValueList::View& value, std::u
   out += kNewline;
 }
 
+// The path's shape is checked in UTF-8, where a backslash byte is always a
+// separator; in the code page it may be the second byte of a character.
 std::string KeyProblem(const std::string& path, std::uint32_t codePage, std::string* utf8) {
-  const std::string problem = KeyPathProblem(path);
-  return problem.empty() ? NameProblem(path, codePage, utf8) : "it " + problem;
+  const std::string problem = NameProblem(path, codePage, utf8);
+  if (!problem.empty()) return problem;
+  const std::string shape = KeyPathProblem(*utf8);
+  return shape.empty() ? "" : "it " + shape;
 }
 
 // Why the key or one of its values cannot be written, or ""; `utf8Path`

@@ -161,7 +161,7 @@ void CompareStates(const MachineState& before, const sim::Registry& registryAfte
                    const std::vector<std::string>& filesAfter, RunReport* report) {
   std::vector<std::string_view> remaining;
   before.keys.ForEach([&](std::string_view path, const std::vector<std::string_view>& names) {
-    const sim::Registry::Node* key = registryAfter.Root()->Walk(path, false);
+    const sim::Registry::Node* key = registryAfter.Root()->Walk(path, false, registryAfter.Names());
     if (!key) {
       report->keysDeleted.emplace_back(path);
       return;
@@ -173,7 +173,7 @@ void CompareStates(const MachineState& before, const sim::Registry& registryAfte
         [&](const sim::ValueList::View& value) { remaining.push_back(value.name); });
     std::size_t next = 0;
     for (std::string_view name : names) {
-      if (next < remaining.size() && sim::NamesEqual(remaining[next], name)) {
+      if (next < remaining.size() && registryAfter.Names().Equal(remaining[next], name)) {
         ++next;
       } else {
         report->valuesDeleted.push_back(DeletedValue{std::string(path), std::string(name)});

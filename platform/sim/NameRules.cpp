@@ -1,0 +1,43 @@
+#include "platform/sim/NameRules.h"
+
+#include <algorithm>
+
+#include "platform/AsciiCase.h"
+
+namespace uninst::sim {
+
+int NameRules::Compare(std::string_view a, std::string_view b) const {
+  const std::size_t common = std::min(a.size(), b.size());
+  // Up to a difference both names hold the same characters, so a trail byte
+  // stands at the same offset in both.
+  bool trail = false;
+  for (std::size_t i = 0; i < common; ++i) {
+    const char folded = trail ? a[i] : UpperAscii(a[i]);
+    const char other = trail ? b[i] : UpperAscii(b[i]);
+    if (folded != other) {
+      return static_cast<unsigned char>(folded) < static_cast<unsigned char>(other) ? -1 : 1;
+    }
+    trail = !trail && IsLead(a[i]);
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+std::size_t NameRules::FindSeparator(std::string_view path, std::size_t from) const {
+  std::size_t at = from;
+  while (at < path.size() && path[at] != '\\') at += IsLead(path[at]) ? 2 : 1;
+  return std::min(at, path.size());
+}
+
+std::vector<std::string> NameRules::Split(std::string_view path) const {
+  std::vector<std::string> components;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    const std::size_t end = FindSeparator(path, start);
+    if (end > start) components.emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return components;
+}
+
+}  // namespace uninst::sim

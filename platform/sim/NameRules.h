@@ -1,0 +1,35 @@
+// How Windows reads registry names in its ANSI code page.
+#pragma once
+
+#include <bitset>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace uninst::sim {
+
+// A lead byte and the byte after it are one double-byte character: never a
+// path separator, and compared as they are, however much the trail byte
+// looks like an ASCII letter or a backslash. Single-byte ASCII letters
+// compare without case; every other byte as it is.
+class NameRules {
+ public:
+  // A single-byte code page.
+  NameRules() = default;
+  explicit NameRules(const std::bitset<256>& leadBytes) : m_leadBytes(leadBytes) {}
+
+  int Compare(std::string_view a, std::string_view b) const;
+  bool Equal(std::string_view a, std::string_view b) const { return Compare(a, b) == 0; }
+  // The offset of the first backslash at or after `from` that is a character
+  // of its own, or the size of `path`; `from` must start a character.
+  std::size_t FindSeparator(std::string_view path, std::size_t from = 0) const;
+  // The non-empty components of a backslash-separated path.
+  std::vector<std::string> Split(std::string_view path) const;
+  bool IsLead(char c) const { return m_leadBytes[static_cast<unsigned char>(c)]; }
+
+ private:
+  std::bitset<256> m_leadBytes;
+};
+
+}  // namespace uninst::sim
