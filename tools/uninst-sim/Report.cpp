@@ -125,6 +125,13 @@ std::string JsonBox(const sim::MessageBoxRecord& box) {
          ", \"answer\": " + JsonString(box.answer == 0 ? "none" : AnswerName(box.answer)) + "}";
 }
 
+// True when `path` lies below the key `ancestor`, a whole key path: the
+// byte after it starts a character, so a backslash there is a separator.
+bool IsBelow(std::string_view path, std::string_view ancestor) {
+  return path.size() > ancestor.size() && path[ancestor.size()] == '\\' &&
+         path.compare(0, ancestor.size(), ancestor) == 0;
+}
+
 }  // namespace
 
 RegistryNames::RegistryNames(const sim::Registry& registry) {
@@ -159,9 +166,21 @@ void RegistryNames::ForEach(const Visitor& visit) const {
 
 void CompareStates(const MachineState& before, const sim::Registry& registryAfter,
                    const std::vector<std::string>& filesAfter, RunReport* report) {
+  const sim::NameRules& rules = registryAfter.Names();
   std::vector<std::string_view> remaining;
+  // The keys before come parents first: each is looked up from the nearest
+  // ancestor found, one step rather than one per level.
+  struct Found {
+    std::string_view path;
+    sim::Registry::Node* key;
+  };
+  std::vector<Found> ancestors{{std::string_view(), registryAfter.Root()}};
   before.keys.ForEach([&](std::string_view path, const std::vector<std::string_view>& names) {
-    const sim::Registry::Node* key = registryAfter.Root()->Walk(path, false, registryAfter.Names());
+    while (ancestors.size() > 1 && !IsBelow(path, ancestors.back().path)) ancestors.pop_back();
+    const std::size_t parentLength = ancestors.back().path.size();
+    sim::Registry::Node* key = ancestors.back().key->Walk(
+        path.substr(parentLength == 0 ? 0 : parentLength + 1), false, rules);
+    if (key) ancestors.push_back({path, key});
     if (!key) {
       report->keysDeleted.emplace_back(path);
       return;
@@ -173,7 +192,7 @@ void CompareStates(const MachineState& before, const sim::Registry& registryAfte
         [&](const sim::ValueList::View& value) { remaining.push_back(value.name); });
     std::size_t next = 0;
     for (std::string_view name : names) {
-      if (next < remaining.size() && registryAfter.Names().Equal(remaining[next], name)) {
+      if (next < remaining.size() && rules.Equal(remaining[next], name)) {
         ++next;
       } else {
         report->valuesDeleted.push_back(DeletedValue{std::string(path), std::string(name)});
