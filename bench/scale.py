@@ -12,12 +12,14 @@ optimised build without sanitizers:
 
 Each run is a real uninstall (/E, every box answered Yes), so it reads
 registry.reg, loads the machine, sweeps the registry, deletes the driver's keys
-and files, and writes registry.reg back.
+and files, and writes registry.reg back. For a whole machine's export the
+loading alone is timed too, with load-machine beside UNINST_SIM's build.
 """
 
 import argparse
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -25,6 +27,8 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEMO = os.path.join(ROOT, "examples", "demo-machine")
 DEFAULT_TOOL = os.path.join(ROOT, "build", "release", "tools", "uninst-sim", "uninst-sim")
+# From the tool's build tree: <build>/tools/uninst-sim/uninst-sim.
+LOADER = os.path.join("..", "..", "bench", "load-machine")
 BENCH_KEY = "HKEY_LOCAL_MACHINE\\Software\\Bench"
 
 
@@ -139,12 +143,24 @@ def run_tool(tool, machine, expected_status=0):
     return seconds, usage.ru_maxrss
 
 
+def load_seconds(tool, machine):
+    """Seconds that loading the machine takes, or None without load-machine."""
+    loader = os.path.normpath(os.path.join(os.path.dirname(tool), LOADER))
+    if not os.access(loader, os.X_OK):
+        return None
+    return float(subprocess.run([loader, machine], check=True, capture_output=True,
+                                text=True).stdout)
+
+
 def measure(tool, name, size):
+    """Wall seconds and peak kilobytes of a run, and the seconds of loading
+    the machine for a whole machine's export (else None)."""
     _, _, generate, files_per_unit, expected_status, family = CASES[name]
     with tempfile.TemporaryDirectory(prefix="uninst-bench-") as parent:
         text = generate(size) if generate else ""
         machine = make_machine(parent, text, size * files_per_unit, family)
-        return run_tool(tool, machine, expected_status)
+        load = load_seconds(tool, machine) if name.startswith("whole-machine") else None
+        return run_tool(tool, machine, expected_status) + (load,)
 
 
 def main():
@@ -158,17 +174,18 @@ def main():
     if not os.access(args.tool, os.X_OK):
         sys.exit("bench: no uninst-sim at %s (see bench/scale.py --help)" % args.tool)
 
-    base_seconds, base_kb = measure(args.tool, "inf-files", 0)
-    print("%-20s %9s %-8s %9s %10s" % ("case", "size", "", "seconds", "peak MB"))
+    base_seconds, base_kb, _ = measure(args.tool, "inf-files", 0)
+    print("%-20s %9s %-8s %9s %10s %9s" % ("case", "size", "", "seconds", "peak MB", "load s"))
     print("%-20s %9d %-8s %9.3f %10.1f" % ("demo machine", 0, "", base_seconds, base_kb / 1024))
     for name in args.case or list(CASES):
         full = max(10, int(CASES[name][0] * args.scale))
         unit = CASES[name][1]
         results = []
         for size in (full // 10, full):
-            seconds, kb = measure(args.tool, name, size)
+            seconds, kb, load = measure(args.tool, name, size)
             results.append(seconds)
-            print("%-20s %9d %-8s %9.3f %10.1f" % (name, size, unit, seconds, kb / 1024))
+            print("%-20s %9d %-8s %9.3f %10.1f %9s" % (name, size, unit, seconds, kb / 1024,
+                                                       "" if load is None else "%.3f" % load))
             sys.stdout.flush()
         print("%-20s %9s %-8s %8.1fx" % ("", "", "ratio", results[1] / max(results[0], 1e-6)))
         if name.startswith("whole-machine"):

@@ -311,7 +311,7 @@ class Reader {
     if (deleted) {
       if (path.empty()) return Error(m_line, std::string("cannot delete ") + kRootName);
       m_registry.DeleteKey(std::string(path));
-      m_previousPath.clear();
+      m_previousKeys.clear();
     } else if (!path.empty()) {
       m_current = OpenKey(path);
     }
@@ -350,19 +350,32 @@ class Reader {
   }
 
   // The key at `path`, created with its missing parents. A key mostly comes
-  // right after its parent: it is then made from there, so that a deep path
-  // costs its length once rather than once per level.
+  // right after its parent or a sibling: it is then made from the nearest
+  // key it shares with the previous path, so that each costs one step rather
+  // than one per level.
   sim::Registry::Node* OpenKey(std::string_view path) {
-    const std::size_t previous = m_previousPath.size();
-    const bool below = previous > 0 && path.size() > previous && path[previous] == '\\' &&
-                       path.compare(0, previous, m_previousPath) == 0;
+    while (!m_previousKeys.empty() && !SharesKey(path, m_previousKeys.back().end)) {
+      m_previousKeys.pop_back();
+    }
     sim::Registry::Node* key =
-        below ? m_previous->Walk(path.substr(previous + 1), true, m_registry.Names())
-              : m_registry.Root()->Walk(path, true, m_registry.Names());
+        m_previousKeys.empty() ? m_registry.Root() : m_previousKeys.back().key;
+    std::size_t start = m_previousKeys.empty() ? 0 : m_previousKeys.back().end + 1;
+    while (start < path.size()) {
+      const std::size_t end = m_registry.Names().FindSeparator(path, start);
+      key = key->AddChild(path.substr(start, end - start), m_registry.Names());
+      m_previousKeys.push_back({end, key});
+      start = end + 1;
+    }
     m_previousPath.assign(path);
-    m_previous = key;
     m_gathering = key->values.Empty();
     return key;
+  }
+
+  // True when the first `end` bytes of `path` and of the previous path, a
+  // whole key path up to a separator, name the same key.
+  bool SharesKey(std::string_view path, std::size_t end) const {
+    return (path.size() == end || (path.size() > end && path[end] == '\\')) &&
+           path.compare(0, end, m_previousPath, 0, end) == 0;
   }
 
   bool ReadValueLine(std::string_view line, std::size_t first) {
@@ -501,9 +514,14 @@ class Reader {
   sim::Registry& m_registry;
   sim::Registry::Node* m_current = nullptr;
   bool m_keyDeleted = false;
-  // The last key opened, to create the next key from when it lies below.
+  // The last key opened and its ancestors, each with the offset in the path
+  // where its name ends, to create the next key from.
+  struct OpenedKey {
+    std::size_t end;
+    sim::Registry::Node* key;
+  };
   std::string m_previousPath;
-  sim::Registry::Node* m_previous = nullptr;
+  std::vector<OpenedKey> m_previousKeys;
   // Reused for every value.
   std::string m_name;
   std::string m_content;
