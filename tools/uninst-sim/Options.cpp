@@ -152,8 +152,11 @@ The machine folder holds:
                  paths), defaults to the one that goes with oem_code_page:
                  932 beside 932, else 1252. A "REGEDIT4" registry.reg is in
                  the ANSI code page; a Unicode one is converted to it and
-                 back, and a character the code page lacks is refused. The
-                 terminal and the report show every text as UTF-8.
+                 back, and a character the code page lacks is refused.
+                 Registry names are read character by character of the ANSI
+                 code page, as Windows reads them: the second byte of a
+                 double-byte character never separates keys and keeps its
+                 case. The terminal and the report show every text as UTF-8.
 
 A machine folder may come from anyone; uninst-sim never reads, writes, deletes
 or changes anything outside it. registry.reg, machine.ini and everything below
