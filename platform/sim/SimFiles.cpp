@@ -60,7 +60,7 @@ std::vector<std::string> NormalComponents(const std::string& rest) {
   return components;
 }
 
-// NamesEqual's folding: ASCII letters upper-cased.
+// File names in UTF-8 compare as the registry's do: ASCII letters upper-cased.
 std::string FoldName(std::string name) {
   for (char& c : name) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');

@@ -122,6 +122,8 @@ class SimMachine final : public Platform {
   // Counts the call and applies the faults: the error to fail it with.
   std::optional<long> Enter(Op op, const std::string& path);
   long OpenKey(Op op, RegHandle root, const char* path, std::uint32_t access, RegHandle* key);
+  // The path below HKEY_LOCAL_MACHINE of `path` opened relative to `root`.
+  std::string KeyPathOf(RegHandle root, const char* path) const;
 
   // Implementation state is the helper's to define; kept here so tests can
   // construct the machine on the stack.

@@ -85,9 +85,13 @@ long SimMachine::State::ResolveKey(Registry& registry, RegHandle root, const cha
   return *node ? kErrorSuccess : kErrorFileNotFound;
 }
 
+std::string SimMachine::KeyPathOf(RegHandle root, const char* path) const {
+  return m_state->KeyPathOf(root, path, m_registry.Names());
+}
+
 long SimMachine::OpenKey(Op op, RegHandle root, const char* path, std::uint32_t access,
                          RegHandle* key) {
-  const std::string fullPath = m_state->KeyPathOf(root, path, m_registry.Names());
+  const std::string fullPath = KeyPathOf(root, path);
   if (key) *key = 0;
   if (const auto fault = Enter(op, fullPath)) return *fault;
   if (!key) return kErrorInvalidParameter;
@@ -112,8 +116,7 @@ long SimMachine::RegOpenKeyEx(RegHandle root, const char* path, std::uint32_t ac
 }
 
 long SimMachine::RegEnumKey(RegHandle key, std::uint32_t index, char* name, std::uint32_t size) {
-  if (const auto fault = Enter(Op::kRegEnumKey, m_state->KeyPathOf(key, "", m_registry.Names())))
-    return *fault;
+  if (const auto fault = Enter(Op::kRegEnumKey, KeyPathOf(key, ""))) return *fault;
   Registry::Node* node = nullptr;
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
@@ -128,9 +131,7 @@ long SimMachine::RegEnumKey(RegHandle key, std::uint32_t index, char* name, std:
 }
 
 long SimMachine::RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) {
-  if (const auto fault =
-          Enter(Op::kRegQueryInfoKey, m_state->KeyPathOf(key, "", m_registry.Names())))
-    return *fault;
+  if (const auto fault = Enter(Op::kRegQueryInfoKey, KeyPathOf(key, ""))) return *fault;
   Registry::Node* node = nullptr;
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
@@ -141,9 +142,7 @@ long SimMachine::RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) {
 
 long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint32_t* type,
                                  std::uint8_t* data, std::uint32_t* size) {
-  if (const auto fault =
-          Enter(Op::kRegQueryValueEx, m_state->KeyPathOf(key, "", m_registry.Names())))
-    return *fault;
+  if (const auto fault = Enter(Op::kRegQueryValueEx, KeyPathOf(key, ""))) return *fault;
   Registry::Node* node = nullptr;
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
@@ -166,9 +165,7 @@ long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint
 }
 
 long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
-  if (const auto fault =
-          Enter(Op::kRegDeleteKey, m_state->KeyPathOf(root, path, m_registry.Names())))
-    return *fault;
+  if (const auto fault = Enter(Op::kRegDeleteKey, KeyPathOf(root, path))) return *fault;
   if (path && path[0] == '\\') return kErrorBadPathname;
   std::vector<std::string> components = m_registry.Names().Split(path ? path : "");
   // Neither the root of the machine nor the key of the handle itself.
@@ -188,9 +185,7 @@ long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
 }
 
 long SimMachine::RegDeleteValue(RegHandle key, const char* valueName) {
-  if (const auto fault =
-          Enter(Op::kRegDeleteValue, m_state->KeyPathOf(key, "", m_registry.Names())))
-    return *fault;
+  if (const auto fault = Enter(Op::kRegDeleteValue, KeyPathOf(key, ""))) return *fault;
   Registry::Node* node = nullptr;
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
@@ -200,8 +195,7 @@ long SimMachine::RegDeleteValue(RegHandle key, const char* valueName) {
 }
 
 long SimMachine::RegCloseKey(RegHandle key) {
-  if (const auto fault = Enter(Op::kRegCloseKey, m_state->KeyPathOf(key, "", m_registry.Names())))
-    return *fault;
+  if (const auto fault = Enter(Op::kRegCloseKey, KeyPathOf(key, ""))) return *fault;
   if (key == kLocalMachine) return kErrorSuccess;
   return m_state->keys.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
 }
