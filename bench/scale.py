@@ -3,7 +3,7 @@
 at a time, each at a tenth of its size and at full size, and prints the wall
 time and peak memory of every run with the ratio of the two sizes.
 
-    bench/scale.py [UNINST_SIM] [--scale F] [--case NAME ...]
+    bench/scale.py [UNINST_SIM] [--scale F] [--repeat N] [--case NAME ...]
 
 UNINST_SIM defaults to build/release/tools/uninst-sim/uninst-sim, the
 optimised build without sanitizers:
@@ -152,15 +152,22 @@ def load_seconds(tool, machine):
                                 text=True).stdout)
 
 
-def measure(tool, name, size):
-    """Wall seconds and peak kilobytes of a run, and the seconds of loading
-    the machine for a whole machine's export (else None)."""
+def measure(tool, name, size, repeat):
+    """The fastest of `repeat` runs, each on a fresh machine: wall seconds,
+    peak kilobytes, and the seconds of loading the machine for a whole
+    machine's export (else None). A run of a few milliseconds varies by a
+    quarter from one run to the next, which would swamp the ratios."""
     _, _, generate, files_per_unit, expected_status, family = CASES[name]
-    with tempfile.TemporaryDirectory(prefix="uninst-bench-") as parent:
-        text = generate(size) if generate else ""
-        machine = make_machine(parent, text, size * files_per_unit, family)
-        load = load_seconds(tool, machine) if name.startswith("whole-machine") else None
-        return run_tool(tool, machine, expected_status) + (load,)
+    text = generate(size) if generate else ""
+    runs = []
+    for _ in range(repeat):
+        with tempfile.TemporaryDirectory(prefix="uninst-bench-") as parent:
+            machine = make_machine(parent, text, size * files_per_unit, family)
+            load = load_seconds(tool, machine) if name.startswith("whole-machine") else None
+            runs.append(run_tool(tool, machine, expected_status) + (load,))
+    loads = [load for _, _, load in runs if load is not None]
+    return (min(seconds for seconds, _, _ in runs), max(kb for _, kb, _ in runs),
+            min(loads) if loads else None)
 
 
 def main():
@@ -168,13 +175,15 @@ def main():
     parser.add_argument("tool", nargs="?", default=DEFAULT_TOOL)
     parser.add_argument("--scale", type=float, default=1.0,
                         help="multiply every full size by this factor")
+    parser.add_argument("--repeat", type=int, default=3,
+                        help="time each size this many times and keep the fastest")
     parser.add_argument("--case", action="append", choices=sorted(CASES),
                         help="run only these cases")
     args = parser.parse_args()
     if not os.access(args.tool, os.X_OK):
         sys.exit("bench: no uninst-sim at %s (see bench/scale.py --help)" % args.tool)
 
-    base_seconds, base_kb, _ = measure(args.tool, "inf-files", 0)
+    base_seconds, base_kb, _ = measure(args.tool, "inf-files", 0, args.repeat)
     print("%-20s %9s %-8s %9s %10s %9s" % ("case", "size", "", "seconds", "peak MB", "load s"))
     print("%-20s %9d %-8s %9.3f %10.1f" % ("demo machine", 0, "", base_seconds, base_kb / 1024))
     for name in args.case or list(CASES):
@@ -182,7 +191,7 @@ def main():
         unit = CASES[name][1]
         results = []
         for size in (full // 10, full):
-            seconds, kb, load = measure(args.tool, name, size)
+            seconds, kb, load = measure(args.tool, name, size, args.repeat)
             results.append(seconds)
             print("%-20s %9d %-8s %9.3f %10.1f %9s" % (name, size, unit, seconds, kb / 1024,
                                                        "" if load is None else "%.3f" % load))

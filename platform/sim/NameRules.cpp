@@ -23,6 +23,20 @@ int NameRules::Compare(std::string_view a, std::string_view b) const {
   return a.size() < b.size() ? -1 : 1;
 }
 
+NameRules::SortKey NameRules::SortKeyOf(std::string_view name) const {
+  SortKey key{};
+  constexpr std::size_t kWordBytes = sizeof(std::uint64_t);
+  const std::size_t length = std::min(name.size(), key.size() * kWordBytes);
+  bool trail = false;
+  for (std::size_t i = 0; i < length; ++i) {
+    const char folded = trail ? name[i] : UpperAscii(name[i]);
+    key[i / kWordBytes] |= std::uint64_t{static_cast<unsigned char>(folded)}
+                           << (8 * (kWordBytes - 1 - i % kWordBytes));
+    trail = !trail && IsLead(name[i]);
+  }
+  return key;
+}
+
 std::size_t NameRules::FindSeparator(std::string_view path, std::size_t from) const {
   std::size_t at = from;
   while (at < path.size() && path[at] != '\\') at += IsLead(path[at]) ? 2 : 1;

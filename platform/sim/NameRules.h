@@ -1,8 +1,10 @@
 // How Windows reads registry names in its ANSI code page.
 #pragma once
 
+#include <array>
 #include <bitset>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +23,11 @@ class NameRules {
 
   int Compare(std::string_view a, std::string_view b) const;
   bool Equal(std::string_view a, std::string_view b) const { return Compare(a, b) == 0; }
+  // The first 16 bytes of `name` as Compare folds them, packed: names whose
+  // keys differ compare as their keys do, so that a sort seldom needs the
+  // names themselves.
+  using SortKey = std::array<std::uint64_t, 2>;
+  SortKey SortKeyOf(std::string_view name) const;
   // The offset of the first backslash at or after `from` that is a character
   // of its own, or the size of `path`; `from` must start a character.
   std::size_t FindSeparator(std::string_view path, std::size_t from = 0) const;

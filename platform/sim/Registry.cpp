@@ -262,13 +262,23 @@ const std::vector<Registry::Node*>& Registry::Node::Subkeys::List(Order order,
 }
 
 void Registry::Node::Subkeys::Sort(const NameRules& names) {
-  sorted.clear();
-  sorted.reserve(live);
+  // Sorted by keys side by side rather than through the nodes, which lie
+  // all over memory: a key with a great many subkeys sorts many times faster.
+  struct Keyed {
+    NameRules::SortKey key;
+    Node* node;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(live);
   for (Node* child : created) {
-    if (child) sorted.push_back(child);
+    if (child) keyed.push_back({names.SortKeyOf(child->name), child});
   }
-  std::sort(sorted.begin(), sorted.end(),
-            [&names](const Node* a, const Node* b) { return names.Compare(a->name, b->name) < 0; });
+  std::sort(keyed.begin(), keyed.end(), [&names](const Keyed& a, const Keyed& b) {
+    return a.key != b.key ? a.key < b.key : names.Compare(a.node->name, b.node->name) < 0;
+  });
+  sorted.clear();
+  sorted.reserve(keyed.size());
+  for (const Keyed& child : keyed) sorted.push_back(child.node);
   for (std::size_t slot = 0; slot < sorted.size(); ++slot) {
     sorted[slot]->m_sortedSlot = static_cast<std::uint32_t>(slot);
   }

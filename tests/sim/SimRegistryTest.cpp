@@ -62,6 +62,11 @@ INSTANTIATE_TEST_SUITE_P(
                   {"Key10", "key2", "KEY1"},
                   {"KEY1", "Key10", "key2"},
                   {"Key10", "key2", "KEY1"}},
+        // Alike in their first 16 bytes, which a sort compares first.
+        OrderCase{"LongSharedPrefix",
+                  {"{4D36E967-E325-11b", "{4d36e967-e325-11A", "{4D36E967-E325-11"},
+                  {"{4D36E967-E325-11", "{4d36e967-e325-11A", "{4D36E967-E325-11b"},
+                  {"{4D36E967-E325-11b", "{4d36e967-e325-11A", "{4D36E967-E325-11"}},
         OrderCase{"DigitsBeforeLetters",
                   {"ROOT", "0001", "0000"},
                   {"0000", "0001", "ROOT"},
