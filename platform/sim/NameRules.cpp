@@ -43,12 +43,12 @@ std::size_t NameRules::FindSeparator(std::string_view path, std::size_t from) co
   return std::min(at, path.size());
 }
 
-std::vector<std::string> NameRules::Split(std::string_view path) const {
-  std::vector<std::string> components;
+std::vector<std::string_view> NameRules::Split(std::string_view path) const {
+  std::vector<std::string_view> components;
   std::size_t start = 0;
   while (start < path.size()) {
     const std::size_t end = FindSeparator(path, start);
-    if (end > start) components.emplace_back(path.substr(start, end - start));
+    if (end > start) components.push_back(path.substr(start, end - start));
     start = end + 1;
   }
   return components;

@@ -31,8 +31,8 @@ class NameRules {
   // The offset of the first backslash at or after `from` that is a character
   // of its own, or the size of `path`; `from` must start a character.
   std::size_t FindSeparator(std::string_view path, std::size_t from = 0) const;
-  // The non-empty components of a backslash-separated path.
-  std::vector<std::string> Split(std::string_view path) const;
+  // The non-empty components of a backslash-separated path, as parts of it.
+  std::vector<std::string_view> Split(std::string_view path) const;
   bool IsLead(char c) const { return m_leadBytes[static_cast<unsigned char>(c)]; }
 
  private:

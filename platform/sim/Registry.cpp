@@ -456,20 +456,22 @@ void Registry::SetString(const std::string& keyPath, const std::string& name,
 }
 
 bool Registry::CreateLink(const std::string& path, const std::string& target) {
-  std::vector<std::string> components = Names().Split(path);
+  std::vector<std::string_view> components = Names().Split(path);
   if (components.empty() || Family() == WindowsFamily::k9x) return false;
   // A link holds no subkeys or values of its own: it replaces any key there.
-  const std::string last = components.back();
+  const std::string last(components.back());
   components.pop_back();
   Node* parent = m_root.get();
-  for (const std::string& component : components) parent = parent->AddChild(component, Names());
+  for (const std::string_view component : components) {
+    parent = parent->AddChild(component, Names());
+  }
   if (Node* existing = parent->FindChild(last, Names())) parent->RemoveChild(existing);
   parent->AddChild(last, Names())->MakeLink(target);
   return true;
 }
 
 bool Registry::DeleteKey(const std::string& path) {
-  const std::vector<std::string> components = Names().Split(path);
+  const std::vector<std::string_view> components = Names().Split(path);
   if (components.empty()) return false;
   Node* parent = m_root.get();
   for (std::size_t i = 0; parent && i + 1 < components.size(); ++i) {

@@ -12,17 +12,16 @@ namespace {
 
 // Fault paths match registry and file paths alike: component by component,
 // letter case ignored, either separator.
-std::vector<std::string> PathComponents(const std::string& path, const NameRules& names) {
-  std::string unified = path;
-  for (char& c : unified) {
-    if (c == '/') c = '\\';
-  }
-  return names.Split(unified);
+std::string WithBackslashes(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
 }
 
 bool SamePath(const std::string& a, const std::string& b, const NameRules& names) {
-  const std::vector<std::string> x = PathComponents(a, names);
-  const std::vector<std::string> y = PathComponents(b, names);
+  const std::string first = WithBackslashes(a);
+  const std::string second = WithBackslashes(b);
+  const std::vector<std::string_view> x = names.Split(first);
+  const std::vector<std::string_view> y = names.Split(second);
   if (x.size() != y.size()) return false;
   for (std::size_t i = 0; i < x.size(); ++i) {
     if (!names.Equal(x[i], y[i])) return false;

@@ -9,7 +9,7 @@ namespace {
 
 std::string JoinKeyPath(const std::string& base, const std::string& path, const NameRules& names) {
   std::string joined = base;
-  for (const std::string& component : names.Split(path)) {
+  for (const std::string_view component : names.Split(path)) {
     if (!joined.empty()) joined += '\\';
     joined += component;
   }
@@ -23,9 +23,9 @@ constexpr int kMaxLinkHops = 16;
 // The key `components` lead to below `base`, following every registry link
 // on the way; nullptr when a key is missing or the links go round.
 Registry::Node* DescendFollowingLinks(const Registry& registry, Registry::Node* base,
-                                      const std::vector<std::string>& components, int* hops) {
+                                      const std::vector<std::string_view>& components, int* hops) {
   Registry::Node* node = base;
-  for (const std::string& component : components) {
+  for (const std::string_view component : components) {
     node = node->FindChild(component, registry.Names());
     if (node == nullptr) return nullptr;
     if (!node->IsLink()) continue;
@@ -38,7 +38,7 @@ Registry::Node* DescendFollowingLinks(const Registry& registry, Registry::Node* 
 }
 
 Registry::Node* DescendFollowingLinks(const Registry& registry, Registry::Node* base,
-                                      const std::vector<std::string>& components) {
+                                      const std::vector<std::string_view>& components) {
   int hops = 0;
   return DescendFollowingLinks(registry, base, components, &hops);
 }
@@ -167,10 +167,10 @@ long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint
 long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
   if (const auto fault = Enter(Op::kRegDeleteKey, KeyPathOf(root, path))) return *fault;
   if (path && path[0] == '\\') return kErrorBadPathname;
-  std::vector<std::string> components = m_registry.Names().Split(path ? path : "");
+  std::vector<std::string_view> components = m_registry.Names().Split(path ? path : "");
   // Neither the root of the machine nor the key of the handle itself.
   if (components.empty()) return kErrorInvalidParameter;
-  const std::string last = components.back();
+  const std::string last(components.back());
   components.pop_back();
   Registry::Node* parent = nullptr;
   std::uint32_t access = 0;

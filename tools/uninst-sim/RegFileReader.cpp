@@ -549,7 +549,8 @@ bool operator==(const RegKeyEntry& a, const RegKeyEntry& b) {
 
 Outcome<RegDocument> ReadRegFile(std::string bytes, std::uint32_t codePage) {
   RegDocument document;
-  document.registry = sim::Registry(sim::WindowsFamily::kNt, codePage);
+  // In the order of the file, which needs no sorting while the document is checked.
+  document.registry = sim::Registry(sim::WindowsFamily::k9x, codePage);
   Outcome<std::string> text = DecodeText(std::move(bytes), codePage, &document.encoding);
   if (!text.Ok()) return Outcome<RegDocument>::Failure(text.Error());
   Outcome<RegFormat> format = Reader(text.Value(), codePage, document.registry).Read();

@@ -39,7 +39,11 @@ std::string ValueLabel(const DeletedValue& value) {
 void AppendSection(std::string& out, const std::string& title,
                    const std::vector<std::string>& lines) {
   out += title + " (" + std::to_string(lines.size()) + ")" + (lines.empty() ? "\n" : ":\n");
-  for (const std::string& line : lines) out += "  " + TerminalText(line) + "\n";
+  for (const std::string& line : lines) {
+    out += "  ";
+    out += TerminalText(line);
+    out += '\n';
+  }
 }
 
 // The length of the UTF-8 character of two to four bytes at `i`; 0 for none.
@@ -69,7 +73,7 @@ std::string JsonString(const std::string& text) {
     } else if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (const std::size_t length = Utf8Length(text, i)) {
-      out += text.substr(i, length);
+      out.append(text, i, length);
       i += length - 1;
     } else {
       out += "\xEF\xBF\xBD";
@@ -207,6 +211,7 @@ void CompareStates(const MachineState& before, const sim::Registry& registryAfte
 
 std::string TerminalText(const std::string& text) {
   std::string out;
+  out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     const std::size_t length = c < 0x80 ? 1 : Utf8Length(text, i);
@@ -219,7 +224,7 @@ std::string TerminalText(const std::string& text) {
       std::snprintf(escape, sizeof escape, "\\x%02X", c);
       out += escape;
     } else {
-      out += text.substr(i, length);
+      out.append(text, i, length);
       i += length - 1;
     }
   }
