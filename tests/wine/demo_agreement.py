@@ -330,13 +330,8 @@ def run_wine(machine, args, work_dir):
             "WINEPREFIX and DISPLAY are not set: run under tests/wine/wine-env.sh")
     prefix_dir = os.path.join(work_dir, "prefix")
     with runner.WinePrefix(base, prefix_dir, "en", os.path.join(work_dir, "wine.log")) as prefix:
-        directories = machine.directories()
-        # Files of the prefix's own in those directories are not the demo's,
-        # unless the demo replaced them (its WIN.INI over Wine's win.ini).
-        own = list_directories(prefix.drive_c, directories).keys() - machine.files.keys()
         seed_files(prefix, machine)
-        if prefix.run("regedit", "/S", runner.windows_path_of(machine.registry_path)) != 0:
-            raise runner.ScenarioError("regedit /S could not import %s" % machine.registry_path)
+        runner.import_registry(prefix, machine.registry_path)
         scenario = {
             "command_line": "%s %s" % (runner.DEFAULT_PROGRAM, SWITCHES),
             "answers": ANSWERS,
@@ -346,8 +341,11 @@ def run_wine(machine, args, work_dir):
         branches = sorted({
             "\\".join(spelling.split("\\")[:2]) for spelling, _ in machine.registry.values()})
         registry = runner.export_registry(prefix, work_dir, branches, parse_typed_reg)
-        files = list_directories(prefix.drive_c, directories)
-        files = {path: entry for path, entry in files.items() if path not in own}
+        # Only the demo's files are compared: the program never makes a file,
+        # while Wine makes files of its own in the same directories whenever
+        # it sets up a device (inf\*.pnf), also during the run.
+        files = list_directories(prefix.drive_c, machine.directories())
+        files = {path: entry for path, entry in files.items() if path in machine.files}
     return registry, files, records
 
 

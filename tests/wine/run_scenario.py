@@ -346,6 +346,15 @@ def expected_keys(expect):
     return sorted({full_key_name(name).lower() for name in names}, key=len)
 
 
+def import_registry(prefix, reg_file):
+    """Imports a .reg file. The import can be repeated, so a second try covers
+    a regedit run that failed for a reason of Wine's own."""
+    for _ in range(2):
+        if prefix.run("regedit", "/S", windows_path_of(reg_file)) == 0:
+            return
+    raise ScenarioError("regedit /S could not import %s" % reg_file)
+
+
 def export_registry(prefix, work_dir, key_names, parse=parse_reg_export):
     """Exports each key that the scenario checks, unless an exported ancestor
     already holds it, and returns every key seen, as `parse` maps an export.
@@ -496,8 +505,7 @@ def run_scenario(scenario, args, work_dir):
             encoding = SEED_ENCODINGS[scenario.get("locale", "en")]
             with open(seed, "w", encoding=encoding, newline="") as handle:
                 handle.write(regedit4_text(scenario["registry"]))
-            if prefix.run("regedit", "/S", windows_path_of(seed)) != 0:
-                raise ScenarioError("regedit /S could not import the registry seed")
+            import_registry(prefix, seed)
         records = run_program(prefix, scenario, work_dir, args.program, args.responder)
         expect = scenario["expect"]
         differences = compare_end(expect, records)
