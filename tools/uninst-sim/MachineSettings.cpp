@@ -209,9 +209,8 @@ Outcome<MachineSettings> ReadMachineSettings(const std::string& text) {
 
 std::uint32_t AnsiCodePageOf(const MachineSettings& settings) {
   constexpr std::uint32_t kJapanese = 932;
-  constexpr std::uint32_t kWestern = 1252;
   if (settings.ansiCodePage) return *settings.ansiCodePage;
-  return settings.oemCodePage == kJapanese ? kJapanese : kWestern;
+  return settings.oemCodePage == kJapanese ? kJapanese : sim::kWesternAnsiCodePage;
 }
 
 }  // namespace uninst::tool
