@@ -9,7 +9,7 @@ cd "$(dirname "$0")/../.."
 
 echo "demo: set-up (the host toolchain; a few minutes the first time)"
 bash tools/ci/install-deps.sh --host
-echo "demo: building uninst-sim, release (about 2 minutes on 2 cores the first time)"
+echo "demo: building uninst-sim, release (under a minute on 2 cores the first time)"
 cmake --preset release >/dev/null
 # CMake's own progress, a line a step; errors still reach the terminal.
 cmake --build --preset release --target uninst-sim | { grep --line-buffered '^\[' || true; }
