@@ -38,6 +38,11 @@ std::string Utf8ToCodePageLossy(std::uint32_t codePage, const std::string& text)
 // U+FFFD.
 std::string CodePageToUtf8Lossy(std::uint32_t codePage, const std::string& text);
 
+// UTF-8 text with every character upper-cased by the Unicode simple case
+// mapping, as Windows folds file names (à and À, ａ and Ａ are one name); a
+// byte that is no UTF-8 stays as it is.
+std::string UpperUtf8(std::string_view text);
+
 // The lead bytes of a double-byte code page (none for a single-byte one):
 // the bytes that iconv finds to be the incomplete start of a character.
 std::bitset<256> LeadBytesOf(std::uint32_t codePage);
