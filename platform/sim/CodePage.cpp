@@ -31,6 +31,7 @@ class Converter {
   Converter& operator=(const Converter&) = delete;
 
   bool Valid() const { return m_handle != reinterpret_cast<iconv_t>(-1); }
+  iconv_t Handle() const { return m_handle; }
 
   // Converts from `*offset` until the end or the first bad sequence, which
   // `*offset` is left at; false then.
@@ -246,6 +247,36 @@ std::string UpperUtf8(std::string_view text) {
     at += length;
   }
   return out;
+}
+
+std::vector<std::uint32_t> FoldTableOf(std::uint32_t codePage, const std::bitset<256>& leadBytes) {
+  const bool doubleByte = leadBytes.any();
+  std::vector<std::uint32_t> table(doubleByte ? 0x10000 : 0x100);
+  Converter converter(kUtf8, IconvName(codePage));
+  const UnicodeCase cases;
+  for (std::uint32_t index = 0; index < table.size(); ++index) {
+    const bool pair = index >= 0x100;
+    table[index] = 0x10000 | index;
+    if (pair && !leadBytes[index >> 8]) continue;
+    if (!pair && index < 0x80) {
+      table[index] = UpperAscii(static_cast<char>(index));
+      continue;
+    }
+    std::string character;
+    if (pair) character += static_cast<char>(index >> 8);
+    character += static_cast<char>(index & 0xFF);
+    std::string utf8;
+    std::size_t offset = 0;
+    if (!converter.Valid()) continue;
+    ::iconv(converter.Handle(), nullptr, nullptr, nullptr, nullptr);  // forget a failed pair
+    if (!converter.Run(character, &offset, &utf8) || utf8.empty()) continue;
+    const std::size_t length = SequenceLength(static_cast<unsigned char>(utf8[0]));
+    const std::optional<char32_t> point = length == utf8.size() ? DecodeUtf8(utf8) : std::nullopt;
+    if (!point || *point > 0xFFFF) continue;
+    const char32_t upper = cases.Upper(*point);
+    table[index] = upper < 0x80 && *point >= 0x80 ? *point : upper;
+  }
+  return table;
 }
 
 }  // namespace uninst::sim

@@ -37,23 +37,6 @@ void AppendValue(std::vector<std::uint8_t>& block, std::string_view name, std::u
   if (size > 0) block.insert(block.end(), data, data + size);
 }
 
-struct FoldedHash {
-  std::size_t operator()(std::string_view name) const {
-    std::size_t hash = 14695981039346656037ull;
-    for (char c : name)
-      hash = (hash ^ static_cast<unsigned char>(UpperAscii(c))) * 1099511628211ull;
-    return hash;
-  }
-};
-
-// Folds every byte, trail bytes too: names equal under any code page's rules
-// are equal here, so the index finds every candidate and NameRules picks.
-struct FoldedEqual {
-  bool operator()(std::string_view a, std::string_view b) const {
-    return a.size() == b.size() && EqualsIgnoringAsciiCase(a.data(), b.data(), a.size());
-  }
-};
-
 // Every key below `root`, depth-first in enumeration order, with its path;
 // iterative so that no depth of tree can exhaust the stack.
 void VisitTree(const Registry::Node& root, WindowsFamily family, const NameRules& names,
@@ -101,8 +84,11 @@ struct Registry::Node::Subkeys {
   const std::vector<Node*>& List(Order order, const NameRules& names);
   Node* Step(Order order, std::size_t index, const NameRules& names);
   Node* Find(std::string_view childName, const NameRules& names) const;
-  void Add(Node* child);
-  void Remove(const Node* child);
+  void Add(Node* child, const NameRules& names);
+  void Remove(const Node* child, const NameRules& names);
+  // After the rules changed (another code page or family): the index and
+  // the alphabetical order follow the new ones.
+  void Refold(const NameRules& names);
   void Unlink(Order order, std::uint32_t slot);
   void Sort(const NameRules& names);
   void CompactIfSparse();
@@ -115,8 +101,9 @@ struct Registry::Node::Subkeys {
   bool sortedStale = false;
   Cursor cursors[2];
   std::uint32_t live = 0;
-  // By name, once there are more subkeys than a quick scan can afford.
-  std::unordered_multimap<std::string_view, Node*, FoldedHash, FoldedEqual> index;
+  // By NameRules::FoldKey, once there are more subkeys than a quick scan
+  // can afford. A key that rules made equal to another is kept, not merged.
+  std::unordered_multimap<std::string, Node*> index;
 };
 
 RegValue ValueList::View::ToValue() const {
@@ -240,18 +227,31 @@ Registry::Node* Registry::Node::AddChild(std::string_view childName, const NameR
   if (Node* existing = FindChild(childName, names)) return existing;
   if (!m_subkeys) m_subkeys = std::make_unique<Subkeys>();
   auto child = std::make_unique<Node>(childName);
-  m_subkeys->Add(child.get());
+  m_subkeys->Add(child.get(), names);
   return child.release();
 }
 
-bool Registry::Node::RemoveChild(const Node* child) {
+bool Registry::Node::RemoveChild(const Node* child, const NameRules& names) {
   if (!m_subkeys || child->m_createdSlot >= m_subkeys->created.size() ||
       m_subkeys->created[child->m_createdSlot] != child) {
     return false;
   }
-  m_subkeys->Remove(child);
+  m_subkeys->Remove(child, names);
   delete child;  // its destructor frees the subtree without recursion
   return true;
+}
+
+void Registry::Node::RefoldTree(const NameRules& names) {
+  std::vector<Node*> pending{this};
+  while (!pending.empty()) {
+    Node* node = pending.back();
+    pending.pop_back();
+    if (!node->m_subkeys) continue;
+    node->m_subkeys->Refold(names);
+    for (Node* child : node->m_subkeys->created) {
+      if (child) pending.push_back(child);
+    }
+  }
 }
 
 const std::vector<Registry::Node*>& Registry::Node::Subkeys::List(Order order,
@@ -314,11 +314,8 @@ Registry::Node* Registry::Node::Subkeys::Step(Order order, std::size_t index,
 Registry::Node* Registry::Node::Subkeys::Find(std::string_view childName,
                                               const NameRules& names) const {
   if (!index.empty()) {
-    const auto [first, last] = index.equal_range(childName);
-    for (auto at = first; at != last; ++at) {
-      if (names.Equal(at->second->name, childName)) return at->second;
-    }
-    return nullptr;
+    const auto found = index.find(names.FoldKey(childName));
+    return found != index.end() ? found->second : nullptr;
   }
   for (Node* child : created) {
     if (child && names.Equal(child->name, childName)) return child;
@@ -326,25 +323,32 @@ Registry::Node* Registry::Node::Subkeys::Find(std::string_view childName,
   return nullptr;
 }
 
-void Registry::Node::Subkeys::Add(Node* child) {
+void Registry::Node::Subkeys::Add(Node* child, const NameRules& names) {
   child->m_createdSlot = static_cast<std::uint32_t>(created.size());
   // A cursor at the end now stands on the new subkey, whose index is the old count.
   created.push_back(child);
   ++live;
   sortedStale = true;
   if (!index.empty()) {
-    index.emplace(child->name, child);
+    index.emplace(names.FoldKey(child->name), child);
   } else if (live > kIndexedChildren) {
-    for (Node* sibling : created) {
-      if (sibling) index.emplace(sibling->name, sibling);
-    }
+    Refold(names);
   }
 }
 
-void Registry::Node::Subkeys::Remove(const Node* child) {
+void Registry::Node::Subkeys::Refold(const NameRules& names) {
+  sortedStale = true;
+  if (live <= kIndexedChildren) return;
+  index.clear();
+  for (Node* sibling : created) {
+    if (sibling) index.emplace(names.FoldKey(sibling->name), sibling);
+  }
+}
+
+void Registry::Node::Subkeys::Remove(const Node* child, const NameRules& names) {
   Unlink(kCreated, child->m_createdSlot);
   if (!sortedStale) Unlink(kSorted, child->m_sortedSlot);
-  const auto [first, last] = index.equal_range(child->name);
+  const auto [first, last] = index.equal_range(names.FoldKey(child->name));
   for (auto at = first; at != last; ++at) {
     if (at->second == child) {
       index.erase(at);
@@ -426,9 +430,14 @@ Registry& Registry::operator=(Registry&& other) noexcept {
 }
 
 const NameRules& Registry::Names() const {
-  if (m_namesOf != m_config->ansiCodePage) {
-    m_names = NameRules(LeadBytesOf(m_config->ansiCodePage));
-    m_namesOf = m_config->ansiCodePage;
+  const RulesOf wanted{m_config->ansiCodePage, m_config->family};
+  if (m_namesOf != wanted) {
+    const std::bitset<256> leadBytes = LeadBytesOf(wanted.codePage);
+    m_names = wanted.family == WindowsFamily::kNt
+                  ? NameRules(leadBytes, FoldTableOf(wanted.codePage, leadBytes))
+                  : NameRules(leadBytes);
+    m_namesOf = wanted;
+    m_root->RefoldTree(m_names);
   }
   return m_names;
 }
@@ -465,7 +474,7 @@ bool Registry::CreateLink(const std::string& path, const std::string& target) {
   for (const std::string_view component : components) {
     parent = parent->AddChild(component, Names());
   }
-  if (Node* existing = parent->FindChild(last, Names())) parent->RemoveChild(existing);
+  if (Node* existing = parent->FindChild(last, Names())) parent->RemoveChild(existing, Names());
   parent->AddChild(last, Names())->MakeLink(target);
   return true;
 }
@@ -478,7 +487,7 @@ bool Registry::DeleteKey(const std::string& path) {
     parent = parent->FindChild(components[i], Names());
   }
   Node* key = parent ? parent->FindChild(components.back(), Names()) : nullptr;
-  return key && parent->RemoveChild(key);
+  return key && parent->RemoveChild(key, Names());
 }
 
 bool Registry::KeyExists(const std::string& path) const { return Find(path) != nullptr; }

@@ -80,8 +80,16 @@ class Registry {
   std::unique_ptr<Node> m_root;
   MachineConfig m_ownConfig;
   const MachineConfig* m_config;
-  // The rules of the code page m_namesOf, made at the first need.
-  mutable std::uint32_t m_namesOf = 0;
+  // The rules of the code page and family m_namesOf, made at the first need
+  // and again when the machine's configuration changes them.
+  struct RulesOf {
+    std::uint32_t codePage = 0;
+    WindowsFamily family = WindowsFamily::kNt;
+    bool operator!=(const RulesOf& other) const {
+      return codePage != other.codePage || family != other.family;
+    }
+  };
+  mutable RulesOf m_namesOf;
   mutable NameRules m_names;
 };
 

@@ -83,7 +83,9 @@ struct Registry::Node {
   const std::vector<Node*>& Children(WindowsFamily family, const NameRules& names) const;
   Node* FindChild(std::string_view childName, const NameRules& names) const;
   Node* AddChild(std::string_view childName, const NameRules& names);
-  bool RemoveChild(const Node* child);
+  bool RemoveChild(const Node* child, const NameRules& names);
+  // Every subkey list below this key follows `names` from now on.
+  void RefoldTree(const NameRules& names);
   // The key at the backslash-separated `path` below this one, created with
   // its missing parents when `create` is set; nullptr when missing.
   Node* Walk(std::string_view path, bool create, const NameRules& names);

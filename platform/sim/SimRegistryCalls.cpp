@@ -180,7 +180,7 @@ long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
   parent = DescendFollowingLinks(m_registry, parent, components);
   Registry::Node* victim = parent ? parent->FindChild(last, m_registry.Names()) : nullptr;
   if (!victim) return kErrorFileNotFound;
-  parent->RemoveChild(victim);
+  parent->RemoveChild(victim, m_registry.Names());
   return kErrorSuccess;
 }
 
