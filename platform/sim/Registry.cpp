@@ -14,6 +14,10 @@ namespace {
 
 // Below this many subkeys a scan finds a name faster than an index would.
 constexpr std::size_t kIndexedChildren = 16;
+
+// Links that lead to links are followed this many times at most, so that a
+// loop of links finds nothing instead of hanging.
+constexpr int kMaxLinkHops = 16;
 constexpr std::size_t kValueHeader = 3 * sizeof(std::uint32_t);
 
 std::uint32_t ReadNumber(const std::uint8_t* at) {
@@ -220,7 +224,8 @@ Registry::Node* Registry::Node::ChildAt(std::size_t index, WindowsFamily family,
 
 Registry::Node* Registry::Node::FindChild(std::string_view childName,
                                           const NameRules& names) const {
-  return m_subkeys ? m_subkeys->Find(childName, names) : nullptr;
+  Node* child = m_subkeys ? m_subkeys->Find(childName, names) : nullptr;
+  return child != nullptr && !child->nameBeyondCodePage ? child : nullptr;
 }
 
 Registry::Node* Registry::Node::AddChild(std::string_view childName, const NameRules& names) {
@@ -479,6 +484,15 @@ bool Registry::CreateLink(const std::string& path, const std::string& target) {
   return true;
 }
 
+bool Registry::CreateKeyBeyondCodePage(const std::string& parentPath, const std::string& bestFit) {
+  if (Family() == WindowsFamily::k9x || bestFit.empty()) return false;
+  Node* parent = m_root->Walk(parentPath, true, Names());
+  if (parent->FindChild(bestFit, Names()) != nullptr) return false;
+  Node* key = parent->AddChild(bestFit, Names());
+  key->nameBeyondCodePage = true;
+  return true;
+}
+
 bool Registry::DeleteKey(const std::string& path) {
   const std::vector<std::string_view> components = Names().Split(path);
   if (components.empty()) return false;
@@ -491,6 +505,31 @@ bool Registry::DeleteKey(const std::string& path) {
 }
 
 bool Registry::KeyExists(const std::string& path) const { return Find(path) != nullptr; }
+
+namespace {
+
+// The key `path` leads to below `node`, each link on the way or at the end
+// followed to its target; nullptr when a key is missing or the links go round.
+const Registry::Node* FollowLinks(const Registry& registry, const Registry::Node* node,
+                                  std::string_view path, int* hops) {
+  for (const std::string_view component : registry.Names().Split(path)) {
+    node = node->FindChild(component, registry.Names());
+    if (node != nullptr && node->IsLink()) {
+      node = ++*hops > kMaxLinkHops
+                 ? nullptr
+                 : FollowLinks(registry, registry.Root(), node->LinkTarget(), hops);
+    }
+    if (node == nullptr) return nullptr;
+  }
+  return node;
+}
+
+}  // namespace
+
+bool Registry::KeyExistsThroughLinks(const std::string& path) const {
+  int hops = 0;
+  return FollowLinks(*this, m_root.get(), path, &hops) != nullptr;
+}
 
 std::optional<RegValue> Registry::GetValue(const std::string& keyPath,
                                            const std::string& name) const {

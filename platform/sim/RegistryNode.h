@@ -65,6 +65,9 @@ struct Registry::Node {
 
   std::string name;
   ValueList values;
+  // `name` is only the best fit of a name the ANSI code page cannot hold
+  // (NT family): no path opens the key, and enumerating it names nothing.
+  bool nameBeyondCodePage = false;
 
   // A registry link names the key it leads to, as a path below the root.
   bool IsLink() const { return m_link != nullptr; }

@@ -16,31 +16,17 @@ std::string JoinKeyPath(const std::string& base, const std::string& path, const 
   return joined;
 }
 
-// Links that lead to links are followed this many times at most, so that a
-// loop of links fails the open instead of hanging it.
-constexpr int kMaxLinkHops = 16;
-
-// The key `components` lead to below `base`, following every registry link
-// on the way; nullptr when a key is missing or the links go round.
-Registry::Node* DescendFollowingLinks(const Registry& registry, Registry::Node* base,
-                                      const std::vector<std::string_view>& components, int* hops) {
+// The key `components` lead to below `base`, each key taken as itself as the
+// NT family's layer opens it: nullptr when a key is missing or one on the
+// way is a registry link, whose target is never reached.
+Registry::Node* DescendOwnKeys(const Registry& registry, Registry::Node* base,
+                               const std::vector<std::string_view>& components) {
   Registry::Node* node = base;
   for (const std::string_view component : components) {
     node = node->FindChild(component, registry.Names());
-    if (node == nullptr) return nullptr;
-    if (!node->IsLink()) continue;
-    if (++*hops > kMaxLinkHops) return nullptr;
-    node = DescendFollowingLinks(registry, registry.Root(),
-                                 registry.Names().Split(node->LinkTarget()), hops);
-    if (node == nullptr) return nullptr;
+    if (node == nullptr || node->IsLink()) return nullptr;
   }
   return node;
-}
-
-Registry::Node* DescendFollowingLinks(const Registry& registry, Registry::Node* base,
-                                      const std::vector<std::string_view>& components) {
-  int hops = 0;
-  return DescendFollowingLinks(registry, base, components, &hops);
 }
 
 }  // namespace
@@ -81,7 +67,7 @@ long SimMachine::State::ResolveKey(Registry& registry, RegHandle root, const cha
   // NT takes a subkey path that starts with a backslash for an absolute
   // object name, which a relative open refuses.
   if (path && path[0] == '\\') return kErrorBadPathname;
-  *node = DescendFollowingLinks(registry, base, registry.Names().Split(path ? path : ""));
+  *node = DescendOwnKeys(registry, base, registry.Names().Split(path ? path : ""));
   return *node ? kErrorSuccess : kErrorFileNotFound;
 }
 
@@ -124,6 +110,7 @@ long SimMachine::RegEnumKey(RegHandle key, std::uint32_t index, char* name, std:
   const Registry::Node* child = node->ChildAt(index, m_config.family, m_registry.Names());
   if (!child) return kErrorNoMoreItems;
   if (!name) return kErrorInvalidParameter;
+  if (child->nameBeyondCodePage) return kErrorNoUnicodeTranslation;
   const std::string& childName = child->name;
   if (childName.size() >= size) return kErrorMoreData;
   std::memcpy(name, childName.c_str(), childName.size() + 1);
@@ -175,9 +162,9 @@ long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
   Registry::Node* parent = nullptr;
   std::uint32_t access = 0;
   if (const long error = m_state->KeyOf(m_registry, root, &parent, &access)) return error;
-  // Links on the way are followed; a link that the path names is the key
-  // deleted, and its target stays.
-  parent = DescendFollowingLinks(m_registry, parent, components);
+  // A link on the way fails the deletion; a link that the path names is the
+  // key deleted, and its target stays.
+  parent = DescendOwnKeys(m_registry, parent, components);
   Registry::Node* victim = parent ? parent->FindChild(last, m_registry.Names()) : nullptr;
   if (!victim) return kErrorFileNotFound;
   parent->RemoveChild(victim, m_registry.Names());

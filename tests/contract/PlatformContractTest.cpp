@@ -128,6 +128,40 @@ TEST_F(PlatformContract, EnumerationNeedsRoomForTheNameAndItsTerminator) {
   EXPECT_STREQ("ABCDEFGH", name);
 }
 
+// A name that does not fit the buffer or that the code page cannot hold
+// exactly makes its own index unreadable, writing nothing; the next index is
+// read, and the subtree deletion takes every such key with its parent.
+TEST_F(PlatformContract, AnUnreadableNameSkipsOnlyItsIndex) {
+  Env().CreateKey(Key("Names\\LONGNAME"));
+  Env().CreateKey(Key("Names\\Z"));
+  ASSERT_TRUE(Env().CreateKeyBeyondCodePage(Key("Names")));
+  RegKey key(Machine());
+  ASSERT_EQ(kErrorSuccess,
+            Machine().RegOpenKey(kLocalMachine, Key("Names").c_str(), key.Receive()));
+  std::vector<std::string> names;
+  std::vector<long> unreadable;
+  long result = kErrorSuccess;
+  for (std::uint32_t i = 0; result != kErrorNoMoreItems; ++i) {
+    char name[8] = {kSentinelByte, '\0'};
+    result = Machine().RegEnumKey(key.Get(), i, name, sizeof name);
+    if (result == kErrorSuccess) {
+      names.push_back(name);
+    } else if (result != kErrorNoMoreItems) {
+      unreadable.push_back(result);
+      EXPECT_EQ(kSentinelByte, name[0]);
+    }
+  }
+  std::sort(unreadable.begin(), unreadable.end());
+  EXPECT_EQ(std::vector<std::string>{"Z"}, names);
+  EXPECT_EQ((std::vector<long>{kErrorMoreData, kErrorNoUnicodeTranslation}), unreadable);
+  key.Reset();
+  RegKey bestFit(Machine());
+  EXPECT_EQ(kErrorFileNotFound, Machine().RegOpenKeyEx(kLocalMachine, Key("Names\\A\\B").c_str(),
+                                                       kKeyQueryValue, bestFit.Receive()));
+  EXPECT_EQ(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key("Names").c_str()));
+  EXPECT_FALSE(Env().KeyExists(Key("Names")));
+}
+
 struct StringValueCase {
   const char* label;
   std::uint32_t type;
@@ -298,6 +332,7 @@ struct LinkCase {
   const char* label;
   const char* link;     // below the scratch key, leading to "Target"
   const char* deleted;  // the path given to RegDeleteKey
+  long deletion;        // what RegDeleteKey returns
   const char* kept;     // a key that stays
 };
 
@@ -307,9 +342,11 @@ class LinkContract : public PlatformContract,
   Family FamilyUnderTest() const override { return std::get<1>(GetParam()); }
 };
 
-// A link is deleted as a link: its target, with the values and keys below
-// it, stays whole; opens still lead through it. The 9x family has none.
-TEST_P(LinkContract, DeletionNeverFollowsALink) {
+// Nothing behind a link is reached: an open through it fails as for a
+// missing key, a deletion through it deletes nothing, and a link is deleted
+// as a link. Its target, with the values and keys below it, stays whole. The
+// 9x family has no links.
+TEST_P(LinkContract, NothingBehindALinkIsReached) {
   const LinkCase& c = std::get<0>(GetParam());
   Env().SetValue(Key("Target\\Sub\\Deep"), "Owner", kRegSz, StringData("other"));
   Env().CreateKey(Key("Tree\\Sibling"));
@@ -319,31 +356,37 @@ TEST_P(LinkContract, DeletionNeverFollowsALink) {
     return;
   }
   ASSERT_TRUE(Env().CreateLink(Key(c.link), Key("Target")));
-  {
+  for (const char* below : {"", "\\Sub", "\\Sub\\Deep"}) {
     RegKey through(Machine());
-    ASSERT_EQ(kErrorSuccess, Machine().RegOpenKeyEx(
-                                 kLocalMachine, Key(std::string(c.link) + "\\Sub\\Deep").c_str(),
-                                 kKeyQueryValue, through.Receive()));
-    std::uint32_t size = 0;
-    EXPECT_EQ(kErrorSuccess,
-              Machine().RegQueryValueEx(through.Get(), "Owner", nullptr, nullptr, &size));
+    const std::string path = Key(c.link + std::string(below));
+    EXPECT_EQ(kErrorFileNotFound, Machine().RegOpenKeyEx(kLocalMachine, path.c_str(),
+                                                         kKeyQueryValue, through.Receive()))
+        << path;
+    EXPECT_EQ(kErrorFileNotFound,
+              Machine().RegOpenKey(kLocalMachine, path.c_str(), through.Receive()))
+        << path;
   }
-  EXPECT_EQ(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key(c.deleted).c_str()));
-  EXPECT_FALSE(Env().KeyExists(Key(c.link)));
-  EXPECT_FALSE(Env().KeyExists(Key(c.deleted)));
+  EXPECT_EQ(c.deletion, Machine().RegDeleteKey(kLocalMachine, Key(c.deleted).c_str()));
+  EXPECT_EQ(c.deletion != kErrorSuccess, Env().KeyExists(Key(c.link)));
   EXPECT_TRUE(Env().ValueExists(Key("Target\\Sub\\Deep"), "Owner"));
   EXPECT_TRUE(Env().KeyExists(Key(c.kept)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Links, LinkContract,
-    ::testing::Combine(
-        ::testing::Values(LinkCase{"BelowTheKey", "Tree\\Instance\\Link", "Tree", "Target"},
-                          LinkCase{"DeepBelowTheKey", "Tree\\A\\B\\C\\Link", "Tree", "Target"},
-                          LinkCase{"BesideOtherSubkeys", "Tree\\Instance\\Link", "Tree\\Instance",
-                                   "Tree\\Sibling"},
-                          LinkCase{"NamedByThePath", "Tree\\Link", "Tree\\Link", "Tree\\Sibling"}),
-        ::testing::ValuesIn(ContractFamilies())),
+    ::testing::Combine(::testing::Values(LinkCase{"BelowTheKey", "Tree\\Instance\\Link", "Tree",
+                                                  kErrorSuccess, "Target"},
+                                         LinkCase{"DeepBelowTheKey", "Tree\\A\\B\\C\\Link", "Tree",
+                                                  kErrorSuccess, "Target"},
+                                         LinkCase{"BesideOtherSubkeys", "Tree\\Instance\\Link",
+                                                  "Tree\\Instance", kErrorSuccess, "Tree\\Sibling"},
+                                         LinkCase{"NamedByThePath", "Tree\\Link", "Tree\\Link",
+                                                  kErrorSuccess, "Tree\\Sibling"},
+                                         LinkCase{"OnTheWay", "Tree\\Link", "Tree\\Link\\Sub",
+                                                  kErrorFileNotFound, "Target\\Sub"},
+                                         LinkCase{"AtTheTopOfThePath", "Lnk", "Lnk\\Sub\\Deep",
+                                                  kErrorFileNotFound, "Target\\Sub\\Deep"}),
+                       ::testing::ValuesIn(ContractFamilies())),
     [](const ::testing::TestParamInfo<std::tuple<LinkCase, Family>>& info) {
       return std::string(std::get<0>(info.param).label) + FamilyName(std::get<1>(info.param));
     });

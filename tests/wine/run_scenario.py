@@ -12,6 +12,7 @@ Needs WINEPREFIX (the base prefix) and DISPLAY, as wine-env.sh exports them.
 """
 
 import argparse
+import codecs
 import json
 import os
 import re
@@ -116,6 +117,17 @@ def regedit4_text(registry):
         lines.extend(reg_value_line(name, value) for name, value in values.items())
         lines.append("")
     return "\r\n".join(lines) + "\r\n"
+
+
+def seed_bytes(registry, locale):
+    """The seed .reg file: REGEDIT4 in the locale's ANSI code page, or, for
+    names that code page cannot hold, the Unicode form regedit also reads."""
+    text = regedit4_text(registry)
+    try:
+        return text.encode(SEED_ENCODINGS[locale])
+    except UnicodeEncodeError:
+        unicode_text = text.replace("REGEDIT4", "Windows Registry Editor Version 5.00", 1)
+        return codecs.BOM_UTF16_LE + unicode_text.encode("utf-16-le")
 
 
 def parse_reg_string(text, start):
@@ -502,9 +514,8 @@ def run_scenario(scenario, args, work_dir):
             place_file(prefix.drive_c, entry, stub)
         if scenario["registry"]:
             seed = os.path.join(work_dir, "seed.reg")
-            encoding = SEED_ENCODINGS[scenario.get("locale", "en")]
-            with open(seed, "w", encoding=encoding, newline="") as handle:
-                handle.write(regedit4_text(scenario["registry"]))
+            with open(seed, "wb") as handle:
+                handle.write(seed_bytes(scenario["registry"], scenario.get("locale", "en")))
             import_registry(prefix, seed)
         records = run_program(prefix, scenario, work_dir, args.program, args.responder)
         expect = scenario["expect"]
