@@ -69,6 +69,11 @@ TEST_F(PlatformContract, OpensKeysWhateverTheLetterCase) {
   long result = -1;
   EXPECT_EQ("Child", EnumName(key.Get(), 0, &result));
   EXPECT_EQ(kErrorSuccess, result);
+  // Every letter folds, not only ASCII ones: é and É (code page 1252).
+  Env().CreateKey(Key("Caf\xE9"));
+  RegKey accented(Machine());
+  EXPECT_EQ(kErrorSuccess, Machine().RegOpenKeyEx(kLocalMachine, Key("CAF\xC9").c_str(),
+                                                  kKeyQueryValue, accented.Receive()));
 
   RegHandle missing = 0;
   EXPECT_EQ(kErrorFileNotFound, Machine().RegOpenKeyEx(kLocalMachine, Key("Missing").c_str(),
@@ -93,10 +98,11 @@ class FamilyContract : public PlatformContract, public ::testing::WithParamInter
   Family FamilyUnderTest() const override { return GetParam(); }
 };
 
-// NT keeps subkeys sorted, case aside; the 9x registry chains them in the
-// order they were created.
+// NT keeps subkeys sorted by their upper-cased UTF-16 characters: X\xC0
+// (À, U+00C0) before X\x8C (Œ, U+0152), against their code-page bytes. The
+// 9x registry chains them in the order they were created.
 TEST_P(FamilyContract, EnumeratesSubkeysInTheFamilysOrder) {
-  for (const char* name : {"delta", "Alpha", "charlie", "Bravo"}) {
+  for (const char* name : {"delta", "Alpha", "X\x8C", "charlie", "X\xC0", "Bravo"}) {
     Env().CreateKey(Key(std::string("Order\\") + name));
   }
   RegKey key(Machine());
@@ -104,7 +110,7 @@ TEST_P(FamilyContract, EnumeratesSubkeysInTheFamilysOrder) {
             Machine().RegOpenKey(kLocalMachine, Key("Order").c_str(), key.Receive()));
   std::uint32_t count = 0;
   ASSERT_EQ(kErrorSuccess, Machine().RegQueryInfoKey(key.Get(), &count));
-  EXPECT_EQ(4u, count);
+  EXPECT_EQ(6u, count);
   std::vector<std::string> names;
   long result = kErrorSuccess;
   for (std::uint32_t i = 0; result == kErrorSuccess; ++i) {
@@ -112,10 +118,11 @@ TEST_P(FamilyContract, EnumeratesSubkeysInTheFamilysOrder) {
     if (result == kErrorSuccess) names.push_back(name);
   }
   EXPECT_EQ(kErrorNoMoreItems, result);
-  EXPECT_EQ(GetParam() == Family::k9x
-                ? (std::vector<std::string>{"delta", "Alpha", "charlie", "Bravo"})
-                : (std::vector<std::string>{"Alpha", "Bravo", "charlie", "delta"}),
-            names);
+  EXPECT_EQ(
+      GetParam() == Family::k9x
+          ? (std::vector<std::string>{"delta", "Alpha", "X\x8C", "charlie", "X\xC0", "Bravo"})
+          : (std::vector<std::string>{"Alpha", "Bravo", "charlie", "delta", "X\xC0", "X\x8C"}),
+      names);
 }
 
 TEST_F(PlatformContract, EnumerationNeedsRoomForTheNameAndItsTerminator) {
@@ -621,7 +628,13 @@ TEST_F(PlatformContract, PathsIgnoreLetterCase) {
   EXPECT_TRUE(Machine().FindFile(other.c_str(), &data));
   EXPECT_EQ(2u, data.size);
   EXPECT_NE(kInvalidFileAttributes, Machine().GetFileAttributes(other.c_str()));
-  EXPECT_TRUE(Machine().DeleteFile(other.c_str()));
+  // Trailing periods and blanks of the last name are dropped; letters
+  // beyond ASCII fold too (à and À, code page 1252).
+  const std::string dotted = File("Drivers\\MixedCase.Sys. .");
+  EXPECT_NE(kInvalidFileAttributes, Machine().GetFileAttributes(dotted.c_str()));
+  Env().WriteFile(File("Drivers\\\xC0.Inf"), {1}, FileTime{kTime1999});
+  EXPECT_NE(kInvalidFileAttributes, Machine().GetFileAttributes(File("drivers\\\xE0.inf").c_str()));
+  EXPECT_TRUE(Machine().DeleteFile(dotted.c_str()));
   EXPECT_FALSE(Env().FileExists(File("Drivers\\MixedCase.Sys")));
 }
 

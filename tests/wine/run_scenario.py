@@ -380,7 +380,11 @@ def export_registry(prefix, work_dir, key_names, parse=parse_reg_export):
     for name in key_names:
         while not any(name == root or name.startswith(root + "\\") for root in exported):
             export = os.path.join(work_dir, "export%d.reg" % len(exported))
-            prefix.run("regedit", "/E", windows_path_of(export), name)
+            # A second try, as for the import: now and then Wine's regedit
+            # writes nothing for a key that is there.
+            for _ in range(2):
+                if not os.path.exists(export):
+                    prefix.run("regedit", "/E", windows_path_of(export), name)
             if os.path.exists(export):
                 with open(export, "rb") as handle:
                     raw = handle.read()
