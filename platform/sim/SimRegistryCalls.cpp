@@ -139,7 +139,16 @@ long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint
       node->values.Find(valueName ? valueName : "", m_registry.Names());
   if (!value) return kErrorFileNotFound;
   if (type) *type = value->type;
-  const std::uint32_t needed = value->size;
+  // Windows 98 hands a string back as far as its first zero and always with
+  // one: a value of no bytes reads as "" of size 1. NT hands the bytes stored.
+  std::uint32_t copied = value->size;
+  bool terminate = false;
+  if (m_config.family == WindowsFamily::k9x && value->type == kRegSz) {
+    const auto* end = static_cast<const std::uint8_t*>(std::memchr(value->data, 0, value->size));
+    copied = end ? static_cast<std::uint32_t>(end - value->data) : value->size;
+    terminate = true;
+  }
+  const std::uint32_t needed = copied + (terminate ? 1 : 0);
   if (!data) {
     if (size) *size = needed;
     return kErrorSuccess;
@@ -147,7 +156,8 @@ long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint
   const bool fits = needed <= *size;
   *size = needed;
   if (!fits) return kErrorMoreData;
-  if (needed > 0) std::memcpy(data, value->data, needed);
+  if (copied > 0) std::memcpy(data, value->data, copied);
+  if (terminate) data[copied] = 0;
   return kErrorSuccess;
 }
 
