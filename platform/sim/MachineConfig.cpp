@@ -50,4 +50,15 @@ const char* OpName(Op op) {
   return index < sizeof(kOpNames) / sizeof(kOpNames[0]) ? kOpNames[index] : "?";
 }
 
+std::vector<int> ButtonsOf(std::uint32_t style) {
+  switch (style & 0x0F) {
+    case kMbYesNoCancel:
+      return {kIdYes, kIdNo, kIdCancel};
+    case kMbYesNo:
+      return {kIdYes, kIdNo};
+    default:
+      return {kIdOk};
+  }
+}
+
 }  // namespace uninst::sim

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -16,6 +17,9 @@ struct MessageBoxRecord {
   std::uint32_t style = 0;
   int answer = 0;
 };
+
+// The answers a box of `style` can give, in the order of its buttons.
+std::vector<int> ButtonsOf(std::uint32_t style);
 
 // The platform operations, for fault injection.
 enum class Op {

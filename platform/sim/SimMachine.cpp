@@ -147,7 +147,12 @@ int SimMachine::MessageBox(const char* text, const char* caption, std::uint32_t 
     record.answer = m_responder(record);
   } else if (m_nextAnswer < m_answers.size()) {
     record.answer = m_answers[m_nextAnswer++];
-  } else {
+  }
+  // Windows answers only with one of the box's buttons: any other answer
+  // leaves the box as one that could not be shown.
+  const std::vector<int> buttons = ButtonsOf(style);
+  if (std::find(buttons.begin(), buttons.end(), record.answer) == buttons.end()) {
+    record.answer = 0;
     ++m_unanswered;
   }
   m_boxes.push_back(record);

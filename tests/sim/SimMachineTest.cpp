@@ -40,6 +40,9 @@ TEST_F(SimCalls, MessageBoxesAreRecordedAndAnsweredInTurn) {
       [](const MessageBoxRecord& box) { return box.text == "restart?" ? kIdNo : kIdOk; });
   EXPECT_EQ(kIdNo, Machine().MessageBox("restart?", "Caption", kMbYesNo));
   EXPECT_EQ(1, Machine().UnansweredBoxes());
+  // An answer that is none of the box's buttons is never given.
+  EXPECT_EQ(0, Machine().MessageBox("restart?", "Caption", kMbOk));
+  EXPECT_EQ(2, Machine().UnansweredBoxes());
 }
 
 TEST_F(SimCalls, SystemInformationComesFromTheConfiguration) {
