@@ -4,9 +4,9 @@
 #include <cerrno>
 
 #include "tests/tools/ToolTestFolders.h"
-#include "tools/uninst-sim/AtomicFile.h"
-#include "tools/uninst-sim/MachineFolder.h"
-#include "tools/uninst-sim/TextCodec.h"
+#include "tools/uninst-sim/machine/AtomicFile.h"
+#include "tools/uninst-sim/machine/MachineFolder.h"
+#include "tools/uninst-sim/regfile/TextCodec.h"
 
 namespace uninst::tool {
 namespace {

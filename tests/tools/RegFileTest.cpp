@@ -5,8 +5,8 @@
 #include <random>
 
 #include "platform/sim/CodePage.h"
-#include "tools/uninst-sim/RegFile.h"
-#include "tools/uninst-sim/TextCodec.h"
+#include "tools/uninst-sim/regfile/RegFile.h"
+#include "tools/uninst-sim/regfile/TextCodec.h"
 
 namespace uninst::tool {
 namespace {

@@ -16,8 +16,8 @@
 
 #include "platform/sim/HostFiles.h"
 #include "tests/support/SimFixture.h"
-#include "tools/uninst-sim/MachineFolder.h"
-#include "tools/uninst-sim/Tool.h"
+#include "tools/uninst-sim/machine/MachineFolder.h"
+#include "tools/uninst-sim/run/Tool.h"
 
 namespace uninst::tool::testing {
 

@@ -8,9 +8,9 @@
 #include "res/Catalogue.h"
 #include "res/Messages.h"
 #include "tests/tools/ToolTestFolders.h"
-#include "tools/uninst-sim/Options.h"
-#include "tools/uninst-sim/Report.h"
-#include "tools/uninst-sim/Tool.h"
+#include "tools/uninst-sim/run/Options.h"
+#include "tools/uninst-sim/run/Report.h"
+#include "tools/uninst-sim/run/Tool.h"
 
 namespace uninst::tool {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/sim/SimMachine.h"
-#include "tools/uninst-sim/RegFile.h"
+#include "tools/uninst-sim/regfile/RegFile.h"
 
 namespace uninst::tool {
 

@@ -1,7 +1,7 @@
-#include "tools/uninst-sim/Options.h"
+#include "tools/uninst-sim/run/Options.h"
 
 #include "platform/Platform.h"
-#include "tools/uninst-sim/TextCodec.h"
+#include "tools/uninst-sim/regfile/TextCodec.h"
 
 namespace uninst::tool {
 

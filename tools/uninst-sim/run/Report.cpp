@@ -1,12 +1,12 @@
-#include "tools/uninst-sim/Report.h"
+#include "tools/uninst-sim/run/Report.h"
 
 #include <cstdio>
 #include <cstring>
 #include <set>
 
 #include "platform/sim/RegistryNode.h"
-#include "tools/uninst-sim/BoxAnswerer.h"
-#include "tools/uninst-sim/TextCodec.h"
+#include "tools/uninst-sim/regfile/TextCodec.h"
+#include "tools/uninst-sim/run/BoxAnswerer.h"
 
 namespace uninst::tool {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/uninst-sim/AtomicFile.h"
+#include "tools/uninst-sim/machine/AtomicFile.h"
 
 namespace uninst::tool {
 

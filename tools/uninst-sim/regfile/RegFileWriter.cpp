@@ -5,8 +5,8 @@
 
 #include "platform/sim/CodePage.h"
 #include "platform/sim/RegistryNode.h"
-#include "tools/uninst-sim/RegFile.h"
-#include "tools/uninst-sim/RegSyntax.h"
+#include "tools/uninst-sim/regfile/RegFile.h"
+#include "tools/uninst-sim/regfile/RegSyntax.h"
 
 namespace uninst::tool {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/sim/HostFiles.h"
-#include "tools/uninst-sim/MachineFolder.h"
+#include "tools/uninst-sim/machine/MachineFolder.h"
 
 namespace uninst::tool {
 

@@ -1,4 +1,4 @@
-#include "tools/uninst-sim/MachineFolder.h"
+#include "tools/uninst-sim/machine/MachineFolder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,8 +12,8 @@
 
 #include "platform/sim/CodePage.h"
 #include "platform/sim/HostFiles.h"
-#include "tools/uninst-sim/FolderRules.h"
-#include "tools/uninst-sim/TextCodec.h"
+#include "tools/uninst-sim/machine/FolderRules.h"
+#include "tools/uninst-sim/regfile/TextCodec.h"
 
 namespace uninst::tool {
 

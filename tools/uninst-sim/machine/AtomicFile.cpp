@@ -1,4 +1,4 @@
-#include "tools/uninst-sim/AtomicFile.h"
+#include "tools/uninst-sim/machine/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "tools/uninst-sim/Tool.h"
+#include "tools/uninst-sim/run/Tool.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,11 +20,11 @@
 #include "platform/sim/CodePage.h"
 #include "platform/sim/HostFiles.h"
 #include "platform/sim/SimMachine.h"
-#include "tools/uninst-sim/AtomicFile.h"
-#include "tools/uninst-sim/BoxAnswerer.h"
-#include "tools/uninst-sim/MachineFolder.h"
-#include "tools/uninst-sim/Options.h"
-#include "tools/uninst-sim/Report.h"
+#include "tools/uninst-sim/machine/AtomicFile.h"
+#include "tools/uninst-sim/machine/MachineFolder.h"
+#include "tools/uninst-sim/run/BoxAnswerer.h"
+#include "tools/uninst-sim/run/Options.h"
+#include "tools/uninst-sim/run/Report.h"
 
 namespace uninst::tool {
 

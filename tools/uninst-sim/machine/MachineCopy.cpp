@@ -6,8 +6,8 @@
 #include <cerrno>
 
 #include "platform/sim/HostFiles.h"
-#include "tools/uninst-sim/FolderRules.h"
-#include "tools/uninst-sim/MachineFolder.h"
+#include "tools/uninst-sim/machine/FolderRules.h"
+#include "tools/uninst-sim/machine/MachineFolder.h"
 
 namespace uninst::tool {
 

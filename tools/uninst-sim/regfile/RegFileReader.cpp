@@ -10,9 +10,9 @@
 #include "platform/Platform.h"
 #include "platform/sim/CodePage.h"
 #include "platform/sim/RegistryNode.h"
-#include "tools/uninst-sim/RegFile.h"
-#include "tools/uninst-sim/RegSyntax.h"
-#include "tools/uninst-sim/TextCodec.h"
+#include "tools/uninst-sim/regfile/RegFile.h"
+#include "tools/uninst-sim/regfile/RegSyntax.h"
+#include "tools/uninst-sim/regfile/TextCodec.h"
 
 namespace uninst::tool {
 

@@ -24,10 +24,10 @@
 #include <vector>
 
 #include "platform/sim/SimMachine.h"
-#include "tools/uninst-sim/AtomicFile.h"
-#include "tools/uninst-sim/MachineSettings.h"
 #include "tools/uninst-sim/Outcome.h"
-#include "tools/uninst-sim/RegFile.h"
+#include "tools/uninst-sim/machine/AtomicFile.h"
+#include "tools/uninst-sim/machine/MachineSettings.h"
+#include "tools/uninst-sim/regfile/RegFile.h"
 
 namespace uninst::tool {
 
