@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/sim/HostFiles.h"
+#include "platform/sim/Journal.h"
 #include "platform/sim/MachineConfig.h"
 #include "platform/sim/Registry.h"
 
@@ -60,6 +62,16 @@ class SimMachine final : public Platform {
   int UnansweredBoxes() const { return m_unanswered; }
   bool RestartRequested() const { return m_restartRequested; }
   std::uint32_t ErrorMode() const { return m_errorMode; }
+
+  // Every change the machine made, in order, with what stood there before.
+  const Journal& GetJournal() const;
+  // From now on no change reaches the host files: each is only journaled,
+  // and the machine shows the program its files as the journal has them.
+  void KeepHostUnchanged();
+  // Deleted files move into the open folder `folder`, each named by its
+  // number in the journal, so that they can be put back; without it they
+  // are unlinked.
+  void KeepDeletedFilesIn(UniqueFd folder);
 
   // Once `*stop` is non-zero every call fails with ERROR_OPERATION_ABORTED
   // and boxes get no answer, so that a run comes to its end changing nothing

@@ -21,26 +21,32 @@ std::string JoinKeyPath(const std::string& base, const std::string& path, const 
 constexpr int kMaxLinkHops = 16;
 
 // The key `components` lead to below `base`, following every registry link
-// on the way; nullptr when a key is missing or the links go round.
+// on the way; nullptr when a key is missing or the links go round. `path`
+// holds the stored path of `base` and receives the stored path of the key.
 Registry::Node* DescendFollowingLinks(const Registry& registry, Registry::Node* base,
-                                      const std::vector<std::string_view>& components, int* hops) {
+                                      const std::vector<std::string_view>& components, int* hops,
+                                      std::string* path) {
   Registry::Node* node = base;
   for (const std::string_view component : components) {
     node = node->FindChild(component, registry.Names());
     if (node == nullptr) return nullptr;
+    if (!path->empty()) *path += '\\';
+    *path += node->name;
     if (!node->IsLink()) continue;
     if (++*hops > kMaxLinkHops) return nullptr;
+    path->clear();
     node = DescendFollowingLinks(registry, registry.Root(),
-                                 registry.Names().Split(node->LinkTarget()), hops);
+                                 registry.Names().Split(node->LinkTarget()), hops, path);
     if (node == nullptr) return nullptr;
   }
   return node;
 }
 
 Registry::Node* DescendFollowingLinks(const Registry& registry, Registry::Node* base,
-                                      const std::vector<std::string_view>& components) {
+                                      const std::vector<std::string_view>& components,
+                                      std::string* path) {
   int hops = 0;
-  return DescendFollowingLinks(registry, base, components, &hops);
+  return DescendFollowingLinks(registry, base, components, &hops, path);
 }
 
 }  // namespace
@@ -59,10 +65,11 @@ std::string SimMachine::State::KeyPathOf(RegHandle root, const char* path,
 }
 
 long SimMachine::State::KeyOf(Registry& registry, RegHandle key, Registry::Node** node,
-                              std::uint32_t* access) const {
+                              std::uint32_t* access, std::string* storedPath) const {
   if (key == kLocalMachine) {
     *node = registry.Root();
     *access = kKeyAllAccess;
+    if (storedPath) storedPath->clear();
     return kErrorSuccess;
   }
   const auto open = keys.find(key);
@@ -70,18 +77,20 @@ long SimMachine::State::KeyOf(Registry& registry, RegHandle key, Registry::Node*
   if (open->second.life.expired()) return kErrorKeyDeleted;
   *node = open->second.node;
   *access = open->second.access;
+  if (storedPath) *storedPath = open->second.storedPath;
   return kErrorSuccess;
 }
 
 long SimMachine::State::ResolveKey(Registry& registry, RegHandle root, const char* path,
-                                   Registry::Node** node) const {
+                                   Registry::Node** node, std::string* storedPath) const {
   Registry::Node* base = nullptr;
   std::uint32_t access = 0;
-  if (const long error = KeyOf(registry, root, &base, &access)) return error;
+  if (const long error = KeyOf(registry, root, &base, &access, storedPath)) return error;
   // NT takes a subkey path that starts with a backslash for an absolute
   // object name, which a relative open refuses.
   if (path && path[0] == '\\') return kErrorBadPathname;
-  *node = DescendFollowingLinks(registry, base, registry.Names().Split(path ? path : ""));
+  *node =
+      DescendFollowingLinks(registry, base, registry.Names().Split(path ? path : ""), storedPath);
   return *node ? kErrorSuccess : kErrorFileNotFound;
 }
 
@@ -96,12 +105,16 @@ long SimMachine::OpenKey(Op op, RegHandle root, const char* path, std::uint32_t 
   if (const auto fault = Enter(op, fullPath)) return *fault;
   if (!key) return kErrorInvalidParameter;
   Registry::Node* node = nullptr;
-  if (const long error = m_state->ResolveKey(m_registry, root, path, &node)) return error;
+  std::string storedPath;
+  if (const long error = m_state->ResolveKey(m_registry, root, path, &node, &storedPath)) {
+    return error;
+  }
   const RegHandle handle = m_state->NewHandle();
   // The 9x registry keeps no security: whatever was asked for, a handle may
   // do everything.
   const std::uint32_t granted = m_config.family == WindowsFamily::k9x ? kKeyAllAccess : access;
-  m_state->keys[handle] = State::KeyHandle{node, node->Watch(), granted, fullPath};
+  m_state->keys[handle] =
+      State::KeyHandle{node, node->Watch(), granted, fullPath, std::move(storedPath)};
   *key = handle;
   return kErrorSuccess;
 }
@@ -174,13 +187,23 @@ long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
   components.pop_back();
   Registry::Node* parent = nullptr;
   std::uint32_t access = 0;
-  if (const long error = m_state->KeyOf(m_registry, root, &parent, &access)) return error;
+  std::string parentPath;
+  if (const long error = m_state->KeyOf(m_registry, root, &parent, &access, &parentPath)) {
+    return error;
+  }
   // Links on the way are followed; a link that the path names is the key
   // deleted, and its target stays.
-  parent = DescendFollowingLinks(m_registry, parent, components);
+  parent = DescendFollowingLinks(m_registry, parent, components, &parentPath);
   Registry::Node* victim = parent ? parent->FindChild(last, m_registry.Names()) : nullptr;
   if (!victim) return kErrorFileNotFound;
+  JournalEntry entry;
+  entry.keyPath = parentPath.empty() ? victim->name : parentPath + '\\' + victim->name;
+  m_registry.VisitSubtree(*victim, entry.keyPath,
+                          [&entry](const std::string& keyPath, const Registry::Node& key) {
+                            entry.keys.push_back(DeletedKey{keyPath, key.values.ToValues()});
+                          });
   parent->RemoveChild(victim);
+  m_state->journal.Add(std::move(entry));
   return kErrorSuccess;
 }
 
@@ -188,10 +211,19 @@ long SimMachine::RegDeleteValue(RegHandle key, const char* valueName) {
   if (const auto fault = Enter(Op::kRegDeleteValue, KeyPathOf(key, ""))) return *fault;
   Registry::Node* node = nullptr;
   std::uint32_t access = 0;
-  if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
+  JournalEntry entry;
+  entry.kind = JournalEntry::Kind::kValueDeleted;
+  if (const long error = m_state->KeyOf(m_registry, key, &node, &access, &entry.keyPath)) {
+    return error;
+  }
   if (!(access & kKeySetValue)) return kErrorAccessDenied;
-  return node->values.Erase(valueName ? valueName : "", m_registry.Names()) ? kErrorSuccess
-                                                                            : kErrorFileNotFound;
+  const std::string name = valueName ? valueName : "";
+  const std::optional<ValueList::View> value = node->values.Find(name, m_registry.Names());
+  if (!value) return kErrorFileNotFound;
+  entry.value = value->ToValue();
+  node->values.Erase(name, m_registry.Names());
+  m_state->journal.Add(std::move(entry));
+  return kErrorSuccess;
 }
 
 long SimMachine::RegCloseKey(RegHandle key) {

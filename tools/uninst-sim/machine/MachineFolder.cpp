@@ -194,23 +194,4 @@ std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& regis
                              text.Value(), calls);
 }
 
-std::vector<std::string> ListMachineFiles(const MachineFolder& folder) {
-  std::vector<std::string> files;
-  const sim::UniqueFd machine(::open(folder.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  for (const DriveFolder& drive : folder.drives) {
-    const std::string prefix = std::string(1, drive.letter) + ":\\";
-    WalkDrive(machine.Get(), folder.directory, drive, sim::TreeDetail::kTypes,
-              [&](const sim::TreeEntry& entry) {
-                if (entry.type == S_IFREG) {
-                  std::string path = prefix + entry.relative;
-                  std::replace(path.begin(), path.end(), '/', '\\');
-                  files.push_back(std::move(path));
-                }
-                return std::string();
-              });
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 }  // namespace uninst::tool

@@ -65,9 +65,6 @@ Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat forma
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
                          const FileCalls& calls = SystemFileCalls());
 
-// Every file on the machine's drives as a Windows path, sorted.
-std::vector<std::string> ListMachineFiles(const MachineFolder& folder);
-
 // Copies a folder that was read, with file modes, times and DOS attributes,
 // into the folder `to`, refusing what ReadMachineFolder refuses, as its
 // content may have changed since. "" on success.

@@ -216,10 +216,6 @@ void ConvertDeletionsToUtf8(RunReport* report, std::uint32_t codePage) {
   }
 }
 
-MachineState CaptureState(const MachineFolder& folder, sim::SimMachine& machine) {
-  return MachineState{RegistryNames(machine.GetRegistry()), ListMachineFiles(folder)};
-}
-
 RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMachine& machine,
                      ToolStreams& streams) {
   SetUpMachine(folder, machine);
@@ -234,12 +230,11 @@ RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMach
   RunReport report;
   report.commandLine = machine.Config().commandLine;
   report.dryRun = options.dryRun;
-  const MachineState before = CaptureState(folder, machine);
   {
     auto app = std::make_unique<UninstallApp>(machine);
     RunApplication(*app);
   }
-  CompareStates(before, machine.GetRegistry(), ListMachineFiles(folder), &report);
+  ReadJournal(machine.GetJournal(), &report);
   ConvertDeletionsToUtf8(&report, codePage);
   for (const sim::MessageBoxRecord& box : machine.Boxes()) {
     report.boxes.push_back(BoxInUtf8(box, codePage));
