@@ -49,9 +49,7 @@ inline fs::path DemoMachine() {
 // entries applied as any load applies them, so that a later load changes
 // nothing by itself.
 inline void CopyDemoMachine(const fs::path& to) {
-  Outcome<MachineFolder> demo = ReadMachineFolder(DemoMachine().string());
-  ASSERT_TRUE(demo.Ok()) << demo.Error();
-  ASSERT_EQ(CopyMachineFolder(demo.Value(), to.string()), "");
+  fs::copy(DemoMachine(), to, fs::copy_options::recursive);
   Outcome<MachineFolder> folder = ReadMachineFolder(to.string());
   ASSERT_TRUE(folder.Ok()) << folder.Error();
   sim::SimMachine machine;

@@ -1,4 +1,4 @@
-// The confinement rule of a machine folder, shared by reading and copying it.
+// The confinement rule of a machine folder.
 #pragma once
 
 #include <sys/stat.h>

@@ -65,9 +65,4 @@ Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat forma
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
                          const FileCalls& calls = SystemFileCalls());
 
-// Copies a folder that was read, with file modes, times and DOS attributes,
-// into the folder `to`, refusing what ReadMachineFolder refuses, as its
-// content may have changed since. "" on success.
-std::string CopyMachineFolder(const MachineFolder& folder, const std::string& to);
-
 }  // namespace uninst::tool

@@ -177,10 +177,11 @@ Options:
                      When the list runs out, the terminal is asked.
   --report FILE      also write the summary as JSON to FILE (refused when FILE
                      is a folder or inside the machine folder)
-  --dry-run          run on a private copy of the machine, made under the same
-                     rule in the temporary folder ($TMPDIR) and removed at the
-                     end, and report what would be removed; the machine folder
-                     stays untouched
+  --dry-run          run without changing anything anywhere: the machine folder
+                     is only read (it may be read-only), and the program sees
+                     its own changes as the run's journal holds them (a file
+                     it deleted is gone, an attribute it cleared is clear);
+                     report what would be changed
   -h, --help         show this text
   --version          show the version of uninst-sim and of the program it runs
 
@@ -203,9 +204,8 @@ SIGINT, SIGTERM and SIGHUP stop the program where it is (every further call it
 makes fails); the registry is saved as far as the run went, the summary and
 the report say that the run was interrupted, and the exit status is 128 + the
 signal's number. A run killed outright (SIGKILL) may leave registry.reg's
-temporary file (.registry.reg.XXXXXX; registry.reg is then the old one) or a
-dry run's copy (uninst-sim-PID-XXXXXX in the temporary folder); the next run,
-or the next dry run, removes them and says so.
+temporary file (.registry.reg.XXXXXX; registry.reg is then the old one); the
+next run removes it and says so.
 
 Exit status: 0 when the run ended normally, whatever the answers; 1 when the
 results could not be written; 2 for a usage error or a bad machine folder

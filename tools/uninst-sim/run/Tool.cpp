@@ -86,72 +86,6 @@ class InterruptGuard {
 
 volatile std::sig_atomic_t InterruptGuard::s_signal = 0;
 
-constexpr char kCopyPrefix[] = "uninst-sim-";
-
-// A private scratch folder, removed with everything in it on every way out
-// but SIGKILL. It stays locked while it lives, so that a later dry run can
-// tell a copy whose process is gone (the lock goes with the process); its
-// name carries the process ID for people.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern =
-        (fs::temp_directory_path() / (kCopyPrefix + std::to_string(::getpid()) + "-XXXXXX"))
-            .string();
-    if (::mkdtemp(pattern.data()) == nullptr) return;
-    m_path = pattern;
-    m_lock.Reset(::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (m_lock.Valid()) ::flock(m_lock.Get(), LOCK_EX);
-  }
-  ~TempFolder() {
-    if (!m_path.empty()) sim::RemoveTree(m_path);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& Path() const { return m_path; }
-
- private:
-  std::string m_path;
-  sim::UniqueFd m_lock;
-};
-
-// The process ID in the name of a dry run's copy, or 0 for another name.
-pid_t CopyOwner(const std::string& name) {
-  const std::size_t prefix = std::size(kCopyPrefix) - 1;
-  const std::size_t dash = name.rfind('-');
-  if (name.compare(0, prefix, kCopyPrefix) != 0 || dash == std::string::npos ||
-      dash + 7 != name.size() || dash <= prefix) {
-    return 0;
-  }
-  pid_t pid = 0;
-  const char* end = name.data() + dash;
-  const auto [stop, error] = std::from_chars(name.data() + prefix, end, pid);
-  return error == std::errc() && stop == end ? pid : 0;
-}
-
-// Removes the copies of dry runs that were killed (SIGKILL): our own folders
-// in the temporary folder that nobody holds locked.
-std::vector<std::string> RemoveAbandonedCopies() {
-  std::vector<std::string> removed;
-  std::error_code code;
-  const fs::path temp = fs::temp_directory_path(code);
-  const sim::UniqueFd folder(::open(temp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  std::vector<sim::FolderEntry> entries;
-  if (code || !folder.Valid() || !sim::ListFolder(folder.Get(), &entries)) return removed;
-  for (const sim::FolderEntry& entry : entries) {
-    if (CopyOwner(entry.name) <= 0) continue;
-    const sim::UniqueFd copy = sim::OpenDirectoryAt(folder.Get(), entry.name);
-    struct stat status {};
-    if (!copy.Valid() || ::fstat(copy.Get(), &status) != 0 || status.st_uid != ::geteuid() ||
-        ::flock(copy.Get(), LOCK_EX | LOCK_NB) != 0) {
-      continue;
-    }
-    const std::string path = (temp / entry.name).string();
-    if (sim::RemoveTree(path)) removed.push_back(path);
-  }
-  return removed;
-}
-
 void Say(ToolStreams& streams, const std::string& message) {
   streams.err << kToolName << ": " << TerminalText(message) << "\n";
 }
@@ -218,6 +152,7 @@ void ConvertDeletionsToUtf8(RunReport* report, std::uint32_t codePage) {
 
 RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMachine& machine,
                      ToolStreams& streams) {
+  if (options.dryRun) machine.KeepHostUnchanged();
   SetUpMachine(folder, machine);
   machine.Config().commandLine = ProgramCommandLine(options);
   BoxAnswerer answerer(options.answers.value_or(std::vector<int>{}),
@@ -244,16 +179,10 @@ RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMach
   return report;
 }
 
-// What SIGKILL left of earlier runs: the temporary file of a save beside
-// registry.reg (a dry run leaves the machine folder alone), or a dry run's
-// copy.
+// What SIGKILL left of an earlier run: the temporary file of a save beside
+// registry.reg. A dry run changes nothing, this neither.
 void RemoveLeftovers(const Options& options, const MachineFolder& folder, ToolStreams& streams) {
-  if (options.dryRun) {
-    for (const std::string& path : RemoveAbandonedCopies()) {
-      Say(streams, "removed " + path + ", the copy of a dry run that was killed");
-    }
-    return;
-  }
+  if (options.dryRun) return;
   for (const std::string& name : RemoveUnfinishedWrites(RegistryPathOf(folder))) {
     Say(streams, "removed " + name +
                      ", left by a save of registry.reg that was killed before it ended; "
@@ -322,16 +251,6 @@ int RunTool(const std::vector<std::string>& args, ToolStreams streams, const Fil
   if (!refused.empty()) return Fail(streams, kExitUsage, refused);
 
   RemoveLeftovers(options, folder.Value(), streams);
-  std::optional<TempFolder> copy;
-  if (options.dryRun) {
-    copy.emplace();
-    if (copy->Path().empty()) {
-      return Fail(streams, kExitOutputFailed, "cannot create a temporary folder");
-    }
-    const std::string error = CopyMachineFolder(folder.Value(), copy->Path());
-    if (!error.empty()) return Fail(streams, kExitOutputFailed, error);
-    folder.Value().directory = copy->Path();
-  }
   if (!InterruptGuard::Received().empty()) {
     Say(streams,
         "interrupted by " + InterruptGuard::Received() + " before the run: nothing was changed");
