@@ -124,9 +124,11 @@ UniqueFd OpenEntryAt(int directory, const std::string& name, struct stat* status
   return fd;
 }
 
-bool ReadEntryAt(int directory, const std::string& name, std::size_t limit, std::string* bytes) {
+bool ReadEntryAt(int directory, const std::string& name, std::size_t limit, std::string* bytes,
+                 struct stat* read) {
   struct stat status {};
   const UniqueFd fd = OpenEntryAt(directory, name, &status);
+  if (read) *read = status;
   if (!fd.Valid()) return false;
   if (!S_ISREG(status.st_mode)) {
     errno = EISDIR;

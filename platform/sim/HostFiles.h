@@ -64,8 +64,9 @@ UniqueFd OpenDirectoryAt(int directory, const std::string& name);
 UniqueFd OpenEntryAt(int directory, const std::string& name, struct stat* status);
 
 // A regular file opened with OpenEntryAt, read whole; false with errno set
-// (EFBIG beyond `limit` bytes).
-bool ReadEntryAt(int directory, const std::string& name, std::size_t limit, std::string* bytes);
+// (EFBIG beyond `limit` bytes). `status`, when given, receives its status.
+bool ReadEntryAt(int directory, const std::string& name, std::size_t limit, std::string* bytes,
+                 struct stat* status = nullptr);
 
 // One entry met by WalkTree: `name` in the open folder `directory`, at
 // `relative` ("WINDOWS/INF/X.INF") below the walk's root.

@@ -397,10 +397,15 @@ FindData SimMachine::State::StatusOf(int fd, const struct stat& status,
 void SimMachine::MapDrive(char letter, const std::string& hostFolder) {
   std::error_code error;
   std::filesystem::create_directories(hostFolder, error);
+  MapDrive(letter, hostFolder,
+           UniqueFd(::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
+}
+
+void SimMachine::MapDrive(char letter, const std::string& hostFolder, UniqueFd folder) {
   State::Drive& drive =
       m_state->drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))];
   drive.folder = hostFolder;
-  drive.fd.Reset(::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  drive.fd = std::move(folder);
 }
 
 std::optional<std::string> SimMachine::HostPath(const std::string& windowsPath) const {

@@ -32,6 +32,8 @@ class SimMachine final : public Platform {
 
   // Drive `letter` (A-Z) is backed by the host folder `hostFolder`.
   void MapDrive(char letter, const std::string& hostFolder);
+  // The same with the folder already open; `hostFolder` only names it.
+  void MapDrive(char letter, const std::string& hostFolder, UniqueFd folder);
   // Host path of a Windows path, resolved case-insensitively component by
   // component; nullopt when the drive is unmapped or a component is missing.
   std::optional<std::string> HostPath(const std::string& windowsPath) const;

@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 
 #include <cerrno>
 #include <sstream>
@@ -221,9 +222,10 @@ TEST(UninstSim, DemoRunRemovesTheDriveAndKeepsItsNeighbours) {
   for (const char* key : kRemovedKeys) EXPECT_TRUE(Mentions(run.out, key)) << key;
   for (const char* key : kKeptKeys) EXPECT_FALSE(Mentions(run.out, key)) << key;
 
-  Outcome<MachineFolder> after = ReadMachineFolder(machine.string());
+  // Read without holding the folder, which the second run below needs alone.
+  Outcome<RegDocument> after = ReadRegFile(testing::ReadText(machine / "registry.reg"));
   ASSERT_TRUE(after.Ok()) << after.Error();
-  const sim::Registry& registry = after.Value().registry.registry;
+  const sim::Registry& registry = after.Value().registry;
   for (const char* key : kRemovedKeys) EXPECT_FALSE(registry.KeyExists(key)) << key;
   for (const char* key : kKeptKeys) EXPECT_TRUE(registry.KeyExists(key)) << key;
   const std::string setup = "Software\\Microsoft\\Windows\\CurrentVersion\\Setup\\SetupX\\";
@@ -262,7 +264,8 @@ TEST(UninstSim, DemoRunRemovesTheDriveAndKeepsItsNeighbours) {
 
 // The demo machine as each family and language, asked about every file
 // with /V: VxDs show their versions on Windows 98 only; a Japanese machine
-// keeps double-byte registry names and shows its texts as UTF-8.
+// keeps double-byte registry names and shows its texts as UTF-8. An undo then
+// gives the folder back byte for byte.
 struct FamilyCase {
   const char* name;
   const char* settings;  // replaces the demo's [machine] lines
@@ -292,6 +295,7 @@ TEST_P(DemoFamilies, ShowVersionsAndTextsAsTheMachineWould) {
     std::ofstream(machine / "registry.reg", std::ios::app | std::ios::binary)
         << keptKey << "[HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_0D7C&PID_FFFF\\\x83\x5D]\r\n";
   }
+  const auto before = testing::TreePicture(machine);
   const fs::path report = scratch.Path() / "report.json";
   const ToolRun run = RunWith({"--machine", machine.string(), "--answers",
                                "yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,"
@@ -308,6 +312,10 @@ TEST_P(DemoFamilies, ShowVersionsAndTextsAsTheMachineWould) {
     EXPECT_TRUE(Mentions(run.out, "Enum\\USB\\VID_0D7C&PID_FFFF\\\xE3\x82\xBE")) << run.out;
     EXPECT_NE(testing::ReadText(machine / "registry.reg").find(keptKey), std::string::npos);
   }
+  // The undo gives back every byte, attribute and time.
+  const ToolRun undo = RunWith({"--machine", machine.string(), "--undo"});
+  EXPECT_EQ(undo.status, kExitOk) << undo.err;
+  EXPECT_EQ(testing::TreePicture(machine), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -381,15 +389,21 @@ TEST(UninstSim, FailedSaveIsSaidFirstAndTheDeletedFilesAreListed) {
   ScratchFolder scratch;
   const fs::path machine = scratch.Path() / "machine";
   testing::CopyDemoMachine(machine);
-  // A save killed earlier left its temporary file; this run removes it.
-  testing::WriteText(machine / ".registry.reg.Ab12Cd", "half a regis");
+  // A save killed earlier left its marked temporary file; this run removes
+  // it, and a person's file of a like name stays.
+  const fs::path leftover = machine / ".registry.reg.uninst-sim-save-ab12cd34ef56";
+  testing::WriteText(leftover, "half a regis");
+  ASSERT_EQ(::setxattr(leftover.c_str(), "user.uninst-sim.temporary", "", 0, 0), 0);
+  testing::WriteText(machine / ".registry.reg.backup", "a person's own");
   const std::string registry = testing::ReadText(machine / "registry.reg");
   const fs::path report = scratch.Path() / "report.json";
   const ToolRun run = RunWith({"--machine", machine.string(), "--answers", "yes,no", "--report",
                                report.string(), "--", "/E"},
                               "", false, FullDisk());
   EXPECT_EQ(run.status, kExitOutputFailed);
-  EXPECT_EQ(run.err.find("uninst-sim: removed .registry.reg.Ab12Cd, left by a save"), 0u)
+  EXPECT_EQ(run.err.find("uninst-sim: removed .registry.reg.uninst-sim-save-ab12cd34ef56, left "
+                         "by a save"),
+            0u)
       << run.err;
   EXPECT_NE(run.err.find("\nuninst-sim: registry.reg could not be saved"), std::string::npos);
   EXPECT_NE(run.err.find("No space left on device"), std::string::npos);
@@ -398,10 +412,8 @@ TEST(UninstSim, FailedSaveIsSaidFirstAndTheDeletedFilesAreListed) {
   EXPECT_NE(run.out.find("Files deleted (23):"), std::string::npos);
   EXPECT_EQ(testing::ReadText(machine / "registry.reg"), registry);
   EXPECT_FALSE(fs::exists(machine / "drive_c/WINDOWS/SYSTEM/USBFDD.SYS"));
-  for (const fs::directory_entry& entry : fs::directory_iterator(machine)) {
-    EXPECT_EQ(entry.path().filename().string().rfind(".registry.reg", 0), std::string::npos)
-        << entry.path();
-  }
+  EXPECT_FALSE(fs::exists(leftover));
+  EXPECT_EQ(testing::ReadText(machine / ".registry.reg.backup"), "a person's own");
   const std::string json = testing::ReadText(report);
   EXPECT_NE(json.find("\"registrySave\": \"failed\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"registrySaveError\": \"cannot write"), std::string::npos);

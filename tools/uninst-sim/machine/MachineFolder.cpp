@@ -1,6 +1,7 @@
 #include "tools/uninst-sim/machine/MachineFolder.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,7 +29,7 @@ constexpr char kConfinementRule[] =
 
 // registry.reg or machine.ini, read without following a link or blocking.
 std::string ReadMachineFile(int machine, const std::string& directory, const char* name,
-                            std::string* bytes, bool* missing) {
+                            std::string* bytes, bool* missing, struct stat* read = nullptr) {
   const std::string path = (fs::path(directory) / name).string();
   struct stat status {};
   if (::fstatat(machine, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -42,7 +43,7 @@ std::string ReadMachineFile(int machine, const std::string& directory, const cha
   std::string refusal = Refusal(path, status);
   if (!refusal.empty()) return refusal;
   if (S_ISDIR(status.st_mode)) return path + " is a folder, not a file";
-  if (!sim::ReadEntryAt(machine, name, kLargestMachineFile, bytes)) {
+  if (!sim::ReadEntryAt(machine, name, kLargestMachineFile, bytes, read)) {
     return SystemError("cannot read", path);
   }
   return "";
@@ -118,25 +119,32 @@ std::string MachineFolder::HostPathOf(const DriveFolder& drive) const {
   return (fs::path(directory) / drive.folderName).string();
 }
 
-Outcome<MachineFolder> ReadMachineFolder(const std::string& directory) {
+Outcome<MachineFolder> ReadMachineFolder(const std::string& directory, FolderUse use) {
   using Result = Outcome<MachineFolder>;
+  sim::UniqueFd opened(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat status {};
-  if (::stat(directory.c_str(), &status) != 0) {
+  if (!opened.Valid()) {
+    if (errno == ENOTDIR) {
+      return Result::Failure("the machine folder " + directory + " is a file, not a folder");
+    }
     return Result::Failure(errno == ENOENT
                                ? "the machine folder " + directory + " does not exist"
                                : SystemError("cannot reach the machine folder", directory));
   }
-  if (!S_ISDIR(status.st_mode)) {
-    return Result::Failure("the machine folder " + directory + " is a file, not a folder");
+  if (::flock(opened.Get(), (use == FolderUse::kChange ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+    return Result::Failure(errno == EWOULDBLOCK
+                               ? "another uninst-sim is working on the machine folder " +
+                                     directory + "; try again once it has ended"
+                               : SystemError("cannot lock the machine folder", directory));
   }
-  const sim::UniqueFd machine(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!machine.Valid()) return Result::Failure(SystemError("cannot open", directory));
+  const int machine = opened.Get();
   MachineFolder folder;
   folder.directory = directory;
+  folder.fd = std::move(opened);
+  ::fstat(machine, &folder.opened);
   std::string bytes;
   bool missing = false;
-  std::string error =
-      ReadMachineFile(machine.Get(), directory, kSettingsFileName, &bytes, &missing);
+  std::string error = ReadMachineFile(machine, directory, kSettingsFileName, &bytes, &missing);
   if (!error.empty() && !missing) return Result::Failure(error);
   if (!missing) {
     Outcome<MachineSettings> settings = ReadMachineSettings(bytes);
@@ -146,18 +154,20 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory) {
   }
   // The settings name the code page the registry's text is in.
   const std::uint32_t codePage = AnsiCodePageOf(folder.settings);
-  error = ReadMachineFile(machine.Get(), directory, kRegistryFileName, &bytes, &missing);
+  error = ReadMachineFile(machine, directory, kRegistryFileName, &bytes, &missing, &status);
   if (!error.empty()) return Result::Failure(error);
+  folder.registryRead = IdentityOf(status);
+  folder.registryMode = status.st_mode & 07777;
   Outcome<RegDocument> registry = ReadRegFile(std::move(bytes), codePage);
   const std::string registryPath = (fs::path(directory) / kRegistryFileName).string();
   if (!registry.Ok()) return Result::Failure(registryPath + ": " + registry.Error());
   folder.registry = std::move(registry.Value());
-  Outcome<std::vector<DriveFolder>> drives = FindDrives(machine.Get(), directory);
+  Outcome<std::vector<DriveFolder>> drives = FindDrives(machine, directory);
   if (!drives.Ok()) return Result::Failure(drives.Error());
   folder.drives = std::move(drives.Value());
   for (const DriveFolder& drive : folder.drives) {
     const std::string root = directory + "/" + drive.folderName;
-    error = WalkDrive(machine.Get(), directory, drive, sim::TreeDetail::kStatus,
+    error = WalkDrive(machine, directory, drive, sim::TreeDetail::kStatus,
                       [&root](const sim::TreeEntry& entry) {
                         return Refusal(root + "/" + entry.relative, *entry.status);
                       });
@@ -175,7 +185,8 @@ void SetUpMachine(MachineFolder& folder, sim::SimMachine& machine) {
   config.timeZoneBiasMinutes = folder.settings.timeZoneBiasMinutes;
   config.windowsDirectory = folder.settings.windowsDirectory;
   for (const DriveFolder& drive : folder.drives) {
-    machine.MapDrive(drive.letter, folder.HostPathOf(drive));
+    machine.MapDrive(drive.letter, folder.HostPathOf(drive),
+                     sim::OpenDirectoryAt(folder.fd.Get(), drive.folderName));
   }
   for (const FileSetting& setting : folder.settings.files) ApplyFileSetting(setting, machine);
 }
@@ -186,12 +197,12 @@ Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat forma
 }
 
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
-                         const FileCalls& calls) {
+                         const FileCalls& calls, int keepIn, const std::string& keepAs) {
   Outcome<std::string> text = RegistryText(
       registry, folder.registry.format, folder.registry.encoding, AnsiCodePageOf(folder.settings));
   if (!text.Ok()) return text.Error();
-  return WriteFileAtomically((fs::path(folder.directory) / kRegistryFileName).string(),
-                             text.Value(), calls);
+  return ReplaceReadFile(folder.fd.Get(), kRegistryFileName, text.Value(), folder.registryRead,
+                         folder.registryMode, keepIn, keepAs, calls);
 }
 
 }  // namespace uninst::tool

@@ -40,17 +40,29 @@ struct DriveFolder {
 };
 
 struct MachineFolder {
-  std::string directory;
-  RegDocument registry;  // its text in the machine's ANSI code page
+  std::string directory;  // names the folder in messages only
+  // The folder, opened once and locked: every later access goes through it.
+  sim::UniqueFd fd;
+  struct stat opened {};  // the folder's status when it was opened
+  RegDocument registry;   // its text in the machine's ANSI code page
+  // registry.reg as it was read, so that a save never replaces a later one.
+  FileIdentity registryRead;
+  mode_t registryMode = 0644;
   MachineSettings settings;
   std::vector<DriveFolder> drives;
 
   std::string HostPathOf(const DriveFolder& drive) const;
 };
 
-// Reads and checks everything without changing anything, and refuses a
-// folder holding links, hard-linked files or special files (see --help).
-Outcome<MachineFolder> ReadMachineFolder(const std::string& directory);
+// What a run does with the folder: a run that changes it holds it alone, a
+// run that only reads it shares it with others that only read.
+enum class FolderUse { kRead, kChange };
+
+// Opens and locks the folder for `use`, then reads and checks everything
+// without changing anything, and refuses a folder holding links, hard-linked
+// files or special files (see --help), or one another uninst-sim holds.
+Outcome<MachineFolder> ReadMachineFolder(const std::string& directory,
+                                         FolderUse use = FolderUse::kRead);
 
 // Fills a fresh machine with the folder's registry, which moves into the
 // machine, its settings and drives, and applies the [files] entries to the
@@ -61,8 +73,10 @@ void SetUpMachine(MachineFolder& folder, sim::SimMachine& machine);
 // registry holds text in the ANSI code page `codePage`.
 Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format,
                                   RegEncoding encoding, std::uint32_t codePage);
-// Replaces registry.reg atomically. Returns "" on success.
+// Replaces registry.reg atomically, unless it changed since it was read; the
+// file replaced moves to `keepIn`/`keepAs` (-1: removed). "" on success.
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
-                         const FileCalls& calls = SystemFileCalls());
+                         const FileCalls& calls = SystemFileCalls(), int keepIn = -1,
+                         const std::string& keepAs = "");
 
 }  // namespace uninst::tool

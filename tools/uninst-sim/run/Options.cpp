@@ -28,6 +28,14 @@ void SplitInline(const std::string& arg, std::string* name, std::optional<std::s
   if (equals != std::string::npos) *value = arg.substr(equals + 1);
 }
 
+// The switch an option without a value sets, or nullptr.
+bool* FlagOf(const std::string& name, Options& options) {
+  if (name == "--dry-run") return &options.dryRun;
+  if (name == "--diff") return &options.diff;
+  if (name == "--undo") return &options.undo;
+  return nullptr;
+}
+
 }  // namespace
 
 Outcome<std::vector<int>> ParseAnswers(const std::string& list) {
@@ -75,9 +83,9 @@ Outcome<Options> ParseOptions(const std::vector<std::string>& args) {
       options.version = true;
       continue;
     }
-    if (name == "--dry-run") {
-      if (value) return Result::Failure("--dry-run takes no value");
-      options.dryRun = true;
+    if (bool* flag = FlagOf(name, options)) {
+      if (value) return Result::Failure(name + " takes no value");
+      *flag = true;
       continue;
     }
     if (name != "--machine" && name != "--answers" && name != "--report") {
@@ -107,6 +115,10 @@ Outcome<Options> ParseOptions(const std::vector<std::string>& args) {
   }
   if (!options.help && !options.version && options.machineDirectory.empty()) {
     return Result::Failure("--machine DIR is required");
+  }
+  if (options.undo && (options.dryRun || options.diff || options.answers ||
+                       !options.reportPath.empty() || !options.programSwitches.empty())) {
+    return Result::Failure("--undo takes only --machine");
   }
   return options;
 }
@@ -182,6 +194,13 @@ Options:
                      its own changes as the run's journal holds them (a file
                      it deleted is gone, an attribute it cleared is clear);
                      report what would be changed
+  --diff             also show what the run changed (with --dry-run: would
+                     change) as a diff of registry.reg and a list of files
+  --undo             put back what the last run changed, byte for byte, from
+                     the undo record it left (see below); refused, changing
+                     nothing, when the machine changed since in a way the
+                     undo would lose (registry.reg, or a file back at the
+                     place of a deleted one)
   -h, --help         show this text
   --version          show the version of uninst-sim and of the program it runs
 
@@ -191,9 +210,18 @@ terminal on standard input, --answers is required; uninst-sim then stops before
 changing anything. A box left without an answer acts as a box Windows could not
 show.
 
+Every run that may change the machine holds the folder alone: a second
+uninst-sim on the same folder is refused with a message until it has ended
+(dry runs may share it with one another). Each real run leaves an undo record
+in DIR/.uninst-sim-undo/N/: the files it deleted, registry.reg as it was,
+undo.reg (the deleted keys and values, which regedit can import) and the
+journal of its changes; --undo uses the last one and removes it.
+
 At the end the registry is written back to registry.reg (through a temporary
-file in the same folder, flushed and renamed over the old one; comments are not
-kept) and uninst-sim prints the registry keys, registry values and files that
+file in the same folder, flushed and exchanged with the old one; comments are
+not kept); when registry.reg was changed by someone else since it was read, it
+is left as it is and the run's registry is written beside it to
+registry.reg.uninst-sim-unsaved, and the run ends with status 1 and uninst-sim prints the registry keys, registry values and files that
 were deleted, and whether a restart was requested; names from the machine are
 shown with control characters escaped as \xNN. When registry.reg cannot be
 saved, uninst-sim says so first, lists the deleted files (they stay deleted,
@@ -204,8 +232,9 @@ SIGINT, SIGTERM and SIGHUP stop the program where it is (every further call it
 makes fails); the registry is saved as far as the run went, the summary and
 the report say that the run was interrupted, and the exit status is 128 + the
 signal's number. A run killed outright (SIGKILL) may leave registry.reg's
-temporary file (.registry.reg.XXXXXX; registry.reg is then the old one); the
-next run removes it and says so.
+temporary file (.registry.reg.uninst-sim-save-XXXXXXXXXXXX, marked as made by
+uninst-sim; registry.reg is then the old one); the next run removes it and
+says so.
 
 Exit status: 0 when the run ended normally, whatever the answers; 1 when the
 results could not be written; 2 for a usage error or a bad machine folder

@@ -33,6 +33,9 @@ struct RunReport {
   bool restartRequested = false;
 
   bool RegistryChanged() const { return !keysDeleted.empty() || !valuesDeleted.empty(); }
+  bool Changed() const {
+    return RegistryChanged() || !filesDeleted.empty() || !filesChanged.empty();
+  }
 };
 
 // Fills the changes of `report` from the journal of the run; the changes

@@ -22,9 +22,11 @@
 #include "platform/sim/SimMachine.h"
 #include "tools/uninst-sim/machine/AtomicFile.h"
 #include "tools/uninst-sim/machine/MachineFolder.h"
+#include "tools/uninst-sim/machine/ReportTarget.h"
 #include "tools/uninst-sim/run/BoxAnswerer.h"
 #include "tools/uninst-sim/run/Options.h"
 #include "tools/uninst-sim/run/Report.h"
+#include "tools/uninst-sim/run/Undo.h"
 
 namespace uninst::tool {
 
@@ -33,6 +35,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kToolName[] = "uninst-sim";
+constexpr char kStandardOutput[] = "-";
 
 struct SignalName {
   int signal;
@@ -96,42 +99,18 @@ int Fail(ToolStreams& streams, int status, const std::string& message) {
   return status;
 }
 
-bool IsWithin(const fs::path& path, const fs::path& folder) {
-  const auto [stop, unused] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
-  return stop == folder.end();
-}
-
-// The report may not land in the machine folder, nor be a folder.
-std::string CheckReportPath(const std::string& reportPath, const MachineFolder& folder) {
-  std::error_code code;
-  const fs::path report = fs::weakly_canonical(fs::absolute(reportPath), code);
-  if (code) return "cannot resolve the report path " + reportPath + ": " + code.message();
-  if (fs::is_directory(report, code)) return "the report " + reportPath + " is a folder";
-  if (!fs::is_directory(report.parent_path(), code)) {
-    return "the folder of the report " + reportPath + " does not exist";
-  }
-  const fs::path machine = fs::canonical(folder.directory, code);
-  if (!code && IsWithin(report, machine)) {
-    return "the report " + reportPath + " is inside the machine folder " + folder.directory +
-           "; name a file outside it";
-  }
-  return "";
-}
-
-std::string RegistryPathOf(const MachineFolder& folder) {
-  return (fs::path(folder.directory) / kRegistryFileName).string();
-}
-
 // Everything that can be refused before the run starts.
 std::string CheckBeforeRun(const Options& options, const MachineFolder& folder) {
   const std::string unwritable =
       RegFileProblem(folder.registry.registry, AnsiCodePageOf(folder.settings));
   if (!unwritable.empty()) return unwritable;
-  if (!options.reportPath.empty()) {
-    const std::string refused = CheckReportPath(options.reportPath, folder);
+  if (!options.reportPath.empty() && options.reportPath != kStandardOutput) {
+    const std::string refused = CheckReportTarget(options.reportPath, folder);
     if (!refused.empty()) return refused;
   }
-  return options.dryRun ? "" : ProbeWritable(RegistryPathOf(folder));
+  return options.dryRun ? ""
+                        : ProbeWritable(folder.fd.Get(), kRegistryFileName,
+                                        folder.directory + "/" + kRegistryFileName);
 }
 
 // The machine's texts are in its ANSI code page; people and the report read
@@ -183,21 +162,34 @@ RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMach
 // registry.reg. A dry run changes nothing, this neither.
 void RemoveLeftovers(const Options& options, const MachineFolder& folder, ToolStreams& streams) {
   if (options.dryRun) return;
-  for (const std::string& name : RemoveUnfinishedWrites(RegistryPathOf(folder))) {
+  for (const std::string& name : RemoveUnfinishedWrites(folder.fd.Get(), kRegistryFileName)) {
     Say(streams, "removed " + name +
                      ", left by a save of registry.reg that was killed before it ended; "
                      "registry.reg is the one from before that save");
   }
 }
 
+// The report to --report: "-" is standard output. "" or what failed.
+std::string WriteReport(const Options& options, const MachineFolder& folder,
+                        const RunReport& report, ToolStreams& streams) {
+  if (options.reportPath.empty()) return "";
+  if (options.reportPath != kStandardOutput) {
+    return WriteReportFile(options.reportPath, folder, FormatJson(report));
+  }
+  streams.out << FormatJson(report);
+  return "";
+}
+
 // Saves the registry, then says what became of the run: a failed save first,
 // then the summary, the report and an interruption. Returns the exit status.
-int EndRun(const Options& options, const MachineFolder& folder, const sim::Registry& registry,
-           const FileCalls& saveCalls, RunReport& report, ToolStreams& streams) {
+int EndRun(const Options& options, const MachineFolder& folder, sim::SimMachine& machine,
+           const UndoRecord* record, const FileCalls& saveCalls, RunReport& report,
+           ToolStreams& streams) {
   if (options.dryRun) {
     report.save = RegistrySave::kDryRun;
   } else if (report.RegistryChanged()) {
-    report.saveError = SaveRegistry(folder, registry, saveCalls);
+    report.saveError = SaveRegistry(folder, machine.GetRegistry(), saveCalls,
+                                    record ? record->Fd() : -1, kRegistryFileName);
     report.save = report.saveError.empty() ? RegistrySave::kSaved : RegistrySave::kFailed;
   }
   if (report.save == RegistrySave::kFailed) {
@@ -206,17 +198,36 @@ int EndRun(const Options& options, const MachineFolder& folder, const sim::Regis
         "were deleted: " +
             report.saveError);
   }
-  streams.out << FormatSummary(report);
-  if (!options.reportPath.empty()) {
-    const std::string error = WriteFileAtomically(options.reportPath, FormatJson(report));
-    if (!error.empty()) return Fail(streams, kExitOutputFailed, error);
+  const std::uint32_t codePage = AnsiCodePageOf(folder.settings);
+  std::string undoError;
+  if (record && !report.Changed()) {
+    record->Discard(folder);
+  } else if (record) {
+    undoError = record->Finish(machine.GetJournal(), folder, report.save == RegistrySave::kSaved);
   }
-  if (report.save == RegistrySave::kFailed) return kExitOutputFailed;
+  if (!undoError.empty()) Say(streams, "the run cannot be undone: " + undoError);
+  streams.out << FormatSummary(report);
+  if (options.diff) streams.out << FormatDiff(machine.GetJournal(), codePage);
+  const std::string reportError = WriteReport(options, folder, report, streams);
+  if (!reportError.empty()) return Fail(streams, kExitOutputFailed, reportError);
+  if (report.save == RegistrySave::kFailed || !undoError.empty()) return kExitOutputFailed;
   if (report.interruptedBy.empty()) return kExitOk;
   Say(streams, "interrupted by " + report.interruptedBy +
                    ": the run was stopped; what it did is listed above" +
                    (report.save == RegistrySave::kSaved ? " and saved in registry.reg" : ""));
   return InterruptGuard::ExitStatus();
+}
+
+int Undo(const Options& options, ToolStreams& streams) {
+  Outcome<MachineFolder> folder = ReadMachineFolder(options.machineDirectory, FolderUse::kChange);
+  if (!folder.Ok()) return Fail(streams, kExitUsage, folder.Error());
+  std::string done;
+  bool started = false;
+  const std::string error = UndoLastRun(folder.Value(), &done, &started);
+  if (!error.empty()) return Fail(streams, started ? kExitOutputFailed : kExitUsage, error);
+  streams.out << "Undone: the machine folder is back as it was before the last run.\n";
+  if (!done.empty()) streams.out << "Files put back:\n" << done;
+  return kExitOk;
 }
 
 }  // namespace
@@ -240,27 +251,32 @@ int RunTool(const std::vector<std::string>& args, ToolStreams streams, const Fil
     streams.out << VersionText();
     return kExitOk;
   }
+  if (options.undo) return Undo(options, streams);
   if (!options.answers && !streams.inIsTerminal) {
     return Fail(streams, kExitUsage,
                 "standard input is not a terminal, so the message boxes need --answers");
   }
   const InterruptGuard interrupt;
-  Outcome<MachineFolder> folder = ReadMachineFolder(options.machineDirectory);
+  Outcome<MachineFolder> folder = ReadMachineFolder(
+      options.machineDirectory, options.dryRun ? FolderUse::kRead : FolderUse::kChange);
   if (!folder.Ok()) return Fail(streams, kExitUsage, folder.Error());
   const std::string refused = CheckBeforeRun(options, folder.Value());
   if (!refused.empty()) return Fail(streams, kExitUsage, refused);
 
   RemoveLeftovers(options, folder.Value(), streams);
-  if (!InterruptGuard::Received().empty()) {
-    Say(streams,
-        "interrupted by " + InterruptGuard::Received() + " before the run: nothing was changed");
-    return InterruptGuard::ExitStatus();
-  }
   sim::SimMachine machine;
+  std::optional<UndoRecord> record;
+  if (!options.dryRun) {
+    Outcome<UndoRecord> made = UndoRecord::Create(folder.Value());
+    if (!made.Ok()) return Fail(streams, kExitOutputFailed, made.Error());
+    record = std::move(made.Value());
+    machine.KeepDeletedFilesIn(record->FilesFolder());
+  }
   machine.StopWhen(InterruptGuard::Flag());
   RunReport report = RunProgram(options, folder.Value(), machine, streams);
   report.interruptedBy = InterruptGuard::Received();
-  return EndRun(options, folder.Value(), machine.GetRegistry(), saveCalls, report, streams);
+  return EndRun(options, folder.Value(), machine, record ? &*record : nullptr, saveCalls, report,
+                streams);
 }
 
 }  // namespace uninst::tool
