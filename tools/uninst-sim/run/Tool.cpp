@@ -46,10 +46,11 @@ constexpr SignalName kStopSignals[] = {
 
 // While it lives, SIGINT, SIGTERM and SIGHUP stop the run rather than the
 // process, so that the run ends as any other: the simulated machine fails
-// every call from then on, the registry is saved as far as the run went, the
-// report is written and a dry run's copy removed. A blocking read of the
-// terminal is interrupted too (no SA_RESTART). A handler can only leave its
-// mark in a static.
+// every call from then on, the registry is saved as far as the run went and
+// the report is written. A blocking read of the terminal is interrupted too
+// (no SA_RESTART). SIGPIPE is ignored, so that output nobody reads any more
+// (a pager quit early) fails its writes instead of killing the run midway. A
+// handler can only leave its mark in a static.
 class InterruptGuard {
  public:
   InterruptGuard() {
@@ -63,11 +64,15 @@ class InterruptGuard {
       if (m_previous[i].sa_handler != SIG_IGN)
         ::sigaction(kStopSignals[i].signal, &action, nullptr);
     }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &m_previousPipe);
   }
   ~InterruptGuard() {
     for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
       ::sigaction(kStopSignals[i].signal, &m_previous[i], nullptr);
     }
+    ::sigaction(SIGPIPE, &m_previousPipe, nullptr);
   }
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;
@@ -85,6 +90,7 @@ class InterruptGuard {
  private:
   static volatile std::sig_atomic_t s_signal;
   struct sigaction m_previous[std::size(kStopSignals)];
+  struct sigaction m_previousPipe;
 };
 
 volatile std::sig_atomic_t InterruptGuard::s_signal = 0;
@@ -230,33 +236,7 @@ int Undo(const Options& options, ToolStreams& streams) {
   return kExitOk;
 }
 
-}  // namespace
-
-void HoldStopSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (const SignalName& known : kStopSignals) sigaddset(&signals, known.signal);
-  ::sigprocmask(SIG_BLOCK, &signals, nullptr);
-}
-
-int RunTool(const std::vector<std::string>& args, ToolStreams streams, const FileCalls& saveCalls) {
-  Outcome<Options> parsed = ParseOptions(args);
-  if (!parsed.Ok()) return Fail(streams, kExitUsage, parsed.Error());
-  const Options& options = parsed.Value();
-  if (options.help) {
-    streams.out << HelpText();
-    return kExitOk;
-  }
-  if (options.version) {
-    streams.out << VersionText();
-    return kExitOk;
-  }
-  if (options.undo) return Undo(options, streams);
-  if (!options.answers && !streams.inIsTerminal) {
-    return Fail(streams, kExitUsage,
-                "standard input is not a terminal, so the message boxes need --answers");
-  }
-  const InterruptGuard interrupt;
+int RunOverMachine(const Options& options, ToolStreams& streams, const FileCalls& saveCalls) {
   Outcome<MachineFolder> folder = ReadMachineFolder(
       options.machineDirectory, options.dryRun ? FolderUse::kRead : FolderUse::kChange);
   if (!folder.Ok()) return Fail(streams, kExitUsage, folder.Error());
@@ -277,6 +257,43 @@ int RunTool(const std::vector<std::string>& args, ToolStreams streams, const Fil
   report.interruptedBy = InterruptGuard::Received();
   return EndRun(options, folder.Value(), machine, record ? &*record : nullptr, saveCalls, report,
                 streams);
+}
+
+}  // namespace
+
+void HoldStopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const SignalName& known : kStopSignals) sigaddset(&signals, known.signal);
+  ::sigprocmask(SIG_BLOCK, &signals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+int RunTool(const std::vector<std::string>& args, ToolStreams streams, const FileCalls& saveCalls) {
+  Outcome<Options> parsed = ParseOptions(args);
+  if (!parsed.Ok()) return Fail(streams, kExitUsage, parsed.Error());
+  const Options& options = parsed.Value();
+  if (options.help) {
+    streams.out << HelpText();
+    return kExitOk;
+  }
+  if (options.version) {
+    streams.out << VersionText();
+    return kExitOk;
+  }
+  if (!options.undo && !options.answers && !streams.inIsTerminal) {
+    return Fail(streams, kExitUsage,
+                "standard input is not a terminal, so the message boxes need --answers");
+  }
+  const InterruptGuard interrupt;
+  const int status =
+      options.undo ? Undo(options, streams) : RunOverMachine(options, streams, saveCalls);
+  if (!streams.out.flush()) {
+    Say(streams,
+        "the standard output was closed before the end: part of what was shown is "
+        "lost, but the run went on to its end");
+  }
+  return status;
 }
 
 }  // namespace uninst::tool
