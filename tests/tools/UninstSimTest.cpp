@@ -1,5 +1,6 @@
 // uninst-sim from its command line: options, refusals that leave the machine
 // alone, the demo run with its summary and report, and --dry-run.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -7,6 +8,7 @@
 #include <sys/xattr.h>
 
 #include <cerrno>
+#include <random>
 #include <sstream>
 
 #include "res/Catalogue.h"
@@ -326,6 +328,54 @@ INSTANTIATE_TEST_SUITE_P(
                                  "windows = 98\noem_code_page = 932\nansi_code_page = 932\n", "/J",
                                  true}),
     [](const ::testing::TestParamInfo<FamilyCase>& info) { return info.param.name; });
+
+// A real run over a machine grown at random, answered at random, and its
+// undo give back the folder byte for byte.
+TEST(UninstSim, UndoGivesBackARandomMachine) {
+  std::random_device device;
+  const unsigned seed = device();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  ScratchFolder scratch;
+  const fs::path machine = scratch.Path() / "machine";
+  testing::CopyDemoMachine(machine);
+  std::ofstream registry(machine / "registry.reg", std::ios::app | std::ios::binary);
+  const char* const branches[] = {"Enum\\USB\\VID_0D7C&PID_FFFF", "Enum\\Root\\Other",
+                                  "System\\CurrentControlSet\\Services\\Class\\fdc\\0002"};
+  for (int k = 0; k < 20; ++k) {
+    registry << "[HKEY_LOCAL_MACHINE\\" << branches[random() % 3] << "\\K" << random() % 8
+             << "]\r\n\"v" << random() % 4 << "\"=hex:" << std::hex << random() % 256 << std::dec
+             << "\r\n";
+  }
+  registry.close();
+  const char* const folders[] = {"WINDOWS/INF", "WINDOWS/SYSTEM", "WINDOWS/SYSTEM/IOSUBSYS"};
+  for (int f = 0; f < 15; ++f) {
+    const fs::path file = machine / "drive_c" / folders[random() % 3] /
+                          ("R" + std::to_string(random() % 1000) + ".INF");
+    testing::WriteText(file, std::string(random() % 300, static_cast<char>(random())));
+    const std::string dos = "0x" + std::to_string(random() % 7);
+    ::setxattr(file.c_str(), sim::kDosAttributeName, dos.data(), dos.size(), 0);
+    const timespec times[2] = {
+        {static_cast<time_t>(random()), static_cast<long>(random() % 1000000000)},
+        {static_cast<time_t>(random()), 0}};
+    ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+  }
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(machine / "drive_c")) {
+    if (!entry.is_regular_file() || random() % 3 != 0) continue;
+    const std::string dos = "0x" + std::to_string(random() % 7);
+    ::setxattr(entry.path().c_str(), sim::kDosAttributeName, dos.data(), dos.size(), 0);
+    if (random() % 2 == 0) fs::permissions(entry.path(), fs::perms::owner_read);
+  }
+  std::string answers = "yes";
+  for (int box = 0; box < 40; ++box) answers += random() % 4 == 0 ? ",no" : ",yes";
+  const auto before = testing::TreePicture(machine);
+  const ToolRun run =
+      RunWith({"--machine", machine.string(), "--answers", answers, "--", "/E", "/V"});
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+  const ToolRun undo = RunWith({"--machine", machine.string(), "--undo"});
+  ASSERT_EQ(undo.status, kExitOk) << undo.err;
+  EXPECT_EQ(testing::TreePicture(machine), before);
+}
 
 // Runs the tool in a child whose view of `machine` is a read-only mount,
 // private to it; the exit status, or 77 when no such mount can be made.
