@@ -50,8 +50,10 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return SameIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
-std::string Excerpt(std::string_view text) {
-  return text.size() > 40 ? std::string(text.substr(0, 40)) + "..." : std::string(text);
+// At most 40 bytes of text in the code page, as UTF-8 for a message.
+std::string Excerpt(std::string_view text, std::uint32_t codePage) {
+  const std::string shown = sim::CodePageToUtf8Lossy(codePage, std::string(text.substr(0, 40)));
+  return text.size() > 40 ? shown + "..." : shown;
 }
 
 // Reads up to `maxDigits` hex digits at `i` into `value`; returns the count.
@@ -71,11 +73,12 @@ int LineAtOffset(std::string_view text, std::size_t offset) {
   return 1 + static_cast<int>(std::count(text.begin(), text.begin() + offset, '\n'));
 }
 
-// The file's text as UTF-8, which the lines are parsed in, so that a 0x5C
-// trail byte is never taken for a backslash: single-byte text is in the
-// machine's ANSI code page, and Unicode text must hold only characters of
-// that code page, as the machine keeps every string in it. `encoding`
-// receives how the text was stored.
+// The file's text in the machine's ANSI code page, which the lines are
+// parsed in, character by character, so that a 0x5C trail byte is never
+// taken for a backslash: single-byte text is kept as it is, byte for byte,
+// once it is known to be text in that code page; Unicode text must hold only
+// characters of the code page, as the machine keeps every string in it.
+// `encoding` receives how the text was stored.
 Outcome<std::string> DecodeText(std::string bytes, std::uint32_t codePage, RegEncoding* encoding) {
   using Result = Outcome<std::string>;
   *encoding = RegEncoding::kBytes;
@@ -96,23 +99,23 @@ Outcome<std::string> DecodeText(std::string bytes, std::uint32_t codePage, RegEn
   if (sim::IsAscii(bytes)) return bytes;
   const std::string page = "code page " + std::to_string(codePage);
   if (*encoding == RegEncoding::kBytes) {
-    std::optional<std::string> decoded = sim::CodePageToUtf8(codePage, bytes, &bad);
-    if (!decoded) {
+    if (!sim::CodePageToUtf8(codePage, bytes, &bad)) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(bytes[bad]));
       return Result::Failure("line " + std::to_string(LineAtOffset(bytes, bad)) + ": the byte " +
                              hex + " is not text in " + page + ", the machine's ANSI code page");
     }
-    return std::move(*decoded);
+    return bytes;
   }
-  if (!sim::Utf8ToCodePage(codePage, bytes, &bad)) {
+  std::optional<std::string> converted = sim::Utf8ToCodePage(codePage, bytes, &bad);
+  if (!converted) {
     std::size_t end = bad + 1;
     while (end < bytes.size() && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) ++end;
     return Result::Failure("line " + std::to_string(LineAtOffset(bytes, bad)) + ": \"" +
                            bytes.substr(bad, end - bad) + "\" is no character of " + page +
                            ", the machine's ANSI code page");
   }
-  return bytes;
+  return std::move(*converted);
 }
 
 // A value's data text, joined from its continuation lines; remembers where
@@ -287,27 +290,39 @@ class Reader {
     if (first == line.size() || line[first] == ';') return true;
     if (line[first] == '[') return ReadKeyLine(TrimRight(line.substr(first)));
     if (line[first] == '"' || line[first] == '@') return ReadValueLine(line, first);
-    return Error(m_line, "unexpected text \"" + Excerpt(line.substr(first)) + "\"");
+    return Error(m_line, "unexpected text \"" + Excerpt(line.substr(first), m_codePage) + "\"");
+  }
+
+  // True when the line's last character is the single byte `c`, not the
+  // second byte of a double-byte character.
+  bool EndsWithCharacter(std::string_view line, char c) const {
+    std::size_t at = 0;
+    std::size_t last = 0;
+    while (at < line.size()) {
+      last = at;
+      at += m_registry.Names().IsLead(line[at]) ? 2 : 1;
+    }
+    return at == line.size() && last + 1 == at && line[last] == c;
   }
 
   bool ReadKeyLine(std::string_view line) {
-    if (line.back() != ']') return Error(m_line, "a key line must end with ']'");
+    if (!EndsWithCharacter(line, ']')) return Error(m_line, "a key line must end with ']'");
     std::string_view inner = line.substr(1, line.size() - 2);
     const bool deleted = !inner.empty() && inner[0] == '-';
     if (deleted) inner.remove_prefix(1);
     const std::size_t slash = inner.find('\\');
     if (!SameIgnoringCase(inner.substr(0, slash), kRootName)) {
-      return Error(m_line, "the key \"" + Excerpt(inner) + "\" is not below " + kRootName);
+      return Error(m_line,
+                   "the key \"" + Excerpt(inner, m_codePage) + "\" is not below " + kRootName);
     }
     std::string_view path =
         slash == std::string_view::npos ? std::string_view() : inner.substr(slash + 1);
-    const std::string problem = KeyPathProblem(path);
+    const std::string problem = KeyPathProblem(path, m_registry.Names());
     if (slash != std::string_view::npos && !problem.empty()) {
-      return Error(m_line, "the key path \"" + Excerpt(inner) + "\" " + problem);
+      return Error(m_line, "the key path \"" + Excerpt(inner, m_codePage) + "\" " + problem);
     }
     FinishKey();
     m_keyDeleted = deleted;
-    path = InCodePage(path, &m_pathText);
     if (deleted) {
       if (path.empty()) return Error(m_line, std::string("cannot delete ") + kRootName);
       m_registry.DeleteKey(std::string(path));
@@ -338,15 +353,6 @@ class Reader {
     } else {
       m_current->values.Erase(m_name, m_registry.Names());
     }
-  }
-
-  // `text` in the machine's code page, which every name and string of the
-  // file converts to: DecodeText checked the whole text. ASCII text is the
-  // same in both.
-  std::string_view InCodePage(std::string_view text, std::string* storage) const {
-    if (sim::IsAscii(text)) return text;
-    *storage = sim::Utf8ToCodePage(m_codePage, std::string(text)).value_or(std::string(text));
-    return *storage;
   }
 
   // The key at `path`, created with its missing parents. A key mostly comes
@@ -389,7 +395,6 @@ class Reader {
     } else if (!ReadQuoted(line, &i, &m_name, m_line)) {
       return false;
     }
-    m_name.assign(InCodePage(m_name, &m_converted));
     i = SkipBlanks(line, i);
     if (i == line.size() || line[i] != '=') return Error(m_line, "expected '=' after the name");
     i = SkipBlanks(line, i + 1);
@@ -420,6 +425,11 @@ class Reader {
 
   bool ReadQuoted(std::string_view line, std::size_t* i, std::string* out, int number) {
     for (std::size_t k = *i + 1; k < line.size(); ++k) {
+      if (m_registry.Names().IsLead(line[k]) && k + 1 < line.size()) {
+        *out += line[k++];
+        *out += line[k];
+        continue;
+      }
       if (line[k] == '"') {
         *i = k + 1;
         return true;
@@ -444,8 +454,7 @@ class Reader {
     if (!text.empty() && text[0] == '"') {
       m_content.clear();
       if (!ReadQuoted(text, &end, &m_content, number)) return false;
-      const std::string_view content = InCodePage(m_content, &m_converted);
-      m_bytes.assign(content.begin(), content.end());
+      m_bytes.assign(m_content.begin(), m_content.end());
       m_bytes.push_back(0);
     } else if (text == "-") {
       DeleteValue();
@@ -485,7 +494,7 @@ class Reader {
       }
       i = 4 + digits + 2;
     } else {
-      return Error(number, "unknown value type \"" + Excerpt(text) + "\"");
+      return Error(number, "unknown value type \"" + Excerpt(text, m_codePage) + "\"");
     }
     return ReadHexBytes(i);
   }
@@ -525,8 +534,6 @@ class Reader {
   // Reused for every value.
   std::string m_name;
   std::string m_content;
-  std::string m_pathText;
-  std::string m_converted;
   Logical m_data;
   std::vector<std::uint8_t> m_bytes;
   // A new key's values, given to it whole when the key ends.

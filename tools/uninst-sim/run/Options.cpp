@@ -163,8 +163,11 @@ The machine folder holds:
                  single-byte text (messages, registry names and strings,
                  paths), defaults to the one that goes with oem_code_page:
                  932 beside 932, else 1252. A "REGEDIT4" registry.reg is in
-                 the ANSI code page; a Unicode one is converted to it and
-                 back, and a character the code page lacks is refused.
+                 the ANSI code page, and its names and strings are kept and
+                 written back in the bytes read, even where two byte
+                 sequences stand for one character; a Unicode one is
+                 converted to it and back, and a character the code page
+                 lacks is refused.
                  Registry names are read character by character of the ANSI
                  code page, as Windows reads them: the second byte of a
                  double-byte character never separates keys and keeps its
