@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -54,7 +55,12 @@ struct FolderEntry {
 // The entries of the open folder, "." and ".." left out; false with errno set.
 bool ListFolder(int folder, std::vector<FolderEntry>* entries);
 
-// The folder `name` of `directory`, not reached through a link.
+// The mount that the entry `name` of `directory` (a link not followed; ""
+// for `directory` itself) lies on; 0 when it cannot be told.
+std::uint64_t MountOf(int directory, const std::string& name = "");
+
+// The folder `name` of `directory`, not reached through a link nor into
+// another mount (a mount point fails with EXDEV).
 UniqueFd OpenDirectoryAt(int directory, const std::string& name);
 
 // Opens the entry `name` of `directory` to read its content or its status
@@ -89,9 +95,5 @@ enum class TreeDetail { kTypes, kStatus };
 // "" when the walk was complete.
 std::string WalkTree(int root, const std::string& label, TreeDetail detail,
                      const TreeVisitor& visit);
-
-// Removes `path` and everything below it without following links, making
-// read-only folders writable first. False when something stayed.
-bool RemoveTree(const std::string& path);
 
 }  // namespace uninst::sim

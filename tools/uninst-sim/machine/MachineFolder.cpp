@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <unordered_map>
 
 #include "platform/sim/CodePage.h"
 #include "platform/sim/HostFiles.h"
-#include "tools/uninst-sim/machine/FolderRules.h"
 #include "tools/uninst-sim/regfile/TextCodec.h"
 
 namespace uninst::tool {
@@ -27,9 +27,82 @@ constexpr std::size_t kLargestMachineFile = std::size_t{1} << 30;
 constexpr char kConfinementRule[] =
     ": a machine folder may hold only folders and regular files with a single name (see --help)";
 
+// Why the entry `name` of `directory`, at `path`, breaks the confinement
+// rule, or "": the machine folder is one mount, `mount`.
+std::string Refusal(int directory, const std::string& name, const std::string& path,
+                    const struct stat& status, std::uint64_t mount) {
+  const char* kind = sim::ForbiddenKind(status);
+  if (kind) return path + " is " + kind + kConfinementRule;
+  if (sim::MountOf(directory, name) != mount) {
+    return path + " is a mount point (it lies on another mount)" + kConfinementRule;
+  }
+  return "";
+}
+
+std::string SystemError(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+// Walks a drive folder of an open machine folder.
+std::string WalkDrive(int machine, const std::string& directory, const DriveFolder& drive,
+                      sim::TreeDetail detail, const sim::TreeVisitor& visit) {
+  const std::string root = directory + "/" + drive.folderName;
+  const sim::UniqueFd folder = sim::OpenDirectoryAt(machine, drive.folderName);
+  if (!folder.Valid()) return SystemError("cannot open", root);
+  return sim::WalkTree(folder.Get(), root, detail, visit);
+}
+
+// Windows names a file in at most MAX_PATH characters, its drive and the
+// terminating zero included: no deeper folder can be reached.
+constexpr std::size_t kMaxWindowsPath = 260;
+
+std::size_t CharacterCount(const std::string& utf8) {
+  return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
+// Host names compare as the machine compares them: ASCII letters folded.
+std::string Folded(const std::string& name) { return UpperAscii(name); }
+
+// The rules every entry below a drive folder keeps, checked as the walk
+// meets it: the confinement rule, a path Windows can name, and a name no
+// other entry of its folder shares once folded as Windows folds it. Only
+// the folders on the way down are remembered.
+class EntryRules {
+ public:
+  EntryRules(std::string root, std::uint64_t mount) : m_root(std::move(root)), m_mount(mount) {}
+
+  std::string Check(const sim::TreeEntry& entry) {
+    const std::string path = m_root + "/" + entry.relative;
+    std::string refusal = Refusal(entry.directory, entry.name, path, *entry.status, m_mount);
+    if (!refusal.empty() || entry.leaving) return refusal;
+    if (CharacterCount(entry.relative) + 4 > kMaxWindowsPath) {
+      return path + " is deeper than a Windows path can reach (" + std::to_string(kMaxWindowsPath) +
+             " characters with the drive)";
+    }
+    const std::size_t depth =
+        static_cast<std::size_t>(std::count(entry.relative.begin(), entry.relative.end(), '/'));
+    m_levels.resize(depth + 1);
+    const auto [known, fresh] = m_levels[depth].emplace(Folded(entry.name), entry.name);
+    if (fresh) return "";
+    const std::string folder = path.substr(0, path.size() - entry.name.size());
+    const auto [first, second] = std::minmax(known->second, entry.name);
+    return folder + first + " and " + second +
+           " are one name on Windows, which ignores the case of letters: rename or remove one";
+  }
+
+ private:
+  std::string m_root;
+  std::uint64_t m_mount;
+  // The folded names of each folder on the way down, by depth.
+  std::vector<std::unordered_map<std::string, std::string>> m_levels;
+};
+
 // registry.reg or machine.ini, read without following a link or blocking.
 std::string ReadMachineFile(int machine, const std::string& directory, const char* name,
-                            std::string* bytes, bool* missing, struct stat* read = nullptr) {
+                            std::uint64_t mount, std::string* bytes, bool* missing,
+                            struct stat* read = nullptr) {
   const std::string path = (fs::path(directory) / name).string();
   struct stat status {};
   if (::fstatat(machine, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -40,7 +113,7 @@ std::string ReadMachineFile(int machine, const std::string& directory, const cha
   if (S_ISLNK(status.st_mode) && ::fstatat(machine, name, &target, 0) != 0) {
     return path + " is a dangling symbolic link" + kConfinementRule;
   }
-  std::string refusal = Refusal(path, status);
+  std::string refusal = Refusal(machine, name, path, status, mount);
   if (!refusal.empty()) return refusal;
   if (S_ISDIR(status.st_mode)) return path + " is a folder, not a file";
   if (!sim::ReadEntryAt(machine, name, kLargestMachineFile, bytes, read)) {
@@ -56,7 +129,8 @@ bool IsDriveFolderName(const std::string& name) {
 
 // The drive folders of an open machine folder; a link named like one is
 // refused, any other entry that is no folder is not a drive.
-Outcome<std::vector<DriveFolder>> FindDrives(int machine, const std::string& directory) {
+Outcome<std::vector<DriveFolder>> FindDrives(int machine, const std::string& directory,
+                                             std::uint64_t mount) {
   using Result = Outcome<std::vector<DriveFolder>>;
   std::vector<DriveFolder> drives;
   std::vector<sim::FolderEntry> entries;
@@ -70,7 +144,10 @@ Outcome<std::vector<DriveFolder>> FindDrives(int machine, const std::string& dir
         ::fstatat(machine, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
       continue;
     }
-    if (S_ISLNK(status.st_mode)) return Result::Failure(Refusal(directory + "/" + name, status));
+    const std::string refusal = Refusal(machine, name, directory + "/" + name, status, mount);
+    if (S_ISLNK(status.st_mode) || (S_ISDIR(status.st_mode) && !refusal.empty())) {
+      return Result::Failure(refusal);
+    }
     if (!S_ISDIR(status.st_mode)) continue;
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[6])));
     for (const DriveFolder& known : drives) {
@@ -95,25 +172,6 @@ void ApplyFileSetting(const FileSetting& setting, sim::SimMachine& machine) {
 }
 
 }  // namespace
-
-// Why an entry breaks the confinement rule, or "".
-std::string Refusal(const std::string& path, const struct stat& status) {
-  const char* kind = sim::ForbiddenKind(status);
-  return kind ? path + " is " + kind + kConfinementRule : "";
-}
-
-std::string SystemError(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + std::strerror(errno);
-}
-
-// Walks a drive folder of an open machine folder.
-std::string WalkDrive(int machine, const std::string& directory, const DriveFolder& drive,
-                      sim::TreeDetail detail, const sim::TreeVisitor& visit) {
-  const std::string root = directory + "/" + drive.folderName;
-  const sim::UniqueFd folder = sim::OpenDirectoryAt(machine, drive.folderName);
-  if (!folder.Valid()) return SystemError("cannot open", root);
-  return sim::WalkTree(folder.Get(), root, detail, visit);
-}
 
 std::string MachineFolder::HostPathOf(const DriveFolder& drive) const {
   return (fs::path(directory) / drive.folderName).string();
@@ -142,9 +200,11 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory, FolderUse
   folder.directory = directory;
   folder.fd = std::move(opened);
   ::fstat(machine, &folder.opened);
+  folder.mount = sim::MountOf(machine);
   std::string bytes;
   bool missing = false;
-  std::string error = ReadMachineFile(machine, directory, kSettingsFileName, &bytes, &missing);
+  std::string error =
+      ReadMachineFile(machine, directory, kSettingsFileName, folder.mount, &bytes, &missing);
   if (!error.empty() && !missing) return Result::Failure(error);
   if (!missing) {
     Outcome<MachineSettings> settings = ReadMachineSettings(bytes);
@@ -154,7 +214,8 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory, FolderUse
   }
   // The settings name the code page the registry's text is in.
   const std::uint32_t codePage = AnsiCodePageOf(folder.settings);
-  error = ReadMachineFile(machine, directory, kRegistryFileName, &bytes, &missing, &status);
+  error = ReadMachineFile(machine, directory, kRegistryFileName, folder.mount, &bytes, &missing,
+                          &status);
   if (!error.empty()) return Result::Failure(error);
   folder.registryRead = IdentityOf(status);
   folder.registryMode = status.st_mode & 07777;
@@ -162,15 +223,13 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory, FolderUse
   const std::string registryPath = (fs::path(directory) / kRegistryFileName).string();
   if (!registry.Ok()) return Result::Failure(registryPath + ": " + registry.Error());
   folder.registry = std::move(registry.Value());
-  Outcome<std::vector<DriveFolder>> drives = FindDrives(machine, directory);
+  Outcome<std::vector<DriveFolder>> drives = FindDrives(machine, directory, folder.mount);
   if (!drives.Ok()) return Result::Failure(drives.Error());
   folder.drives = std::move(drives.Value());
   for (const DriveFolder& drive : folder.drives) {
-    const std::string root = directory + "/" + drive.folderName;
+    EntryRules rules(directory + "/" + drive.folderName, folder.mount);
     error = WalkDrive(machine, directory, drive, sim::TreeDetail::kStatus,
-                      [&root](const sim::TreeEntry& entry) {
-                        return Refusal(root + "/" + entry.relative, *entry.status);
-                      });
+                      [&rules](const sim::TreeEntry& entry) { return rules.Check(entry); });
     if (!error.empty()) return Result::Failure(error);
   }
   return folder;

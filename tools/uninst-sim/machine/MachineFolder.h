@@ -43,8 +43,9 @@ struct MachineFolder {
   std::string directory;  // names the folder in messages only
   // The folder, opened once and locked: every later access goes through it.
   sim::UniqueFd fd;
-  struct stat opened {};  // the folder's status when it was opened
-  RegDocument registry;   // its text in the machine's ANSI code page
+  struct stat opened {};    // the folder's status when it was opened
+  std::uint64_t mount = 0;  // the mount it lies on, which all it holds shares
+  RegDocument registry;     // its text in the machine's ANSI code page
   // registry.reg as it was read, so that a save never replaces a later one.
   FileIdentity registryRead;
   mode_t registryMode = 0644;

@@ -177,8 +177,12 @@ A machine folder may come from anyone; uninst-sim never reads, writes, deletes
 or changes anything outside it. registry.reg, machine.ini and everything below
 the drive folders must be folders or regular files with a single name: a
 symbolic link (a drive folder, registry.reg or machine.ini that is one too,
-dangling or not), a hard-linked file, a FIFO, a socket or a device node is
-refused before anything is done (exit status 2, the path named). Other entries
+dangling or not), a hard-linked file, a FIFO, a socket, a device node or a
+mount point (an entry on another mount than the folder) is refused before
+anything is done (exit status 2, the path named). So are two names in one
+folder that differ only in the case of ASCII letters (one name on Windows;
+both are named) and a path deeper than a Windows path can reach (260
+characters with the drive). Other entries
 beside the drive folders are never looked at. While the program runs, every
 file is reached folder by folder from its drive folder without following a
 link: an entry that breaks the rule meanwhile is a file the program cannot
@@ -190,8 +194,10 @@ Options:
                      list of yes, no, cancel, ok (or y, n, c, o). An answer the
                      box does not offer is refused: that box gets no answer.
                      When the list runs out, the terminal is asked.
-  --report FILE      also write the summary as JSON to FILE (refused when FILE
-                     is a folder or inside the machine folder)
+  --report FILE      also write the summary as JSON to FILE, a new or regular
+                     file outside the machine folder (a link, a FIFO or a
+                     folder there is refused), through a temporary file
+                     beside it; "-" writes it to standard output
   --dry-run          run without changing anything anywhere: the machine folder
                      is only read (it may be read-only), and the program sees
                      its own changes as the run's journal holds them (a file
