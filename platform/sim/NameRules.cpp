@@ -37,6 +37,17 @@ NameRules::SortKey NameRules::SortKeyOf(std::string_view name) const {
   return key;
 }
 
+std::uint64_t NameRules::Hash(std::string_view name) const {
+  std::uint64_t hash = 14695981039346656037ull;
+  bool trail = false;
+  for (const char c : name) {
+    const char folded = trail ? c : UpperAscii(c);
+    hash = (hash ^ static_cast<unsigned char>(folded)) * 1099511628211ull;
+    trail = !trail && IsLead(c);
+  }
+  return hash;
+}
+
 std::size_t NameRules::FindSeparator(std::string_view path, std::size_t from) const {
   std::size_t at = from;
   while (at < path.size() && path[at] != '\\') at += IsLead(path[at]) ? 2 : 1;

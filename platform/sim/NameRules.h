@@ -34,6 +34,11 @@ class NameRules {
   // The non-empty components of a backslash-separated path, as parts of it.
   std::vector<std::string_view> Split(std::string_view path) const;
   bool IsLead(char c) const { return m_leadBytes[static_cast<unsigned char>(c)]; }
+  // A hash under which names that compare equal are equal, and names that
+  // differ only in a second byte's case are not.
+  std::uint64_t Hash(std::string_view name) const;
+  bool operator==(const NameRules& other) const { return m_leadBytes == other.m_leadBytes; }
+  bool operator!=(const NameRules& other) const { return !(*this == other); }
 
  private:
   std::bitset<256> m_leadBytes;

@@ -37,23 +37,6 @@ void AppendValue(std::vector<std::uint8_t>& block, std::string_view name, std::u
   if (size > 0) block.insert(block.end(), data, data + size);
 }
 
-struct FoldedHash {
-  std::size_t operator()(std::string_view name) const {
-    std::size_t hash = 14695981039346656037ull;
-    for (char c : name)
-      hash = (hash ^ static_cast<unsigned char>(UpperAscii(c))) * 1099511628211ull;
-    return hash;
-  }
-};
-
-// Folds every byte, trail bytes too: names equal under any code page's rules
-// are equal here, so the index finds every candidate and NameRules picks.
-struct FoldedEqual {
-  bool operator()(std::string_view a, std::string_view b) const {
-    return a.size() == b.size() && EqualsIgnoringAsciiCase(a.data(), b.data(), a.size());
-  }
-};
-
 // Every key below `root`, depth-first in enumeration order, with its path;
 // iterative so that no depth of tree can exhaust the stack.
 void VisitTree(const Registry::Node& root, std::string path, WindowsFamily family,
@@ -100,7 +83,9 @@ struct Registry::Node::Subkeys {
   const std::vector<Node*>& List(Order order, const NameRules& names);
   Node* Step(Order order, std::size_t index, const NameRules& names);
   Node* Find(std::string_view childName, const NameRules& names) const;
-  void Add(Node* child);
+  void Add(Node* child, const NameRules& names);
+  // Indexes every subkey under `names`.
+  void Reindex(const NameRules& names) const;
   void Remove(const Node* child);
   void Unlink(Order order, std::uint32_t slot);
   void Sort(const NameRules& names);
@@ -115,7 +100,10 @@ struct Registry::Node::Subkeys {
   Cursor cursors[2];
   std::uint32_t live = 0;
   // By name, once there are more subkeys than a quick scan can afford.
-  std::unordered_multimap<std::string_view, Node*, FoldedHash, FoldedEqual> index;
+  // The index hashes names under the rules of one code page, which it keeps;
+  // under other rules it is made again.
+  mutable std::unordered_multimap<std::uint64_t, Node*> index;
+  mutable NameRules indexRules;
 };
 
 RegValue ValueList::View::ToValue() const {
@@ -239,7 +227,7 @@ Registry::Node* Registry::Node::AddChild(std::string_view childName, const NameR
   if (Node* existing = FindChild(childName, names)) return existing;
   if (!m_subkeys) m_subkeys = std::make_unique<Subkeys>();
   auto child = std::make_unique<Node>(childName);
-  m_subkeys->Add(child.get());
+  m_subkeys->Add(child.get(), names);
   return child.release();
 }
 
@@ -313,7 +301,8 @@ Registry::Node* Registry::Node::Subkeys::Step(Order order, std::size_t index,
 Registry::Node* Registry::Node::Subkeys::Find(std::string_view childName,
                                               const NameRules& names) const {
   if (!index.empty()) {
-    const auto [first, last] = index.equal_range(childName);
+    if (indexRules != names) Reindex(names);
+    const auto [first, last] = index.equal_range(names.Hash(childName));
     for (auto at = first; at != last; ++at) {
       if (names.Equal(at->second->name, childName)) return at->second;
     }
@@ -325,25 +314,31 @@ Registry::Node* Registry::Node::Subkeys::Find(std::string_view childName,
   return nullptr;
 }
 
-void Registry::Node::Subkeys::Add(Node* child) {
+void Registry::Node::Subkeys::Add(Node* child, const NameRules& names) {
   child->m_createdSlot = static_cast<std::uint32_t>(created.size());
   // A cursor at the end now stands on the new subkey, whose index is the old count.
   created.push_back(child);
   ++live;
   sortedStale = true;
-  if (!index.empty()) {
-    index.emplace(child->name, child);
+  if (!index.empty() && indexRules == names) {
+    index.emplace(names.Hash(child->name), child);
   } else if (live > kIndexedChildren) {
-    for (Node* sibling : created) {
-      if (sibling) index.emplace(sibling->name, sibling);
-    }
+    Reindex(names);
+  }
+}
+
+void Registry::Node::Subkeys::Reindex(const NameRules& names) const {
+  index.clear();
+  indexRules = names;
+  for (Node* sibling : created) {
+    if (sibling) index.emplace(names.Hash(sibling->name), sibling);
   }
 }
 
 void Registry::Node::Subkeys::Remove(const Node* child) {
   Unlink(kCreated, child->m_createdSlot);
   if (!sortedStale) Unlink(kSorted, child->m_sortedSlot);
-  const auto [first, last] = index.equal_range(child->name);
+  const auto [first, last] = index.equal_range(indexRules.Hash(child->name));
   for (auto at = first; at != last; ++at) {
     if (at->second == child) {
       index.erase(at);

@@ -118,10 +118,12 @@ Outcome<std::string> DecodeText(std::string bytes, std::uint32_t codePage, RegEn
   return std::move(*converted);
 }
 
-// A value's data text, joined from its continuation lines; remembers where
-// each physical line starts so that an error can name it.
+// A value's data text, joined from its continuation lines, or the line
+// itself when it has none, so that a large value is not copied; remembers
+// where each physical line starts so that an error can name it.
 struct Logical {
-  std::string text;
+  std::string_view text;
+  std::string joined;
   std::vector<std::pair<std::size_t, int>> starts;  // offset in text, line number
 
   int LineAt(std::size_t offset) const {
@@ -133,7 +135,7 @@ struct Logical {
   }
 };
 
-// The values of a new key as the file sets and deletes them, settled when
+// The values of a key as the file sets and deletes them, settled when
 // the key ends, so that a key with a great many values costs no more than
 // its lines: a value set again keeps its place and its first spelling, a
 // deleted one goes, and one set again after its deletion comes last.
@@ -141,22 +143,30 @@ class GatheredValues {
  public:
   explicit GatheredValues(const sim::NameRules& names) : m_names(names) {}
 
-  void Set(const std::string& name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
+  void Set(std::string_view name, std::uint32_t type, const std::uint8_t* data, std::size_t size) {
     const std::size_t entry = m_logEntries++;
-    m_log.Append(name, type, data.data(), data.size());
+    m_log.Append(name, type, data, size);
     if (Slot* slot = Find(name)) {
       slot->latest = entry;
       return;
     }
-    m_slots.push_back(Slot{name, entry, false});
+    m_slots.push_back(Slot{std::string(name), entry, false});
     if (!m_index.empty() || m_slots.size() > kIndexedValues) Index(m_slots.size() - 1);
   }
 
-  void Delete(const std::string& name) {
+  // Takes the values a key already holds, as the first it sets.
+  void Seed(sim::ValueList& values) {
+    values.ForEach([this](const sim::ValueList::View& value) {
+      Set(value.name, value.type, value.data, value.size);
+    });
+    values.Clear();
+  }
+
+  void Delete(std::string_view name) {
     Slot* slot = Find(name);
     if (!slot) return;
     slot->gone = true;
-    const auto [first, last] = m_index.equal_range(UpperAscii(name));
+    const auto [first, last] = m_index.equal_range(m_names.Hash(name));
     for (auto at = first; at != last; ++at) {
       if (&m_slots[at->second] == slot) {
         m_index.erase(at);
@@ -169,9 +179,17 @@ class GatheredValues {
     m_views.clear();
     m_log.ForEach([this](const sim::ValueList::View& view) { m_views.push_back(view); });
     std::size_t size = 0;
+    bool each = m_logEntries == m_slots.size();
     for (const Slot& slot : m_slots) {
+      each = each && !slot.gone;
       if (!slot.gone)
         size += 3 * sizeof(std::uint32_t) + slot.name.size() + m_views[slot.latest].size;
+    }
+    // Each value set once and none deleted: the log is the list itself,
+    // which a large one takes over rather than being copied.
+    if (each && size >= kMovedBytes) {
+      values = std::move(m_log);
+      return;
     }
     values.Reserve(size);
     for (const Slot& slot : m_slots) {
@@ -191,6 +209,9 @@ class GatheredValues {
  private:
   // Below this many values a scan finds a name faster than an index would.
   static constexpr std::size_t kIndexedValues = 16;
+  // Values this large move from the log whole; smaller ones are copied into
+  // a list of their exact size, which many small keys' memory needs.
+  static constexpr std::size_t kMovedBytes = std::size_t{1} << 20;
 
   // A value: its first spelling and the entry of the log that last set it.
   struct Slot {
@@ -199,9 +220,9 @@ class GatheredValues {
     bool gone;
   };
 
-  Slot* Find(const std::string& name) {
+  Slot* Find(std::string_view name) {
     if (!m_index.empty()) {
-      const auto [first, last] = m_index.equal_range(UpperAscii(name));
+      const auto [first, last] = m_index.equal_range(m_names.Hash(name));
       for (auto at = first; at != last; ++at) {
         if (m_names.Equal(m_slots[at->second].name, name)) return &m_slots[at->second];
       }
@@ -217,16 +238,16 @@ class GatheredValues {
   void Index(std::size_t added) {
     const std::size_t first = m_index.empty() ? 0 : added;
     for (std::size_t k = first; k <= added; ++k) {
-      if (!m_slots[k].gone) m_index.emplace(UpperAscii(m_slots[k].name), k);
+      if (!m_slots[k].gone) m_index.emplace(m_names.Hash(m_slots[k].name), k);
     }
   }
 
   sim::ValueList m_log;  // every value set, in order
   std::size_t m_logEntries = 0;
   std::vector<Slot> m_slots;
-  // Slots by their names with every byte's ASCII letters upper-cased, trail
-  // bytes too: m_names picks among the names that share a key.
-  std::unordered_multimap<std::string, std::size_t> m_index;
+  // Slots by the hash of their names under m_names, which picks among the
+  // names that share one.
+  std::unordered_multimap<std::uint64_t, std::size_t> m_index;
   const sim::NameRules& m_names;
   std::vector<sim::ValueList::View> m_views;
 };
@@ -334,26 +355,17 @@ class Reader {
   }
 
   void FinishKey() {
-    if (m_current && m_gathering) m_gathered.MoveInto(m_current->values);
+    if (m_current) m_gathered.MoveInto(m_current->values);
     m_gathered.Clear();
     m_current = nullptr;
   }
 
   void SetValue(std::uint32_t type) {
-    if (m_gathering) {
-      m_gathered.Set(m_name, type, m_bytes);
-    } else {
-      m_current->values.Set(m_name, type, m_bytes.data(), m_bytes.size(), m_registry.Names());
-    }
+    m_gathered.Set(m_name, type, reinterpret_cast<const std::uint8_t*>(m_bytes.data()),
+                   m_bytes.size());
   }
 
-  void DeleteValue() {
-    if (m_gathering) {
-      m_gathered.Delete(m_name);
-    } else {
-      m_current->values.Erase(m_name, m_registry.Names());
-    }
-  }
+  void DeleteValue() { m_gathered.Delete(m_name); }
 
   // The key at `path`, created with its missing parents. A key mostly comes
   // right after its parent or a sibling: it is then made from the nearest
@@ -373,7 +385,9 @@ class Reader {
       start = end + 1;
     }
     m_previousPath.assign(path);
-    m_gathering = key->values.Empty();
+    // A key met again gathers on from the values it holds, so that no
+    // section costs more than its own lines and those values.
+    m_gathered.Seed(key->values);
     return key;
   }
 
@@ -406,20 +420,23 @@ class Reader {
 
   // A hex list continues on the next line after a trailing backslash.
   bool JoinContinuations(std::string_view piece) {
-    m_data.text.clear();
+    m_data.joined.clear();
     m_data.starts.clear();
     piece = TrimRight(piece);
     m_data.starts.emplace_back(0, m_line);
+    m_data.text = piece;
     const bool isHex = StartsWithIgnoringCase(piece, "hex");
-    while (isHex && !piece.empty() && piece.back() == '\\') {
+    if (!isHex || piece.empty() || piece.back() != '\\') return true;
+    while (!piece.empty() && piece.back() == '\\') {
       piece.remove_suffix(1);
-      m_data.text += piece;
+      m_data.joined += piece;
       if (AtEnd()) return false;
       const std::string_view next = NextLine();
       piece = TrimRight(next.substr(SkipBlanks(next, 0)));
-      m_data.starts.emplace_back(m_data.text.size(), m_line);
+      m_data.starts.emplace_back(m_data.joined.size(), m_line);
     }
-    m_data.text += piece;
+    m_data.joined += piece;
+    m_data.text = m_data.joined;
     return true;
   }
 
@@ -446,16 +463,14 @@ class Reader {
   }
 
   bool ReadData() {
-    const std::string& text = m_data.text;
+    const std::string_view text = m_data.text;
     const int number = m_data.starts.front().second;
     std::uint32_t type = kRegSz;
     m_bytes.clear();
     std::size_t end = 0;
     if (!text.empty() && text[0] == '"') {
-      m_content.clear();
-      if (!ReadQuoted(text, &end, &m_content, number)) return false;
-      m_bytes.assign(m_content.begin(), m_content.end());
-      m_bytes.push_back(0);
+      if (!ReadQuoted(text, &end, &m_bytes, number)) return false;
+      m_bytes.push_back('\0');
     } else if (text == "-") {
       DeleteValue();
       return true;
@@ -466,7 +481,7 @@ class Reader {
       end = 6 + digits;
       type = kRegDword;
       for (int shift = 0; shift < 32; shift += 8) {
-        m_bytes.push_back(static_cast<std::uint8_t>(number32 >> shift));
+        m_bytes.push_back(static_cast<char>(number32 >> shift));
       }
     } else if (!ReadHexValue(&type)) {
       return false;
@@ -481,7 +496,7 @@ class Reader {
   }
 
   bool ReadHexValue(std::uint32_t* type) {
-    const std::string& text = m_data.text;
+    const std::string_view text = m_data.text;
     const int number = m_data.starts.front().second;
     std::size_t i = 0;
     if (StartsWithIgnoringCase(text, "hex:")) {
@@ -500,14 +515,14 @@ class Reader {
   }
 
   bool ReadHexBytes(std::size_t i) {
-    const std::string& text = m_data.text;
+    const std::string_view text = m_data.text;
     i = SkipBlanks(text, i);
     if (i == text.size()) return true;
     for (;;) {
       std::uint32_t byte = 0;
       const std::size_t digits = ReadHexNumber(text, i, 2, &byte);
       if (digits == 0) return Error(m_data.LineAt(i), "a hex list holds bytes such as 0a,ff");
-      m_bytes.push_back(static_cast<std::uint8_t>(byte));
+      m_bytes.push_back(static_cast<char>(byte));
       i = SkipBlanks(text, i + digits);
       if (i == text.size()) return true;
       if (text[i] != ',') return Error(m_data.LineAt(i), "expected ',' between hex bytes");
@@ -533,12 +548,10 @@ class Reader {
   std::vector<OpenedKey> m_previousKeys;
   // Reused for every value.
   std::string m_name;
-  std::string m_content;
   Logical m_data;
-  std::vector<std::uint8_t> m_bytes;
-  // A new key's values, given to it whole when the key ends.
+  std::string m_bytes;  // the value's data
+  // The values of the key being read, given to it whole when the key ends.
   GatheredValues m_gathered;
-  bool m_gathering = false;
   Failure m_failure;
 };
 
