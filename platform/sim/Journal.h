@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/sim/Registry.h"
+#include "platform/sim/RegistryNode.h"
 
 namespace uninst::sim {
 
@@ -25,7 +26,7 @@ struct HostFileState {
 
 struct DeletedKey {
   std::string path;  // below HKEY_LOCAL_MACHINE, as stored
-  std::vector<RegValue> values;
+  ValueList values;
 };
 
 struct JournalEntry {
@@ -38,8 +39,8 @@ struct JournalEntry {
   std::string keyPath;
   // kKeyDeleted: the key and every key below it, parents first.
   std::vector<DeletedKey> keys;
-  // kValueDeleted: the value as it was.
-  RegValue value;
+  // kValueDeleted: the value as it was, alone in its list.
+  ValueList value;
 
   // File changes: the drive and the entry's host path below its folder
   // ("WINDOWS/INF/X.INF"), and what the entry held before.

@@ -200,7 +200,7 @@ long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
   entry.keyPath = parentPath.empty() ? victim->name : parentPath + '\\' + victim->name;
   m_registry.VisitSubtree(*victim, entry.keyPath,
                           [&entry](const std::string& keyPath, const Registry::Node& key) {
-                            entry.keys.push_back(DeletedKey{keyPath, key.values.ToValues()});
+                            entry.keys.push_back(DeletedKey{keyPath, key.values});
                           });
   parent->RemoveChild(victim);
   m_state->journal.Add(std::move(entry));
@@ -220,7 +220,7 @@ long SimMachine::RegDeleteValue(RegHandle key, const char* valueName) {
   const std::string name = valueName ? valueName : "";
   const std::optional<ValueList::View> value = node->values.Find(name, m_registry.Names());
   if (!value) return kErrorFileNotFound;
-  entry.value = value->ToValue();
+  entry.value.Append(value->name, value->type, value->data, value->size);
   node->values.Erase(name, m_registry.Names());
   m_state->journal.Add(std::move(entry));
   return kErrorSuccess;

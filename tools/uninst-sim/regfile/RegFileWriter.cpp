@@ -148,17 +148,11 @@ std::string WriteKeys(const sim::Registry& registry, std::uint32_t codePage, std
   const sim::NameRules& names = registry.Names();
   registry.VisitKeys([&](const std::string& path, const sim::Registry::Node& key) {
     if (!problem.empty()) return;
-    problem = KeyError(path, key.values, codePage, names);
-    if (!problem.empty() || !text) return;
-    *text += '[';
-    *text += kRootName;
-    *text += '\\';
-    *text += path;
-    *text += ']';
-    *text += kNewline;
-    key.values.ForEach(
-        [&](const sim::ValueList::View& value) { AppendValueLine(*text, value, codePage, names); });
-    *text += kNewline;
+    if (!text) {
+      problem = KeyError(path, key.values, codePage, names);
+    } else {
+      problem = AppendKeySection(*text, path, key.values, codePage, names);
+    }
   });
   return problem;
 }
@@ -181,8 +175,29 @@ Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat forma
   text.reserve(EstimatedSize(registry));
   const std::string problem = WriteKeys(registry, codePage, &text);
   if (!problem.empty()) return Outcome<std::string>::Failure(problem);
-  // The text is in the code page, every name and string as stored; Unicode
-  // forms convert it whole.
+  return EncodeRegText(std::move(text), encoding, codePage);
+}
+
+std::string AppendKeySection(std::string& text, const std::string& path,
+                             const sim::ValueList& values, std::uint32_t codePage,
+                             const sim::NameRules& names) {
+  std::string problem = KeyError(path, values, codePage, names);
+  if (!problem.empty()) return problem;
+  text += '[';
+  text += kRootName;
+  text += '\\';
+  text += path;
+  text += ']';
+  text += kNewline;
+  values.ForEach(
+      [&](const sim::ValueList::View& value) { AppendValueLine(text, value, codePage, names); });
+  text += kNewline;
+  return "";
+}
+
+std::string EncodeRegText(std::string text, RegEncoding encoding, std::uint32_t codePage) {
+  // Every name and string is text in the code page, which Unicode forms
+  // convert whole.
   if (encoding == RegEncoding::kBytes) return text;
   const std::string utf8 = sim::IsAscii(text) ? text : *sim::CodePageToUtf8(codePage, text);
   if (encoding == RegEncoding::kUtf8WithMark) return "\xEF\xBB\xBF" + utf8;

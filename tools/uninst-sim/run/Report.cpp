@@ -120,7 +120,9 @@ void ReadJournal(const sim::Journal& journal, RunReport* report) {
         for (const sim::DeletedKey& key : entry.keys) report->keysDeleted.push_back(key.path);
         break;
       case Kind::kValueDeleted:
-        report->valuesDeleted.push_back(DeletedValue{entry.keyPath, entry.value.name});
+        entry.value.ForEach([&](const sim::ValueList::View& value) {
+          report->valuesDeleted.push_back(DeletedValue{entry.keyPath, std::string(value.name)});
+        });
         break;
       case Kind::kFileDeleted:
         report->filesDeleted.push_back(entry.WindowsPath());

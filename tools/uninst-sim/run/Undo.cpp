@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/sim/CodePage.h"
+#include "tools/uninst-sim/regfile/RegSyntax.h"
 #include "tools/uninst-sim/run/Report.h"
 
 namespace uninst::tool {
@@ -331,19 +332,19 @@ void UndoRecord::Discard(const MachineFolder& folder) const {
 
 Outcome<std::string> UndoRegText(const sim::Journal& journal, std::uint32_t codePage,
                                  RegEncoding encoding) {
-  sim::Registry deleted(sim::WindowsFamily::k9x, codePage);
+  const sim::NameRules names(sim::LeadBytesOf(codePage));
+  std::string text = std::string(kRegedit4Header) + "\r\n\r\n";
+  std::string problem;
   for (const sim::JournalEntry& entry : journal.Entries()) {
-    if (entry.kind == Kind::kValueDeleted) {
-      deleted.SetValue(entry.keyPath, entry.value.name, entry.value.type, entry.value.data);
+    if (entry.kind == Kind::kValueDeleted && problem.empty()) {
+      problem = AppendKeySection(text, entry.keyPath, entry.value, codePage, names);
     }
     for (const sim::DeletedKey& key : entry.keys) {
-      deleted.CreateKey(key.path);
-      for (const sim::RegValue& value : key.values) {
-        deleted.SetValue(key.path, value.name, value.type, value.data);
-      }
+      if (problem.empty()) problem = AppendKeySection(text, key.path, key.values, codePage, names);
     }
   }
-  return WriteRegFile(deleted, RegFormat::kRegedit4, encoding, codePage);
+  if (!problem.empty()) return Outcome<std::string>::Failure(problem);
+  return EncodeRegText(std::move(text), encoding, codePage);
 }
 
 std::string FormatDiff(const sim::Journal& journal, std::uint32_t codePage) {
