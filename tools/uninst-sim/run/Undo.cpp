@@ -29,7 +29,6 @@ constexpr char kUndoFolder[] = ".uninst-sim-undo";
 constexpr char kFilesFolder[] = "files";
 constexpr char kJournalName[] = "journal";
 constexpr char kUndoRegName[] = "undo.reg";
-constexpr char kRegistryFileKept[] = "registry.reg";
 constexpr char kJournalHeader[] = "uninst-sim undo record 1";
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
@@ -407,7 +406,7 @@ std::string UndoLastRun(const MachineFolder& folder, std::string* done, bool* st
     if (line->kind == 'D') *done += "  " + WindowsPathOf(*line) + "\n";
   }
   if (parsed.saved &&
-      ::renameat(record.Get(), kRegistryFileKept, machine, kRegistryFileName) != 0) {
+      ::renameat(record.Get(), kRegistryFileName, machine, kRegistryFileName) != 0) {
     return Errno("cannot put back registry.reg") + "; the record " + name + " stays";
   }
   ::unlinkat(record.Get(), kJournalName, 0);
