@@ -29,6 +29,7 @@ void Journal::Add(JournalEntry entry, const std::string& hostPath) {
     }
   }
   m_entries.push_back(std::move(entry));
+  if (m_observer) m_observer(m_entries.back(), m_entries.size() - 1);
 }
 
 const FileOverlay* Journal::OverlayOf(const std::string& hostPath) const {

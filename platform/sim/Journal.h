@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -71,7 +72,11 @@ struct FileOverlay {
 
 class Journal {
  public:
+  // Told of each entry, with its number, as it is added.
+  using Observer = std::function<void(const JournalEntry& entry, std::size_t number)>;
+
   const std::vector<JournalEntry>& Entries() const { return m_entries; }
+  void Observe(Observer observer) { m_observer = std::move(observer); }
   // `hostPath` names the file on the host for the overlay.
   void Add(JournalEntry entry, const std::string& hostPath = "");
   // The changes that stand in for the host's state in a dry run; nullptr
@@ -81,6 +86,7 @@ class Journal {
  private:
   std::vector<JournalEntry> m_entries;
   std::map<std::string, FileOverlay> m_overlays;
+  Observer m_observer;
 };
 
 }  // namespace uninst::sim

@@ -58,6 +58,10 @@ void SimMachine::SetAnswers(std::vector<int> answers) {
 
 const Journal& SimMachine::GetJournal() const { return m_state->journal; }
 
+void SimMachine::ObserveJournal(Journal::Observer observer) {
+  m_state->journal.Observe(std::move(observer));
+}
+
 void SimMachine::KeepHostUnchanged() { m_state->hostUnchanged = true; }
 
 void SimMachine::KeepDeletedFilesIn(UniqueFd folder) { m_state->keptDeletions = std::move(folder); }

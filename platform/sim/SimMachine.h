@@ -67,6 +67,7 @@ class SimMachine final : public Platform {
 
   // Every change the machine made, in order, with what stood there before.
   const Journal& GetJournal() const;
+  void ObserveJournal(Journal::Observer observer);
   // From now on no change reaches the host files: each is only journaled,
   // and the machine shows the program its files as the journal has them.
   void KeepHostUnchanged();

@@ -224,7 +224,9 @@ uninst-sim on the same folder is refused with a message until it has ended
 (dry runs may share it with one another). Each real run leaves an undo record
 in DIR/.uninst-sim-undo/N/: the files it deleted, registry.reg as it was,
 undo.reg (the deleted keys and values, which regedit can import) and the
-journal of its changes; --undo uses the last one and removes it.
+journal of its changes, written as they happen; --undo uses the last one and
+removes it. A run killed outright can be undone as far as it went: its files
+come back, and registry.reg stays as that run left it.
 
 At the end the registry is written back to registry.reg (through a temporary
 file in the same folder, flushed and exchanged with the old one; comments are

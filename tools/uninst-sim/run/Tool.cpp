@@ -251,6 +251,9 @@ int RunOverMachine(const Options& options, ToolStreams& streams, const FileCalls
     if (!made.Ok()) return Fail(streams, kExitOutputFailed, made.Error());
     record = std::move(made.Value());
     machine.KeepDeletedFilesIn(record->FilesFolder());
+    machine.ObserveJournal([&record](const sim::JournalEntry& entry, std::size_t number) {
+      record->Note(entry, number);
+    });
   }
   machine.StopWhen(InterruptGuard::Flag());
   RunReport report = RunProgram(options, folder.Value(), machine, streams);

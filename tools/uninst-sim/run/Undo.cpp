@@ -27,9 +27,12 @@ using sim::UniqueFd;
 
 constexpr char kUndoFolder[] = ".uninst-sim-undo";
 constexpr char kFilesFolder[] = "files";
+constexpr char kNewRecord[] = "new";
 constexpr char kJournalName[] = "journal";
 constexpr char kUndoRegName[] = "undo.reg";
 constexpr char kJournalHeader[] = "uninst-sim undo record 1";
+// The journal's last line, once the run has ended.
+constexpr char kJournalEnd[] = "end";
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -121,6 +124,7 @@ bool ReadFileLine(std::istream& in, FileLine* line) {
 struct RecordText {
   sim::HostFileState machine;
   bool saved = false;
+  bool ended = false;  // false: the run was killed before it ended
   std::uint64_t registrySize = 0;
   std::uint64_t registryFingerprint = 0;
   std::vector<FileLine> files;
@@ -140,6 +144,8 @@ bool ParseRecord(const std::string& text, RecordText* record) {
       record->saved = true;
       if (!ReadNumber(in, &record->registrySize) || !ReadNumber(in, &record->registryFingerprint))
         return false;
+    } else if (word == kJournalEnd) {
+      record->ended = true;
     } else if (word == "file") {
       record->files.emplace_back();
       if (!ReadFileLine(in, &record->files.back())) return false;
@@ -162,6 +168,15 @@ bool WriteNewFile(int folder, const char* name, const std::string& bytes) {
     done += static_cast<std::size_t>(written);
   }
   return ::fsync(fd.Get()) == 0;
+}
+
+// Removes a record that a kill stopped while it was being made.
+void RemoveUnfinishedRecord(int undo) {
+  const UniqueFd unfinished = sim::OpenDirectoryAt(undo, kNewRecord);
+  if (!unfinished.Valid()) return;
+  ::unlinkat(unfinished.Get(), kJournalName, 0);
+  ::unlinkat(unfinished.Get(), kFilesFolder, AT_REMOVEDIR);
+  ::unlinkat(undo, kNewRecord, AT_REMOVEDIR);
 }
 
 // The number of the last record in the undo folder, 0 for none.
@@ -275,14 +290,37 @@ Outcome<UndoRecord> UndoRecord::Create(const MachineFolder& folder) {
   UndoRecord record;
   const std::string number = std::to_string(LastRecord(undo.Get()) + 1);
   record.m_name = std::string(kUndoFolder) + "/" + number;
-  if (::mkdirat(undo.Get(), number.c_str(), 0755) != 0) {
-    return Result::Failure(Errno("cannot make the undo record " + record.m_name));
+  // Made whole under a name of its own first, so that a record is never
+  // half there; what a kill left of one being made holds nothing else.
+  RemoveUnfinishedRecord(undo.Get());
+  if (::mkdirat(undo.Get(), kNewRecord, 0755) == 0) {
+    record.m_record = sim::OpenDirectoryAt(undo.Get(), kNewRecord);
   }
-  record.m_record = sim::OpenDirectoryAt(undo.Get(), number);
-  if (!record.m_record.Valid() || ::mkdirat(record.m_record.Get(), kFilesFolder, 0755) != 0) {
+  if (record.m_record.Valid()) {
+    record.m_journal.Reset(::openat(record.m_record.Get(), kJournalName,
+                                    O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC,
+                                    0644));
+  }
+  if (!record.m_journal.Valid() || ::mkdirat(record.m_record.Get(), kFilesFolder, 0755) != 0 ||
+      !record.Append(std::string(kJournalHeader) + "\nfolder " +
+                     TimesText(folder.opened.st_atim, folder.opened.st_mtim) + "\n") ||
+      ::renameat2(undo.Get(), kNewRecord, undo.Get(), number.c_str(), RENAME_NOREPLACE) != 0) {
     return Result::Failure(Errno("cannot make the undo record " + record.m_name));
   }
   return record;
+}
+
+bool UndoRecord::Append(const std::string& text) const {
+  return ::write(m_journal.Get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+         ::fdatasync(m_journal.Get()) == 0;
+}
+
+void UndoRecord::Note(const sim::JournalEntry& entry, std::size_t number) const {
+  if (!entry.IsFileChange()) return;
+  std::string line = "file " + std::to_string(number) + " " + KindLetter(entry.kind) + " " +
+                     entry.drive + " " + Hex(entry.hostRelative) + " " + StateText(entry.before);
+  if (entry.kind == Kind::kFileDeleted) line += " " + StateText(entry.folderBefore);
+  Append(line + "\n");
 }
 
 UniqueFd UndoRecord::FilesFolder() const {
@@ -291,8 +329,7 @@ UniqueFd UndoRecord::FilesFolder() const {
 
 std::string UndoRecord::Finish(const sim::Journal& journal, const MachineFolder& folder,
                                bool saved) const {
-  std::string text = std::string(kJournalHeader) + "\nfolder " +
-                     TimesText(folder.opened.st_atim, folder.opened.st_mtim) + "\n";
+  std::string text;
   std::string bytes;
   if (saved) {
     if (!sim::ReadEntryAt(folder.fd.Get(), kRegistryFileName, std::size_t{1} << 30, &bytes)) {
@@ -301,19 +338,10 @@ std::string UndoRecord::Finish(const sim::Journal& journal, const MachineFolder&
     text += "registry " + std::to_string(bytes.size()) + " " + std::to_string(Fingerprint(bytes)) +
             "\n";
   }
-  const std::vector<sim::JournalEntry>& entries = journal.Entries();
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const sim::JournalEntry& entry = entries[i];
-    if (!entry.IsFileChange()) continue;
-    text += "file " + std::to_string(i) + " " + KindLetter(entry.kind) + " " + entry.drive + " " +
-            Hex(entry.hostRelative) + " " + StateText(entry.before);
-    if (entry.kind == Kind::kFileDeleted) text += " " + StateText(entry.folderBefore);
-    text += "\n";
-  }
   Outcome<std::string> undoReg = UndoRegText(journal, AnsiCodePageOf(folder.settings));
   if (!WriteNewFile(m_record.Get(), kUndoRegName,
                     undoReg.Ok() ? undoReg.Value() : "; " + undoReg.Error() + "\r\n") ||
-      !WriteNewFile(m_record.Get(), kJournalName, text)) {
+      !Append(text + kJournalEnd + "\n")) {
     return Errno("cannot write the undo record " + m_name);
   }
   return "";
@@ -322,6 +350,7 @@ std::string UndoRecord::Finish(const sim::Journal& journal, const MachineFolder&
 void UndoRecord::Discard(const MachineFolder& folder) const {
   const int machine = folder.fd.Get();
   const UniqueFd undo = sim::OpenDirectoryAt(machine, kUndoFolder);
+  ::unlinkat(m_record.Get(), kJournalName, 0);
   ::unlinkat(m_record.Get(), kFilesFolder, AT_REMOVEDIR);
   ::unlinkat(undo.Get(), m_name.substr(m_name.rfind('/') + 1).c_str(), AT_REMOVEDIR);
   ::unlinkat(machine, kUndoFolder, AT_REMOVEDIR);
@@ -404,6 +433,16 @@ std::string UndoLastRun(const MachineFolder& folder, std::string* done, bool* st
     const std::string error = PutBack(folder, *line, files.Get());
     if (!error.empty()) return error + "; the undo stopped there and the record " + name + " stays";
     if (line->kind == 'D') *done += "  " + WindowsPathOf(*line) + "\n";
+  }
+  if (!parsed.ended) {
+    *done +=
+        "The last run was killed before it ended: the files it changed are back, and "
+        "registry.reg stays as that run left it.\n";
+    // The registry.reg it replaced, if it got so far, stays in the record.
+    ::unlinkat(record.Get(), kJournalName, 0);
+    ::unlinkat(record.Get(), kFilesFolder, AT_REMOVEDIR);
+    ::unlinkat(undo.Get(), number.c_str(), AT_REMOVEDIR);
+    return "";
   }
   if (parsed.saved &&
       ::renameat(record.Get(), kRegistryFileName, machine, kRegistryFileName) != 0) {
