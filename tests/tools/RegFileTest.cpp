@@ -170,6 +170,10 @@ TEST(RegFile, ReadsTextInTheAnsiCodePage) {
        Version5File("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\xE8\xA1\xA8]"), "",
        "line 2: \"\xE8\xA1\xA8\" is no character of code page 1252"},
       {932,
+       Version5File("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\xEF\xBD\x9E]\n"
+                    "[HKEY_LOCAL_MACHINE\\\xE3\x80\x9C]"),
+       "", "line 3: \"\xE3\x80\x9C\" shares its code with another character in code page 932"},
+      {932,
        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A\xED\x40\xEE\xF9]\r\n\"\x95\x5C\"="
        "\"\x87\x90\\\\\"\r\n\r\n",
        "A\xED\x40\xEE\xF9", "", true},

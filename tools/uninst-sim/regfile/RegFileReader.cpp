@@ -108,12 +108,25 @@ Outcome<std::string> DecodeText(std::string bytes, std::uint32_t codePage, RegEn
     return bytes;
   }
   std::optional<std::string> converted = sim::Utf8ToCodePage(codePage, bytes, &bad);
-  if (!converted) {
+  // A character that two of the file's characters share in the code page
+  // would merge names the file keeps apart, and the file could not be
+  // written back as it was read.
+  const std::optional<std::string> back =
+      converted ? sim::CodePageToUtf8(codePage, *converted) : std::nullopt;
+  const bool shared = converted && back != bytes;
+  if (shared) {
+    bad = static_cast<std::size_t>(
+        std::mismatch(bytes.begin(), bytes.end(), back->begin(), back->end()).first -
+        bytes.begin());
+    while (bad > 0 && (static_cast<unsigned char>(bytes[bad]) & 0xC0) == 0x80) --bad;
+  }
+  if (!converted || shared) {
     std::size_t end = bad + 1;
     while (end < bytes.size() && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) ++end;
-    return Result::Failure("line " + std::to_string(LineAtOffset(bytes, bad)) + ": \"" +
-                           bytes.substr(bad, end - bad) + "\" is no character of " + page +
-                           ", the machine's ANSI code page");
+    return Result::Failure(
+        "line " + std::to_string(LineAtOffset(bytes, bad)) + ": \"" + bytes.substr(bad, end - bad) +
+        (shared ? "\" shares its code with another character in " : "\" is no character of ") +
+        page + ", the machine's ANSI code page");
   }
   return std::move(*converted);
 }

@@ -167,7 +167,7 @@ The machine folder holds:
                  written back in the bytes read, even where two byte
                  sequences stand for one character; a Unicode one is
                  converted to it and back, and a character the code page
-                 lacks is refused.
+                 lacks, or has only the code of another for, is refused.
                  Registry names are read character by character of the ANSI
                  code page, as Windows reads them: the second byte of a
                  double-byte character never separates keys and keeps its
