@@ -311,8 +311,7 @@ Outcome<UndoRecord> UndoRecord::Create(const MachineFolder& folder) {
 }
 
 bool UndoRecord::Append(const std::string& text) const {
-  return ::write(m_journal.Get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-         ::fdatasync(m_journal.Get()) == 0;
+  return ::write(m_journal.Get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
 void UndoRecord::Note(const sim::JournalEntry& entry, std::size_t number) const {
@@ -341,7 +340,7 @@ std::string UndoRecord::Finish(const sim::Journal& journal, const MachineFolder&
   Outcome<std::string> undoReg = UndoRegText(journal, AnsiCodePageOf(folder.settings));
   if (!WriteNewFile(m_record.Get(), kUndoRegName,
                     undoReg.Ok() ? undoReg.Value() : "; " + undoReg.Error() + "\r\n") ||
-      !Append(text + kJournalEnd + "\n")) {
+      !Append(text + kJournalEnd + "\n") || ::fsync(m_journal.Get()) != 0) {
     return Errno("cannot write the undo record " + m_name);
   }
   return "";

@@ -31,16 +31,17 @@ class UndoRecord {
   // Notes a change of a file in the record's journal as it happens, so that
   // a run killed midway can still be undone as far as it went.
   void Note(const sim::JournalEntry& entry, std::size_t number) const;
-  // Ends the journal and writes undo.reg once the run has ended; `saved`
-  // tells whether registry.reg was replaced (and the old one kept here). ""
-  // on success.
+  // Ends the journal, flushed to disk, and writes undo.reg once the run has
+  // ended; `saved` tells whether registry.reg was replaced (and the old one
+  // kept here). "" on success.
   std::string Finish(const sim::Journal& journal, const MachineFolder& folder, bool saved) const;
   // Removes the record of a run that changed nothing, and gives the machine
   // folder back its times.
   void Discard(const MachineFolder& folder) const;
 
  private:
-  // Appends to the journal and flushes it; false when that failed.
+  // Appends to the journal, which a killed process leaves to the system to
+  // write; false when that failed.
   bool Append(const std::string& text) const;
 
   sim::UniqueFd m_record;
