@@ -216,7 +216,8 @@ TEST(UninstSim, DemoRunRemovesTheDriveAndKeepsItsNeighbours) {
   EXPECT_NE(run.out.find("Registry keys deleted (21):"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Registry values deleted (8):"), std::string::npos);
   EXPECT_NE(run.out.find("Files deleted (23):"), std::string::npos);
-  EXPECT_NE(run.out.find("Restart requested: no\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Restart requested: no\nUndo record: .uninst-sim-undo/1"),
+            std::string::npos);
   EXPECT_TRUE(Mentions(run.out, "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\KMNFD.VXD"));
   EXPECT_TRUE(Mentions(run.out,
                        "Software\\Microsoft\\Windows\\CurrentVersion\\Setup\\SetupX\\Catalogs : "

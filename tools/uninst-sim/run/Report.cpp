@@ -186,6 +186,9 @@ std::string FormatSummary(const RunReport& report) {
     AppendSection(out, "Files whose attributes or times were written", report.filesChanged);
   }
   out += std::string("Restart requested: ") + (report.restartRequested ? "yes" : "no") + "\n";
+  if (!report.undoRecord.empty()) {
+    out += "Undo record: " + report.undoRecord + " (--undo puts the machine back)\n";
+  }
   for (const std::string& warning : report.answerWarnings) out += "Warning: " + warning + "\n";
   return out;
 }
@@ -209,6 +212,7 @@ std::string FormatJson(const RunReport& report) {
          ",\n  \"filesDeleted\": " + JsonList(Quoted(report.filesDeleted), "  ") +
          ",\n  \"filesChanged\": " + JsonList(Quoted(report.filesChanged), "  ") +
          ",\n  \"restartRequested\": " + (report.restartRequested ? "true" : "false") +
+         ",\n  \"undoRecord\": " + JsonStringOrNull(report.undoRecord) +
          ",\n  \"warnings\": " + JsonList(Quoted(report.answerWarnings), "  ") + "\n}\n";
 }
 

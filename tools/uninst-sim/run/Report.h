@@ -31,6 +31,7 @@ struct RunReport {
   // Files whose attributes or times the run wrote and which stayed.
   std::vector<std::string> filesChanged;
   bool restartRequested = false;
+  std::string undoRecord;  // where the run's undo record is, below the folder, or ""
 
   bool RegistryChanged() const { return !keysDeleted.empty() || !valuesDeleted.empty(); }
   bool Changed() const {

@@ -210,6 +210,7 @@ int EndRun(const Options& options, const MachineFolder& folder, sim::SimMachine&
     record->Discard(folder);
   } else if (record) {
     undoError = record->Finish(machine.GetJournal(), folder, report.save == RegistrySave::kSaved);
+    if (undoError.empty()) report.undoRecord = record->Name();
   }
   if (!undoError.empty()) Say(streams, "the run cannot be undone: " + undoError);
   streams.out << FormatSummary(report);
