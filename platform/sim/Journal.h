@@ -79,6 +79,9 @@ class Journal {
   void Observe(Observer observer) { m_observer = std::move(observer); }
   // `hostPath` names the file on the host for the overlay.
   void Add(JournalEntry entry, const std::string& hostPath = "");
+  // Takes back the last entry of a real run, whose change could not be made
+  // after all; an observer was told of it already.
+  void Withdraw() { m_entries.pop_back(); }
   // The changes that stand in for the host's state in a dry run; nullptr
   // where nothing was changed.
   const FileOverlay* OverlayOf(const std::string& hostPath) const;

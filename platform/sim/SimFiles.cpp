@@ -237,13 +237,20 @@ bool SimMachine::State::RemoveEntry(const Resolution& resolution, int fd) {
   const std::string& name = resolution.name;
   entry.folderBefore = StateOf(folder);
   FolderListing& listing = ListingOf(folder);
-  // A kept file is named by its number in the journal.
-  const std::string keptName = std::to_string(journal.Entries().size());
-  const int removed = keptDeletions.Valid()
-                          ? ::renameat(folder, name.c_str(), keptDeletions.Get(), keptName.c_str())
-                          : ::unlinkat(folder, name.c_str(), 0);
-  if (removed != 0) return false;
-  Record(std::move(entry), resolution);
+  // A kept file is named by its number in the journal, which hears of it
+  // before it moves, so that a kill in between never strands it; a move
+  // that fails takes the entry back.
+  if (keptDeletions.Valid()) {
+    const std::string keptName = std::to_string(journal.Entries().size());
+    Record(std::move(entry), resolution);
+    if (::renameat(folder, name.c_str(), keptDeletions.Get(), keptName.c_str()) != 0) {
+      journal.Withdraw();
+      return false;
+    }
+  } else {
+    if (::unlinkat(folder, name.c_str(), 0) != 0) return false;
+    Record(std::move(entry), resolution);
+  }
   struct stat status {};
   if (!listing.settled || ::fstat(folder, &status) != 0) return true;
   const auto names = listing.namesByFolded.find(FoldName(name));

@@ -245,27 +245,35 @@ std::string CheckRecord(const MachineFolder& folder, const RecordText& record, i
     const UniqueFd parent = OpenParent(folder, line, &name);
     struct stat status {};
     if (!parent.Valid()) return "the folder of " + WindowsPathOf(line) + " is gone";
+    const bool kept =
+        ::fstatat(files, std::to_string(line.index).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
     if (::fstatat(parent.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+      // Not kept and still there: the move never happened (it failed, or a
+      // kill came between noting it and making it).
+      if (!kept) continue;
       return WindowsPathOf(line) + " exists again: putting the deleted one back would replace it";
     }
-    if (::fstatat(files, std::to_string(line.index).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-      return "the record lost the deleted file " + WindowsPathOf(line);
-    }
+    if (!kept) return "the record lost the deleted file " + WindowsPathOf(line);
   }
   return "";
 }
 
-// Puts one change back; "" or what failed.
-std::string PutBack(const MachineFolder& folder, const FileLine& line, int files) {
+// Puts one change back; "" or what failed. `movedBack` tells whether a
+// deleted file came back.
+std::string PutBack(const MachineFolder& folder, const FileLine& line, int files, bool* movedBack) {
   std::string name;
   const UniqueFd parent = OpenParent(folder, line, &name);
   const std::string path = WindowsPathOf(line);
   if (!parent.Valid()) return Errno("cannot open the folder of " + path);
-  if (line.kind == 'D' && ::renameat2(files, std::to_string(line.index).c_str(), parent.Get(),
-                                      name.c_str(), RENAME_NOREPLACE) != 0) {
+  const std::string kept = std::to_string(line.index);
+  struct stat status {};
+  // A deletion noted but never made left the file where it was.
+  *movedBack =
+      line.kind == 'D' && ::fstatat(files, kept.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+  if (*movedBack &&
+      ::renameat2(files, kept.c_str(), parent.Get(), name.c_str(), RENAME_NOREPLACE) != 0) {
     return Errno("cannot put back " + path);
   }
-  struct stat status {};
   const UniqueFd file = sim::OpenEntryAt(parent.Get(), name, &status);
   if (!file.Valid() || !ApplyState(file.Get(), line.before)) {
     return Errno("cannot put back the attributes and times of " + path);
@@ -429,9 +437,10 @@ std::string UndoLastRun(const MachineFolder& folder, std::string* done, bool* st
   if (!refused.empty()) return refused + "; nothing was changed";
   *started = true;
   for (auto line = parsed.files.rbegin(); line != parsed.files.rend(); ++line) {
-    const std::string error = PutBack(folder, *line, files.Get());
+    bool movedBack = false;
+    const std::string error = PutBack(folder, *line, files.Get(), &movedBack);
     if (!error.empty()) return error + "; the undo stopped there and the record " + name + " stays";
-    if (line->kind == 'D') *done += "  " + WindowsPathOf(*line) + "\n";
+    if (movedBack) *done += "  " + WindowsPathOf(*line) + "\n";
   }
   if (!parsed.ended) {
     *done +=
