@@ -4,6 +4,7 @@
 
 #include "app/Switches.h"
 #include "app/UninstallApp.h"
+#include "core/Text.h"
 #include "files/DriverFiles.h"
 #include "registry/DeviceSweeps.h"
 #include "registry/SetupCatalogue.h"
@@ -33,10 +34,13 @@ SweepOutcome RunPhases(RunContext& run) {
   return SweepOutcome::kGoOn;
 }
 
-// Removes exactly one trailing backslash, however many there are.
-void DropTrailingBackslash(char* directory) {
-  const std::size_t length = std::strlen(directory);
-  if (length > 0 && directory[length - 1] == '\\') directory[length - 1] = '\0';
+// Removes exactly one trailing backslash, however many there are. Read
+// character by character: a backslash byte that ends a double-byte character
+// belongs to that character.
+void DropTrailingBackslash(char* directory, Platform& platform) {
+  char* last = nullptr;
+  for (char* p = directory; *p != '\0'; p = NextCharacter(p, platform)) last = p;
+  if (last != nullptr && last[0] == '\\' && last[1] == '\0') *last = '\0';
 }
 
 void ShowClosing(RunContext& run) {
@@ -64,7 +68,7 @@ void Uninstall(RunContext& run, Switches& switches, char* systemDirectory) {
 
   if (switches.directoryGiven) {
     // The /D token lives in the command line, which the application owns.
-    DropTrailingBackslash(switches.directory);
+    DropTrailingBackslash(switches.directory, platform);
     run.windowsDirectory = switches.directory;
   } else {
     // A result of the buffer's size or more is the size a longer directory
@@ -77,7 +81,7 @@ void Uninstall(RunContext& run, Switches& switches, char* systemDirectory) {
     }
     run.pathBuffer[kPathBufferSize - 1] = '\0';
     std::memcpy(systemDirectory, run.pathBuffer, kPathBufferSize);
-    DropTrailingBackslash(systemDirectory);
+    DropTrailingBackslash(systemDirectory, platform);
     run.windowsDirectory = systemDirectory;
   }
 
@@ -95,7 +99,7 @@ bool UninstallApp::InitInstance() {
   char systemDirectory[kPathBufferSize];
   m_context.confirmSwitch = 0;
   m_context.restartFlag = false;
-  Switches switches = ReadSwitches(m_commandLine);
+  Switches switches = ReadSwitches(m_commandLine, m_context.platform);
   Uninstall(m_context, switches, systemDirectory);
   // The windows directory may point into this frame.
   m_context.windowsDirectory = "";

@@ -1,11 +1,15 @@
 #include "app/Switches.h"
 
+#include "core/Text.h"
+
 namespace uninst {
 
 namespace {
 
-void UpperCaseAscii(char* text) {
-  for (char* p = text; *p != '\0'; ++p) {
+// Character by character: the second byte of a double-byte character can
+// look like a lower-case letter, and changing it would make another character.
+void UpperCaseAscii(char* text, Platform& platform) {
+  for (char* p = text; *p != '\0'; p = NextCharacter(p, platform)) {
     if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 0x20);
   }
 }
@@ -35,9 +39,9 @@ void TakeSwitch(char* token, Switches& switches) {
 
 }  // namespace
 
-Switches ReadSwitches(char* commandLine) {
+Switches ReadSwitches(char* commandLine, Platform& platform) {
   Switches switches;
-  UpperCaseAscii(commandLine);
+  UpperCaseAscii(commandLine, platform);
   char* p = commandLine;
   for (;;) {
     while (*p == ' ') ++p;

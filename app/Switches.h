@@ -3,6 +3,8 @@
 
 namespace uninst {
 
+class Platform;
+
 struct Switches {
   bool languageGiven = false;
   bool japanese = false;
@@ -12,8 +14,9 @@ struct Switches {
   bool confirm = false;
 };
 
-// Upper-cases `commandLine` in place (ASCII letters only), splits it at spaces
-// in place and reads the switches; a later switch overrides an earlier one.
-Switches ReadSwitches(char* commandLine);
+// Upper-cases `commandLine` in place (single-byte ASCII letters only,
+// character by character of the ANSI code page), splits it at spaces in
+// place and reads the switches; a later switch overrides an earlier one.
+Switches ReadSwitches(char* commandLine, Platform& platform);
 
 }  // namespace uninst

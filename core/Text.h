@@ -57,6 +57,9 @@ template <std::size_t N, std::size_t M>
 // of the ANSI code page, so that a trail byte is never read as a character
 // of its own. `p` must not point at the terminator.
 const char* NextCharacter(const char* p, Platform& platform);
+inline char* NextCharacter(char* p, Platform& platform) {
+  return const_cast<char*>(NextCharacter(static_cast<const char*>(p), platform));
+}
 
 // The first character of `text` that is one of the single-byte characters of
 // `set`, read character by character; nullptr when there is none.

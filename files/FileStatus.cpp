@@ -14,7 +14,8 @@ LocalSeconds OrLastWrite(const LocalSeconds& time, const LocalSeconds& lastWrite
 
 // False for an absent time and for one that cannot be converted back.
 bool ConvertBack(Platform& platform, const LocalSeconds& time, FileTime* utc) {
-  return time.inSpan && time.seconds != 0 && FileTimeFromLocalSeconds(platform, time.seconds, utc);
+  return time.InSpan() && time.seconds != 0 &&
+         FileTimeFromLocalSeconds(platform, time.seconds, utc);
 }
 
 // Writes back the times that convert; the others stay as they are.

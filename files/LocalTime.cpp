@@ -32,13 +32,13 @@ LocalSeconds SecondsFromLocalFields(Platform& platform, const SystemTime& fields
   if (fields.year < kFirstCountedYear) return result;
   FileTime utc;
   if (!FileTimeFromLocalFields(platform, fields, &utc)) {
-    result.inSpan = false;
+    result.outOfSpan = true;
     return result;
   }
   const std::int64_t seconds =
       static_cast<std::int64_t>(utc.ticks / kFileTimeTicksPerSecond) - kSecondsFrom1601To1970;
   if (seconds < 0 || seconds > kMaxSeconds) {
-    result.inSpan = false;
+    result.outOfSpan = true;
     return result;
   }
   result.seconds = static_cast<std::int32_t>(seconds);
@@ -68,7 +68,7 @@ void FormatLocalDate(Platform& platform, const LocalSeconds& time, char* dest,
                      std::size_t capacity) {
   Text date;
   SystemTime fields;
-  if (time.inSpan && LocalFieldsFromSeconds(platform, time.seconds, &fields)) {
+  if (time.InSpan() && LocalFieldsFromSeconds(platform, time.seconds, &fields)) {
     AppendNumber(date, fields.year, 4);
     date.Append("/");
     AppendNumber(date, fields.month, 2);

@@ -11,12 +11,14 @@
 namespace uninst {
 
 struct LocalSeconds {
-  // False when the time lies outside the 32-bit count or cannot be converted.
-  bool inSpan = true;
+  // True when the time lies outside the 32-bit count or cannot be converted.
+  // All zero by default, so that a fresh value needs no stored copy.
+  bool outOfSpan = false;
   // 0 means the time is absent.
   std::int32_t seconds = 0;
 
-  bool IsAbsent() const { return inSpan && seconds == 0; }
+  bool InSpan() const { return !outOfSpan; }
+  bool IsAbsent() const { return InSpan() && seconds == 0; }
 };
 
 // The seconds of a UTC file time, taken through its local calendar fields. A

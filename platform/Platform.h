@@ -40,6 +40,7 @@ constexpr long kErrorInvalidParameter = 87;
 constexpr long kErrorMoreData = 234;
 constexpr long kErrorNoMoreItems = 259;
 constexpr long kErrorKeyDeleted = 1018;
+constexpr long kErrorNoUnicodeTranslation = 1113;
 
 // The registry nests keys at most 512 levels deep.
 constexpr int kMaxKeyDepth = 512;
@@ -125,11 +126,17 @@ struct FixedFileInfo {
 class Platform {
  public:
   // Registry. Paths are relative to `root` and use backslashes. Results are
-  // Windows error codes (0 = success). A failed open sets `key` to 0. Opens
-  // follow registry links.
+  // Windows error codes (0 = success). A failed open sets `key` to 0. On the
+  // NT family every key of a path is opened as itself, and a registry link
+  // at any key of it fails the open as a missing key would
+  // (ERROR_FILE_NOT_FOUND): nothing behind a link is ever reached.
   [[nodiscard]] virtual long RegOpenKey(RegHandle root, const char* path, RegHandle* key) = 0;
   [[nodiscard]] virtual long RegOpenKeyEx(RegHandle root, const char* path, std::uint32_t access,
                                           RegHandle* key) = 0;
+  // Writes nothing but the name of subkey `index`, exactly: a name that does
+  // not fit fails with ERROR_MORE_DATA, and on the NT family a name that the
+  // ANSI code page cannot hold exactly with ERROR_NO_UNICODE_TRANSLATION.
+  // Either is an unreadable index; the indexes after it can still be read.
   [[nodiscard]] virtual long RegEnumKey(RegHandle key, std::uint32_t index, char* name,
                                         std::uint32_t size) = 0;
   [[nodiscard]] virtual long RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) = 0;
@@ -139,7 +146,8 @@ class Platform {
                                              std::uint32_t* size) = 0;
   // Deletes the key with every key below it, as the Windows 95 registry does.
   // A registry link, whether `path` names it or it lies below, is deleted
-  // itself: its target is never entered nor deleted.
+  // itself: its target is never entered nor deleted. A link on the way to
+  // the key fails the deletion as a missing key would, deleting nothing.
   [[nodiscard]] virtual long RegDeleteKey(RegHandle root, const char* path) = 0;
   [[nodiscard]] virtual long RegDeleteValue(RegHandle key, const char* valueName) = 0;
   virtual long RegCloseKey(RegHandle key) = 0;

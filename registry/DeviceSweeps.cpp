@@ -37,12 +37,18 @@ enum class ClassKeyMatch { kOther, kDrive, kCancelled };
 
 using SubKeyAction = SweepOutcome (*)(RunContext& run, const char* subKeyPath);
 
-[[nodiscard]] bool EnumSubKey(Platform& platform, const RegKey& key, std::uint32_t index,
+[[nodiscard]] long EnumSubKey(Platform& platform, const RegKey& key, std::uint32_t index,
                               char* name, std::uint32_t size) {
-  if (platform.RegEnumKey(key.Get(), index, name, size) != kErrorSuccess) return false;
+  const long result = platform.RegEnumKey(key.Get(), index, name, size);
   // The name is used as a string: never read past the buffer, whatever was written.
-  name[size - 1] = '\0';
-  return true;
+  if (result == kErrorSuccess) name[size - 1] = '\0';
+  return result;
+}
+
+// A name too long for the buffer, or one the code page cannot hold, makes
+// only its own index unreadable.
+bool IsUnreadableIndex(long error) {
+  return error == kErrorMoreData || error == kErrorNoUnicodeTranslation;
 }
 
 [[nodiscard]] bool ProbeKey(Platform& platform, const char* path) {
@@ -109,7 +115,7 @@ SweepOutcome VisitSubKeysDownward(RunContext& run, const RegKey& parent, const c
   }
   for (std::uint32_t index = count; index-- > 0;) {
     char name[kInstanceNameSize];
-    if (!EnumSubKey(platform, parent, index, name, sizeof name)) continue;
+    if (EnumSubKey(platform, parent, index, name, sizeof name) != kErrorSuccess) continue;
     char subKey[kPathSize];
     const char* parts[] = {parentPath, name};
     if (!JoinPath(subKey, parts)) continue;
@@ -145,7 +151,7 @@ SweepOutcome SweepClassSubKey(RunContext& run, const char* subKey) {
   RegKey key(platform);
   if (platform.RegOpenKey(kLocalMachine, branch, key.Receive()) != kErrorSuccess) return false;
   for (std::uint32_t index = 0; index < kDeviceSearchLimit; ++index) {
-    if (EnumSubKey(platform, key, index, deviceName, sizeof deviceName) &&
+    if (EnumSubKey(platform, key, index, deviceName, sizeof deviceName) == kErrorSuccess &&
         std::strncmp(deviceName, kDeviceNamePrefix, kDeviceNamePrefixLength) == 0) {
       return true;
     }
@@ -154,12 +160,15 @@ SweepOutcome SweepClassSubKey(RunContext& run, const char* subKey) {
 }
 
 // Deletes the device class key of each instance below the open device key, up
-// to the first index that cannot be enumerated.
+// to the first index that cannot be enumerated; an unreadable index is
+// stepped over.
 void DeleteInstanceClassKeys(RunContext& run, const RegKey& device, const char* deviceKey) {
   Platform& platform = run.platform;
   for (std::uint32_t index = 0; index < kInstanceLimit; ++index) {
     char instanceName[kInstanceNameSize];
-    if (!EnumSubKey(platform, device, index, instanceName, sizeof instanceName)) return;
+    const long enumerated = EnumSubKey(platform, device, index, instanceName, sizeof instanceName);
+    if (IsUnreadableIndex(enumerated)) continue;
+    if (enumerated != kErrorSuccess) return;
     char instanceKey[kPathSize];
     const char* parts[] = {deviceKey, instanceName};
     char classKey[kPathSize];

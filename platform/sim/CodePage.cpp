@@ -1,10 +1,14 @@
 #include "platform/sim/CodePage.h"
 
 #include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/AsciiCase.h"
 
 namespace uninst::sim {
 namespace {
@@ -27,6 +31,7 @@ class Converter {
   Converter& operator=(const Converter&) = delete;
 
   bool Valid() const { return m_handle != reinterpret_cast<iconv_t>(-1); }
+  iconv_t Handle() const { return m_handle; }
 
   // Converts from `*offset` until the end or the first bad sequence, which
   // `*offset` is left at; false then.
@@ -150,6 +155,128 @@ std::bitset<256> LeadBytesOf(std::uint32_t codePage) {
         converter.Valid() && !converter.Run(single, &offset, &out) && errno == EINVAL;
   }
   return lead;
+}
+
+namespace {
+
+// The length of the UTF-8 sequence that `lead` starts, 0 for no lead byte.
+std::size_t SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+// The code point of a well-formed sequence of `length` bytes, or none.
+std::optional<char32_t> DecodeUtf8(std::string_view bytes) {
+  const std::size_t length = bytes.size();
+  if (length == 1) return static_cast<unsigned char>(bytes[0]);
+  char32_t point = static_cast<unsigned char>(bytes[0]) & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if ((c & 0xC0) != 0x80) return std::nullopt;
+    point = (point << 6) | (c & 0x3F);
+  }
+  constexpr char32_t kLowest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (point < kLowest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+    return std::nullopt;
+  }
+  return point;
+}
+
+void AppendUtf8(std::string& out, char32_t point) {
+  if (point < 0x80) {
+    out += static_cast<char>(point);
+  } else if (point < 0x800) {
+    out += static_cast<char>(0xC0 | (point >> 6));
+    out += static_cast<char>(0x80 | (point & 0x3F));
+  } else if (point < 0x10000) {
+    out += static_cast<char>(0xE0 | (point >> 12));
+    out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (point & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (point >> 18));
+    out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (point & 0x3F));
+  }
+}
+
+// The C library's Unicode case table, whatever the process's locale.
+class UnicodeCase {
+ public:
+  UnicodeCase() : m_locale(::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr)) {}
+  ~UnicodeCase() {
+    if (m_locale) ::freelocale(m_locale);
+  }
+  UnicodeCase(const UnicodeCase&) = delete;
+  UnicodeCase& operator=(const UnicodeCase&) = delete;
+
+  char32_t Upper(char32_t point) const {
+    if (point < 0x80) return point >= 'a' && point <= 'z' ? point - 'a' + 'A' : point;
+    return m_locale ? static_cast<char32_t>(::towupper_l(static_cast<wint_t>(point), m_locale))
+                    : point;
+  }
+
+ private:
+  locale_t m_locale;
+};
+
+}  // namespace
+
+std::string UpperUtf8(std::string_view text) {
+  std::string out;
+  if (IsAscii(text)) {
+    out.assign(text);
+    for (char& c : out) c = UpperAscii(c);
+    return out;
+  }
+  const UnicodeCase cases;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = SequenceLength(static_cast<unsigned char>(text[at]));
+    const std::optional<char32_t> point = length > 0 && at + length <= text.size()
+                                              ? DecodeUtf8(text.substr(at, length))
+                                              : std::nullopt;
+    if (!point) {
+      out += text[at++];
+      continue;
+    }
+    AppendUtf8(out, cases.Upper(*point));
+    at += length;
+  }
+  return out;
+}
+
+std::vector<std::uint32_t> FoldTableOf(std::uint32_t codePage, const std::bitset<256>& leadBytes) {
+  const bool doubleByte = leadBytes.any();
+  std::vector<std::uint32_t> table(doubleByte ? 0x10000 : 0x100);
+  Converter converter(kUtf8, IconvName(codePage));
+  const UnicodeCase cases;
+  for (std::uint32_t index = 0; index < table.size(); ++index) {
+    const bool pair = index >= 0x100;
+    table[index] = 0x10000 | index;
+    if (pair && !leadBytes[index >> 8]) continue;
+    if (!pair && index < 0x80) {
+      table[index] = UpperAscii(static_cast<char>(index));
+      continue;
+    }
+    std::string character;
+    if (pair) character += static_cast<char>(index >> 8);
+    character += static_cast<char>(index & 0xFF);
+    std::string utf8;
+    std::size_t offset = 0;
+    if (!converter.Valid()) continue;
+    ::iconv(converter.Handle(), nullptr, nullptr, nullptr, nullptr);  // forget a failed pair
+    if (!converter.Run(character, &offset, &utf8) || utf8.empty()) continue;
+    const std::size_t length = SequenceLength(static_cast<unsigned char>(utf8[0]));
+    const std::optional<char32_t> point = length == utf8.size() ? DecodeUtf8(utf8) : std::nullopt;
+    if (!point || *point > 0xFFFF) continue;
+    const char32_t upper = cases.Upper(*point);
+    table[index] = upper < 0x80 && *point >= 0x80 ? *point : upper;
+  }
+  return table;
 }
 
 }  // namespace uninst::sim

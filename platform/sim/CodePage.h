@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace uninst::sim {
 
@@ -37,6 +38,19 @@ std::string Utf8ToCodePageLossy(std::uint32_t codePage, const std::string& text)
 // For a person to read: a byte that is no character of the code page becomes
 // U+FFFD.
 std::string CodePageToUtf8Lossy(std::uint32_t codePage, const std::string& text);
+
+// UTF-8 text with every character upper-cased by the Unicode simple case
+// mapping, as Windows folds file names (à and À, ａ and Ａ are one name); a
+// byte that is no UTF-8 stays as it is.
+std::string UpperUtf8(std::string_view text);
+
+// Each character of the code page upper-cased as the NT family compares
+// registry names: entry b for a single byte b, (lead << 8) | trail for a
+// double-byte character. The value is the upper-cased UTF-16 character; a
+// byte or pair that is no character of the code page keeps 0x10000 | index.
+// A character whose upper case is ASCII keeps its own (the dotless i stays
+// apart from I), so that folding never joins ASCII and other bytes.
+std::vector<std::uint32_t> FoldTableOf(std::uint32_t codePage, const std::bitset<256>& leadBytes);
 
 // The lead bytes of a double-byte code page (none for a single-byte one):
 // the bytes that iconv finds to be the incomplete start of a character.

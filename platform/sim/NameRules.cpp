@@ -6,46 +6,54 @@
 
 namespace uninst::sim {
 
-int NameRules::Compare(std::string_view a, std::string_view b) const {
-  const std::size_t common = std::min(a.size(), b.size());
-  // Up to a difference both names hold the same characters, so a trail byte
-  // stands at the same offset in both.
-  bool trail = false;
-  for (std::size_t i = 0; i < common; ++i) {
-    const char folded = trail ? a[i] : UpperAscii(a[i]);
-    const char other = trail ? b[i] : UpperAscii(b[i]);
-    if (folded != other) {
-      return static_cast<unsigned char>(folded) < static_cast<unsigned char>(other) ? -1 : 1;
-    }
-    trail = !trail && IsLead(a[i]);
+std::uint32_t NameRules::NextFolded(std::string_view name, std::size_t* at) const {
+  const unsigned char first = static_cast<unsigned char>(name[*at]);
+  if (IsLead(name[*at]) && *at + 1 < name.size()) {
+    const unsigned char trail = static_cast<unsigned char>(name[*at + 1]);
+    *at += 2;
+    // Without a table (9x) a double-byte character is its two bytes as they are.
+    return m_fold ? (*m_fold)[(first << 8) | trail] : 0x10000u | (first << 8) | trail;
   }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
+  ++*at;
+  if (m_fold) return (*m_fold)[first];
+  return static_cast<unsigned char>(UpperAscii(static_cast<char>(first)));
 }
 
-NameRules::SortKey NameRules::SortKeyOf(std::string_view name) const {
-  SortKey key{};
-  constexpr std::size_t kWordBytes = sizeof(std::uint64_t);
-  const std::size_t length = std::min(name.size(), key.size() * kWordBytes);
-  bool trail = false;
-  for (std::size_t i = 0; i < length; ++i) {
-    const char folded = trail ? name[i] : UpperAscii(name[i]);
-    key[i / kWordBytes] |= std::uint64_t{static_cast<unsigned char>(folded)}
-                           << (8 * (kWordBytes - 1 - i % kWordBytes));
-    trail = !trail && IsLead(name[i]);
+int NameRules::Compare(std::string_view a, std::string_view b) const {
+  std::size_t atA = 0;
+  std::size_t atB = 0;
+  while (atA < a.size() && atB < b.size()) {
+    const std::uint32_t folded = NextFolded(a, &atA);
+    const std::uint32_t other = NextFolded(b, &atB);
+    if (folded != other) return folded < other ? -1 : 1;
+  }
+  if (atA == a.size() && atB == b.size()) return 0;
+  return atA == a.size() ? -1 : 1;
+}
+
+std::string NameRules::FoldKey(std::string_view name) const {
+  std::string key;
+  key.reserve(name.size() * sizeof(std::uint32_t));
+  for (std::size_t at = 0; at < name.size();) {
+    const std::uint32_t folded = NextFolded(name, &at);
+    key.append(reinterpret_cast<const char*>(&folded), sizeof folded);
   }
   return key;
 }
 
-std::uint64_t NameRules::Hash(std::string_view name) const {
-  std::uint64_t hash = 14695981039346656037ull;
-  bool trail = false;
-  for (const char c : name) {
-    const char folded = trail ? c : UpperAscii(c);
-    hash = (hash ^ static_cast<unsigned char>(folded)) * 1099511628211ull;
-    trail = !trail && IsLead(c);
+NameRules::SortKey NameRules::SortKeyOf(std::string_view name) const {
+  // Folded characters take 17 bits: the first six, each in 18 bits, and
+  // Compare for names that share them.
+  SortKey key{};
+  constexpr unsigned kBits = 18;
+  constexpr std::size_t kPerWord = 64 / kBits;
+  std::size_t at = 0;
+  for (std::size_t n = 0; n < key.size() * kPerWord && at < name.size(); ++n) {
+    // One more than the character, so that a shorter name sorts first.
+    const std::uint64_t folded = NextFolded(name, &at) + 1u;
+    key[n / kPerWord] |= folded << (kBits * (kPerWord - 1 - n % kPerWord));
   }
-  return hash;
+  return key;
 }
 
 std::size_t NameRules::FindSeparator(std::string_view path, std::size_t from) const {

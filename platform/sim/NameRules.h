@@ -5,6 +5,7 @@
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,14 +13,24 @@
 namespace uninst::sim {
 
 // A lead byte and the byte after it are one double-byte character: never a
-// path separator, and compared as they are, however much the trail byte
-// looks like an ASCII letter or a backslash. Single-byte ASCII letters
-// compare without case; every other byte as it is.
+// path separator, however much the trail byte looks like an ASCII letter or
+// a backslash. The 9x family compares ASCII letters without case and every
+// other byte as it is; the NT family compares names as their upper-cased
+// UTF-16 characters, so that CAFÉ and café are one name and XŒ sorts
+// after XÀ (U+0152 after U+00C0).
 class NameRules {
  public:
-  // A single-byte code page.
+  // The upper-cased character of each byte of a single-byte code page, or
+  // of each lead and trail byte pair ((lead << 8) | trail) of a double-byte
+  // one (FoldTableOf in CodePage.h).
+  using FoldTable = std::vector<std::uint32_t>;
+
+  // A single-byte code page, 9x rules.
   NameRules() = default;
   explicit NameRules(const std::bitset<256>& leadBytes) : m_leadBytes(leadBytes) {}
+  // NT rules over the code page's characters.
+  NameRules(const std::bitset<256>& leadBytes, FoldTable fold)
+      : m_leadBytes(leadBytes), m_fold(std::make_shared<const FoldTable>(std::move(fold))) {}
 
   int Compare(std::string_view a, std::string_view b) const;
   bool Equal(std::string_view a, std::string_view b) const { return Compare(a, b) == 0; }
@@ -34,14 +45,16 @@ class NameRules {
   // The non-empty components of a backslash-separated path, as parts of it.
   std::vector<std::string_view> Split(std::string_view path) const;
   bool IsLead(char c) const { return m_leadBytes[static_cast<unsigned char>(c)]; }
-  // A hash under which names that compare equal are equal, and names that
-  // differ only in a second byte's case are not.
-  std::uint64_t Hash(std::string_view name) const;
-  bool operator==(const NameRules& other) const { return m_leadBytes == other.m_leadBytes; }
-  bool operator!=(const NameRules& other) const { return !(*this == other); }
+  // A string equal for two names exactly when the names are equal.
+  std::string FoldKey(std::string_view name) const;
 
  private:
+  // The folded characters of `name`, one a call, from `*at` on.
+  std::uint32_t NextFolded(std::string_view name, std::size_t* at) const;
+
   std::bitset<256> m_leadBytes;
+  // Shared between copies: a double-byte code page's table is large.
+  std::shared_ptr<const FoldTable> m_fold;
 };
 
 }  // namespace uninst::sim

@@ -14,6 +14,10 @@ namespace {
 
 // Below this many subkeys a scan finds a name faster than an index would.
 constexpr std::size_t kIndexedChildren = 16;
+
+// Links that lead to links are followed this many times at most, so that a
+// loop of links finds nothing instead of hanging.
+constexpr int kMaxLinkHops = 16;
 constexpr std::size_t kValueHeader = 3 * sizeof(std::uint32_t);
 
 std::uint32_t ReadNumber(const std::uint8_t* at) {
@@ -84,9 +88,10 @@ struct Registry::Node::Subkeys {
   Node* Step(Order order, std::size_t index, const NameRules& names);
   Node* Find(std::string_view childName, const NameRules& names) const;
   void Add(Node* child, const NameRules& names);
-  // Indexes every subkey under `names`.
-  void Reindex(const NameRules& names) const;
-  void Remove(const Node* child);
+  void Remove(const Node* child, const NameRules& names);
+  // After the rules changed (another code page or family): the index and
+  // the alphabetical order follow the new ones.
+  void Refold(const NameRules& names);
   void Unlink(Order order, std::uint32_t slot);
   void Sort(const NameRules& names);
   void CompactIfSparse();
@@ -99,11 +104,9 @@ struct Registry::Node::Subkeys {
   bool sortedStale = false;
   Cursor cursors[2];
   std::uint32_t live = 0;
-  // By name, once there are more subkeys than a quick scan can afford.
-  // The index hashes names under the rules of one code page, which it keeps;
-  // under other rules it is made again.
-  mutable std::unordered_multimap<std::uint64_t, Node*> index;
-  mutable NameRules indexRules;
+  // By NameRules::FoldKey, once there are more subkeys than a quick scan
+  // can afford. A key that rules made equal to another is kept, not merged.
+  std::unordered_multimap<std::string, Node*> index;
 };
 
 RegValue ValueList::View::ToValue() const {
@@ -220,7 +223,8 @@ Registry::Node* Registry::Node::ChildAt(std::size_t index, WindowsFamily family,
 
 Registry::Node* Registry::Node::FindChild(std::string_view childName,
                                           const NameRules& names) const {
-  return m_subkeys ? m_subkeys->Find(childName, names) : nullptr;
+  Node* child = m_subkeys ? m_subkeys->Find(childName, names) : nullptr;
+  return child != nullptr && !child->nameBeyondCodePage ? child : nullptr;
 }
 
 Registry::Node* Registry::Node::AddChild(std::string_view childName, const NameRules& names) {
@@ -231,14 +235,27 @@ Registry::Node* Registry::Node::AddChild(std::string_view childName, const NameR
   return child.release();
 }
 
-bool Registry::Node::RemoveChild(const Node* child) {
+bool Registry::Node::RemoveChild(const Node* child, const NameRules& names) {
   if (!m_subkeys || child->m_createdSlot >= m_subkeys->created.size() ||
       m_subkeys->created[child->m_createdSlot] != child) {
     return false;
   }
-  m_subkeys->Remove(child);
+  m_subkeys->Remove(child, names);
   delete child;  // its destructor frees the subtree without recursion
   return true;
+}
+
+void Registry::Node::RefoldTree(const NameRules& names) {
+  std::vector<Node*> pending{this};
+  while (!pending.empty()) {
+    Node* node = pending.back();
+    pending.pop_back();
+    if (!node->m_subkeys) continue;
+    node->m_subkeys->Refold(names);
+    for (Node* child : node->m_subkeys->created) {
+      if (child) pending.push_back(child);
+    }
+  }
 }
 
 const std::vector<Registry::Node*>& Registry::Node::Subkeys::List(Order order,
@@ -301,12 +318,8 @@ Registry::Node* Registry::Node::Subkeys::Step(Order order, std::size_t index,
 Registry::Node* Registry::Node::Subkeys::Find(std::string_view childName,
                                               const NameRules& names) const {
   if (!index.empty()) {
-    if (indexRules != names) Reindex(names);
-    const auto [first, last] = index.equal_range(names.Hash(childName));
-    for (auto at = first; at != last; ++at) {
-      if (names.Equal(at->second->name, childName)) return at->second;
-    }
-    return nullptr;
+    const auto found = index.find(names.FoldKey(childName));
+    return found != index.end() ? found->second : nullptr;
   }
   for (Node* child : created) {
     if (child && names.Equal(child->name, childName)) return child;
@@ -320,25 +333,26 @@ void Registry::Node::Subkeys::Add(Node* child, const NameRules& names) {
   created.push_back(child);
   ++live;
   sortedStale = true;
-  if (!index.empty() && indexRules == names) {
-    index.emplace(names.Hash(child->name), child);
+  if (!index.empty()) {
+    index.emplace(names.FoldKey(child->name), child);
   } else if (live > kIndexedChildren) {
-    Reindex(names);
+    Refold(names);
   }
 }
 
-void Registry::Node::Subkeys::Reindex(const NameRules& names) const {
+void Registry::Node::Subkeys::Refold(const NameRules& names) {
+  sortedStale = true;
+  if (live <= kIndexedChildren) return;
   index.clear();
-  indexRules = names;
   for (Node* sibling : created) {
-    if (sibling) index.emplace(names.Hash(sibling->name), sibling);
+    if (sibling) index.emplace(names.FoldKey(sibling->name), sibling);
   }
 }
 
-void Registry::Node::Subkeys::Remove(const Node* child) {
+void Registry::Node::Subkeys::Remove(const Node* child, const NameRules& names) {
   Unlink(kCreated, child->m_createdSlot);
   if (!sortedStale) Unlink(kSorted, child->m_sortedSlot);
-  const auto [first, last] = index.equal_range(indexRules.Hash(child->name));
+  const auto [first, last] = index.equal_range(names.FoldKey(child->name));
   for (auto at = first; at != last; ++at) {
     if (at->second == child) {
       index.erase(at);
@@ -420,9 +434,14 @@ Registry& Registry::operator=(Registry&& other) noexcept {
 }
 
 const NameRules& Registry::Names() const {
-  if (m_namesOf != m_config->ansiCodePage) {
-    m_names = NameRules(LeadBytesOf(m_config->ansiCodePage));
-    m_namesOf = m_config->ansiCodePage;
+  const RulesOf wanted{m_config->ansiCodePage, m_config->family};
+  if (m_namesOf != wanted) {
+    const std::bitset<256> leadBytes = LeadBytesOf(wanted.codePage);
+    m_names = wanted.family == WindowsFamily::kNt
+                  ? NameRules(leadBytes, FoldTableOf(wanted.codePage, leadBytes))
+                  : NameRules(leadBytes);
+    m_namesOf = wanted;
+    m_root->RefoldTree(m_names);
   }
   return m_names;
 }
@@ -459,8 +478,17 @@ bool Registry::CreateLink(const std::string& path, const std::string& target) {
   for (const std::string_view component : components) {
     parent = parent->AddChild(component, Names());
   }
-  if (Node* existing = parent->FindChild(last, Names())) parent->RemoveChild(existing);
+  if (Node* existing = parent->FindChild(last, Names())) parent->RemoveChild(existing, Names());
   parent->AddChild(last, Names())->MakeLink(target);
+  return true;
+}
+
+bool Registry::CreateKeyBeyondCodePage(const std::string& parentPath, const std::string& bestFit) {
+  if (Family() == WindowsFamily::k9x || bestFit.empty()) return false;
+  Node* parent = m_root->Walk(parentPath, true, Names());
+  if (parent->FindChild(bestFit, Names()) != nullptr) return false;
+  Node* key = parent->AddChild(bestFit, Names());
+  key->nameBeyondCodePage = true;
   return true;
 }
 
@@ -472,10 +500,35 @@ bool Registry::DeleteKey(const std::string& path) {
     parent = parent->FindChild(components[i], Names());
   }
   Node* key = parent ? parent->FindChild(components.back(), Names()) : nullptr;
-  return key && parent->RemoveChild(key);
+  return key && parent->RemoveChild(key, Names());
 }
 
 bool Registry::KeyExists(const std::string& path) const { return Find(path) != nullptr; }
+
+namespace {
+
+// The key `path` leads to below `node`, each link on the way or at the end
+// followed to its target; nullptr when a key is missing or the links go round.
+const Registry::Node* FollowLinks(const Registry& registry, const Registry::Node* node,
+                                  std::string_view path, int* hops) {
+  for (const std::string_view component : registry.Names().Split(path)) {
+    node = node->FindChild(component, registry.Names());
+    if (node != nullptr && node->IsLink()) {
+      node = ++*hops > kMaxLinkHops
+                 ? nullptr
+                 : FollowLinks(registry, registry.Root(), node->LinkTarget(), hops);
+    }
+    if (node == nullptr) return nullptr;
+  }
+  return node;
+}
+
+}  // namespace
+
+bool Registry::KeyExistsThroughLinks(const std::string& path) const {
+  int hops = 0;
+  return FollowLinks(*this, m_root.get(), path, &hops) != nullptr;
+}
 
 std::optional<RegValue> Registry::GetValue(const std::string& keyPath,
                                            const std::string& name) const {

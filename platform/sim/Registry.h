@@ -53,13 +53,26 @@ class Registry {
   void SetString(const std::string& keyPath, const std::string& name, const std::string& text);
   // A registry link at `path` (an NT family key made with
   // REG_OPTION_CREATE_LINK) that leads to the key `target`, a path below the
-  // root. Opening a path follows it; deleting it deletes the link alone.
-  // False, with nothing made, on the 9x family, which has no links.
+  // root. The machine's opens take every key of a path as itself, as the
+  // NT family's layer does: a path through the link fails, and deleting the
+  // link deletes it alone. A plain open follows it (KeyExistsThroughLinks). False, with nothing
+  // made, on the 9x family, which has no links.
   [[nodiscard]] bool CreateLink(const std::string& path, const std::string& target);
+  // A subkey of `parentPath` (made if missing) whose name the ANSI code page
+  // cannot hold, `bestFit` being what a best-fit conversion makes of it (it
+  // may hold a backslash): no path opens it, enumerating it names nothing,
+  // deleting its parent deletes it. False, with nothing made, on the 9x
+  // family, whose registry holds its names in the code page, or when a
+  // sibling is named `bestFit`.
+  [[nodiscard]] bool CreateKeyBeyondCodePage(const std::string& parentPath,
+                                             const std::string& bestFit);
   // With its whole subtree; a link at `path` is deleted, not followed.
   bool DeleteKey(const std::string& path);
 
   bool KeyExists(const std::string& path) const;
+  // Whether another program's plain open finds the key: on the way and at
+  // the end, a registry link leads to its target.
+  bool KeyExistsThroughLinks(const std::string& path) const;
   std::optional<RegValue> GetValue(const std::string& keyPath, const std::string& name) const;
   // Names of the direct subkeys, in enumeration order; empty for a missing key.
   std::vector<std::string> SubKeyNames(const std::string& path) const;
@@ -83,8 +96,16 @@ class Registry {
   std::unique_ptr<Node> m_root;
   MachineConfig m_ownConfig;
   const MachineConfig* m_config;
-  // The rules of the code page m_namesOf, made at the first need.
-  mutable std::uint32_t m_namesOf = 0;
+  // The rules of the code page and family m_namesOf, made at the first need
+  // and again when the machine's configuration changes them.
+  struct RulesOf {
+    std::uint32_t codePage = 0;
+    WindowsFamily family = WindowsFamily::kNt;
+    bool operator!=(const RulesOf& other) const {
+      return codePage != other.codePage || family != other.family;
+    }
+  };
+  mutable RulesOf m_namesOf;
   mutable NameRules m_names;
 };
 

@@ -65,6 +65,9 @@ struct Registry::Node {
 
   std::string name;
   ValueList values;
+  // `name` is only the best fit of a name the ANSI code page cannot hold
+  // (NT family): no path opens the key, and enumerating it names nothing.
+  bool nameBeyondCodePage = false;
 
   // A registry link names the key it leads to, as a path below the root.
   bool IsLink() const { return m_link != nullptr; }
@@ -83,7 +86,9 @@ struct Registry::Node {
   const std::vector<Node*>& Children(WindowsFamily family, const NameRules& names) const;
   Node* FindChild(std::string_view childName, const NameRules& names) const;
   Node* AddChild(std::string_view childName, const NameRules& names);
-  bool RemoveChild(const Node* child);
+  bool RemoveChild(const Node* child, const NameRules& names);
+  // Every subkey list below this key follows `names` from now on.
+  void RefoldTree(const NameRules& names);
   // The key at the backslash-separated `path` below this one, created with
   // its missing parents when `create` is set; nullptr when missing.
   Node* Walk(std::string_view path, bool create, const NameRules& names);

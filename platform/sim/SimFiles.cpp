@@ -41,6 +41,19 @@ bool SplitDrive(const std::string& path, char* letter, std::string* rest) {
   return false;
 }
 
+// A name as Windows takes it: one trailing period of a folder's name goes,
+// and every trailing period and blank of the last name (so "OEM7.INF."
+// names OEM7.INF). Names of periods alone are relative steps, never cut.
+std::string WindowsName(std::string name, bool last) {
+  if (name.find_first_not_of('.') == std::string::npos) return name;
+  if (last) {
+    name.erase(name.find_last_not_of(". ") + 1);
+  } else if (name.back() == '.' && name[name.size() - 2] != '.') {
+    name.pop_back();
+  }
+  return name;
+}
+
 // Components after Windows' lexical clean-up: "." dropped, ".." removes the
 // component before it but never leaves the drive's root.
 std::vector<std::string> NormalComponents(const std::string& rest) {
@@ -49,7 +62,7 @@ std::vector<std::string> NormalComponents(const std::string& rest) {
   while (start <= rest.size()) {
     std::size_t end = start;
     while (end < rest.size() && !IsSeparator(rest[end])) ++end;
-    const std::string component = rest.substr(start, end - start);
+    const std::string component = WindowsName(rest.substr(start, end - start), end == rest.size());
     if (component == "..") {
       if (!components.empty()) components.pop_back();
     } else if (!component.empty() && component != ".") {
@@ -60,13 +73,9 @@ std::vector<std::string> NormalComponents(const std::string& rest) {
   return components;
 }
 
-// File names in UTF-8 compare as the registry's do: ASCII letters upper-cased.
-std::string FoldName(std::string name) {
-  for (char& c : name) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return name;
-}
+// File names in UTF-8 compare as Windows compares them, on both families:
+// every letter upper-cased, not only ASCII ones.
+std::string FoldName(const std::string& name) { return UpperUtf8(name); }
 
 bool Earlier(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);

@@ -16,37 +16,20 @@ std::string JoinKeyPath(const std::string& base, const std::string& path, const 
   return joined;
 }
 
-// Links that lead to links are followed this many times at most, so that a
-// loop of links fails the open instead of hanging it.
-constexpr int kMaxLinkHops = 16;
-
-// The key `components` lead to below `base`, following every registry link
-// on the way; nullptr when a key is missing or the links go round. `path`
-// holds the stored path of `base` and receives the stored path of the key.
-Registry::Node* DescendFollowingLinks(const Registry& registry, Registry::Node* base,
-                                      const std::vector<std::string_view>& components, int* hops,
-                                      std::string* path) {
+// The key `components` lead to below `base`, each key taken as itself as the
+// NT family's layer opens it: nullptr when a key is missing or one on the
+// way is a registry link, whose target is never reached. `path` holds the
+// stored path of `base` and receives the stored path of the key.
+Registry::Node* DescendOwnKeys(const Registry& registry, Registry::Node* base,
+                               const std::vector<std::string_view>& components, std::string* path) {
   Registry::Node* node = base;
   for (const std::string_view component : components) {
     node = node->FindChild(component, registry.Names());
-    if (node == nullptr) return nullptr;
+    if (node == nullptr || node->IsLink()) return nullptr;
     if (!path->empty()) *path += '\\';
     *path += node->name;
-    if (!node->IsLink()) continue;
-    if (++*hops > kMaxLinkHops) return nullptr;
-    path->clear();
-    node = DescendFollowingLinks(registry, registry.Root(),
-                                 registry.Names().Split(node->LinkTarget()), hops, path);
-    if (node == nullptr) return nullptr;
   }
   return node;
-}
-
-Registry::Node* DescendFollowingLinks(const Registry& registry, Registry::Node* base,
-                                      const std::vector<std::string_view>& components,
-                                      std::string* path) {
-  int hops = 0;
-  return DescendFollowingLinks(registry, base, components, &hops, path);
 }
 
 }  // namespace
@@ -89,8 +72,7 @@ long SimMachine::State::ResolveKey(Registry& registry, RegHandle root, const cha
   // NT takes a subkey path that starts with a backslash for an absolute
   // object name, which a relative open refuses.
   if (path && path[0] == '\\') return kErrorBadPathname;
-  *node =
-      DescendFollowingLinks(registry, base, registry.Names().Split(path ? path : ""), storedPath);
+  *node = DescendOwnKeys(registry, base, registry.Names().Split(path ? path : ""), storedPath);
   return *node ? kErrorSuccess : kErrorFileNotFound;
 }
 
@@ -137,6 +119,7 @@ long SimMachine::RegEnumKey(RegHandle key, std::uint32_t index, char* name, std:
   const Registry::Node* child = node->ChildAt(index, m_config.family, m_registry.Names());
   if (!child) return kErrorNoMoreItems;
   if (!name) return kErrorInvalidParameter;
+  if (child->nameBeyondCodePage) return kErrorNoUnicodeTranslation;
   const std::string& childName = child->name;
   if (childName.size() >= size) return kErrorMoreData;
   std::memcpy(name, childName.c_str(), childName.size() + 1);
@@ -165,7 +148,16 @@ long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint
       node->values.Find(valueName ? valueName : "", m_registry.Names());
   if (!value) return kErrorFileNotFound;
   if (type) *type = value->type;
-  const std::uint32_t needed = value->size;
+  // Windows 98 hands a string back as far as its first zero and always with
+  // one: a value of no bytes reads as "" of size 1. NT hands the bytes stored.
+  std::uint32_t copied = value->size;
+  bool terminate = false;
+  if (m_config.family == WindowsFamily::k9x && value->type == kRegSz) {
+    const auto* end = static_cast<const std::uint8_t*>(std::memchr(value->data, 0, value->size));
+    copied = end ? static_cast<std::uint32_t>(end - value->data) : value->size;
+    terminate = true;
+  }
+  const std::uint32_t needed = copied + (terminate ? 1 : 0);
   if (!data) {
     if (size) *size = needed;
     return kErrorSuccess;
@@ -173,7 +165,8 @@ long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint
   const bool fits = needed <= *size;
   *size = needed;
   if (!fits) return kErrorMoreData;
-  if (needed > 0) std::memcpy(data, value->data, needed);
+  if (copied > 0) std::memcpy(data, value->data, copied);
+  if (terminate) data[copied] = 0;
   return kErrorSuccess;
 }
 
@@ -191,9 +184,9 @@ long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
   if (const long error = m_state->KeyOf(m_registry, root, &parent, &access, &parentPath)) {
     return error;
   }
-  // Links on the way are followed; a link that the path names is the key
-  // deleted, and its target stays.
-  parent = DescendFollowingLinks(m_registry, parent, components, &parentPath);
+  // A link on the way fails the deletion; a link that the path names is the
+  // key deleted, and its target stays.
+  parent = DescendOwnKeys(m_registry, parent, components, &parentPath);
   Registry::Node* victim = parent ? parent->FindChild(last, m_registry.Names()) : nullptr;
   if (!victim) return kErrorFileNotFound;
   JournalEntry entry;
@@ -202,7 +195,7 @@ long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
                           [&entry](const std::string& keyPath, const Registry::Node& key) {
                             entry.keys.push_back(DeletedKey{keyPath, key.values});
                           });
-  parent->RemoveChild(victim);
+  parent->RemoveChild(victim, m_registry.Names());
   m_state->journal.Add(std::move(entry));
   return kErrorSuccess;
 }

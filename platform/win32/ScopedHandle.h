@@ -27,6 +27,12 @@ class ScopedHandle {
     Close();
     return &m_handle;
   }
+  // Hands the handle over to the caller, who closes it.
+  Handle Detach() {
+    const Handle handle = m_handle;
+    m_handle = nullptr;
+    return handle;
+  }
   void Close() {
     if (IsValid()) Release(m_handle);
     m_handle = nullptr;

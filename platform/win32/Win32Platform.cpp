@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/win32/ScopedHandle.h"
 #include "platform/win32/UndefWindowsNames.h"
 
@@ -72,38 +74,162 @@ bool ConvertTime(BOOL(WINAPI* convert)(const WindowsIn*, WindowsOut*), const In&
   return true;
 }
 
-// A key name has at most 255 UTF-16 characters: up to 510 bytes on a
-// double-byte code page, and the terminator.
-constexpr DWORD kKeyNameSize = 512;
+// A key name has at most 255 UTF-16 characters; in the ANSI code page up to
+// three bytes each (UTF-8 as the ANSI code page), and the terminator.
+constexpr DWORD kKeyNameChars = 256;
+constexpr int kAnsiKeyNameSize = 3 * 255 + 1;
+// A path of the interface fits the 512-byte path buffer: as many characters.
+constexpr int kWidePathChars = 512;
+// What the walk of a path gives where the "A" call is to serve instead.
+constexpr LONG kNotWalked = ERROR_CALL_NOT_IMPLEMENTED;
 
-// NtDeleteKey deletes the key behind a handle, so a registry link opened as
-// a link is deleted itself; RegDeleteKeyA would follow it and delete its
-// target. Both calls exist in the NT family's ntdll.dll only and are looked
-// up at run time, so that the program still loads on Windows 95 and 98,
-// whose registry has no links and whose RegDeleteKeyA removes a subtree.
-struct HandleDeletion {
-  using DeleteKey = LONG(WINAPI*)(HANDLE);
-  using StatusToError = ULONG(WINAPI*)(LONG);
-  DeleteKey deleteKey = nullptr;
-  StatusToError statusToError = nullptr;
+// The NT family's registry calls that the layer needs beyond the "A" forms.
+// The registry holds names in UTF-16 and links that the "A" calls would
+// follow; these reach both as they are. ntdll.dll exists in the NT family
+// only, and the "W" registry calls are missing or stubs in the 9x family, so
+// all four are looked up at run time, once GetVersion says this is NT.
+class NtRegistry {
+ public:
+  // Whether this is the NT family with all four calls.
+  bool Find() {
+    // The 9x family sets the top bit of the version.
+    if (::GetVersion() & 0x80000000u) return false;
+    for (int call = 0; call < kCallCount; ++call) {
+      const HMODULE module = ::GetModuleHandleA(kCalls[call].module);
+      m_calls[call] = module != nullptr ? ::GetProcAddress(module, kCalls[call].name) : nullptr;
+      if (m_calls[call] == nullptr) return false;
+    }
+    return true;
+  }
 
-  LONG Delete(HKEY key) const { return static_cast<LONG>(statusToError(deleteKey(key))); }
+  // Opens `name`, one key below `parent`, as itself: a link is not followed.
+  LONG OpenAsItself(HKEY parent, const WCHAR* name, REGSAM access, HKEY* key) const {
+    using Open = LONG(WINAPI*)(HKEY, const WCHAR*, DWORD, REGSAM, HKEY*);
+    return Call<Open>(kOpenKey)(parent, name, REG_OPTION_OPEN_LINK, access, key);
+  }
+  // `*length`: in, the capacity of `name`; out, the characters written.
+  LONG EnumKey(HKEY key, DWORD index, WCHAR* name, DWORD* length) const {
+    using Enum = LONG(WINAPI*)(HKEY, DWORD, WCHAR*, DWORD*, DWORD*, WCHAR*, DWORD*, FILETIME*);
+    return Call<Enum>(kEnumKey)(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+  }
+  // Deletes the key behind the handle, a link as the link.
+  LONG Delete(HKEY key) const {
+    using DeleteKey = LONG(WINAPI*)(HANDLE);
+    using StatusToError = ULONG(WINAPI*)(LONG);
+    return static_cast<LONG>(Call<StatusToError>(kStatusToError)(Call<DeleteKey>(kDeleteKey)(key)));
+  }
+
+ private:
+  enum { kOpenKey, kEnumKey, kDeleteKey, kStatusToError, kCallCount };
+  struct Export {
+    const char* module;
+    const char* name;
+  };
+  static constexpr Export kCalls[kCallCount] = {{"advapi32.dll", "RegOpenKeyExW"},
+                                                {"advapi32.dll", "RegEnumKeyExW"},
+                                                {"ntdll.dll", "NtDeleteKey"},
+                                                {"ntdll.dll", "RtlNtStatusToDosError"}};
+
+  template <typename Function>
+  Function Call(int call) const {
+    // Through the generic function type, which converts to any other.
+    using Generic = void (*)();
+    return reinterpret_cast<Function>(reinterpret_cast<Generic>(m_calls[call]));
+  }
+
+  FARPROC m_calls[kCallCount] = {};
 };
 
-template <typename Function>
-Function LookUp(HMODULE module, const char* name) {
-  // Through the generic function type, which converts to any other.
-  using Generic = void (*)();
-  return reinterpret_cast<Function>(reinterpret_cast<Generic>(::GetProcAddress(module, name)));
+// A key opened as itself is a link when it holds the value that a link leads
+// through; it is read through a handle of its own, so that the caller's
+// handle keeps the rights asked for. A key whose values cannot be read
+// counts as a link: it is refused.
+bool IsLink(const NtRegistry& nt, HKEY key) {
+  ScopedKey self;
+  if (nt.OpenAsItself(key, L"", KEY_QUERY_VALUE, self.Receive()) != ERROR_SUCCESS) return true;
+  DWORD type = REG_NONE;
+  const LONG result =
+      ::RegQueryValueExA(self.Get(), "SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
+  return result == ERROR_SUCCESS ? type == REG_LINK : result != ERROR_FILE_NOT_FOUND;
 }
 
-// Whether the running system deletes keys by handle; fills `deletion` if so.
-bool FindHandleDeletion(HandleDeletion* deletion) {
-  const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-  if (ntdll == nullptr) return false;
-  deletion->deleteKey = LookUp<HandleDeletion::DeleteKey>(ntdll, "NtDeleteKey");
-  deletion->statusToError = LookUp<HandleDeletion::StatusToError>(ntdll, "RtlNtStatusToDosError");
-  return deletion->deleteKey != nullptr && deletion->statusToError != nullptr;
+// A path of the NT family's registry walked one key at a time from a root,
+// each key opened as itself and refused, as if it were missing, when it is a
+// link: nothing behind a link on the way is ever reached. The last two keys
+// opened are held.
+class KeyWalk {
+ public:
+  explicit KeyWalk(HKEY root) : m_root(root) {}
+
+  const NtRegistry& Nt() const { return m_nt; }
+  HKEY Current() const { return m_keys[m_slot].IsValid() ? m_keys[m_slot].Get() : m_root; }
+  HKEY Detach() { return m_keys[m_slot].Detach(); }
+
+  // Opens the keys of `path` up to the last name, which is left to the
+  // caller in `*last`, or up to the end, the last one for `access`, when
+  // `last` is null. kNotWalked on the 9x family, whose registry has no
+  // links, and for a path with no name: the "A" call serves those.
+  LONG Walk(const char* path, REGSAM access, WCHAR** last) {
+    if (path == nullptr || path[0] == '\0' || !m_nt.Find()) return kNotWalked;
+    // Converted as the "A" calls convert it, so a double-byte character
+    // whose second byte is 0x5C is no separator.
+    if (::MultiByteToWideChar(CP_ACP, 0, path, -1, m_path, kWidePathChars) == 0) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    // NT takes a leading backslash for an absolute object name.
+    if (m_path[0] == L'\\') return ERROR_BAD_PATHNAME;
+    for (WCHAR* name = m_path;;) {
+      WCHAR* end = name;
+      while (*end != L'\0' && *end != L'\\') ++end;
+      const bool isLast = *end == L'\0';
+      if (isLast && last != nullptr) {
+        *last = name;
+        return ERROR_SUCCESS;
+      }
+      *end = L'\0';
+      if (const LONG result = Step(name, isLast ? access : KEY_QUERY_VALUE)) return result;
+      if (isLast) return ERROR_SUCCESS;
+      name = end + 1;
+    }
+  }
+
+ private:
+  LONG Step(const WCHAR* name, REGSAM access) {
+    ScopedKey& next = m_keys[m_slot ^ 1];
+    const LONG result = m_nt.OpenAsItself(Current(), name, access, next.Receive());
+    if (result != ERROR_SUCCESS) return result;
+    if (IsLink(m_nt, next.Get())) {
+      next.Close();
+      return ERROR_FILE_NOT_FOUND;
+    }
+    m_slot ^= 1;
+    return ERROR_SUCCESS;
+  }
+
+  NtRegistry m_nt;
+  HKEY m_root;
+  WCHAR m_path[kWidePathChars];
+  ScopedKey m_keys[2];
+  int m_slot = 0;
+};
+
+// The name in `wide` in the ANSI code page, when the code page holds it
+// exactly: a name written with a best-fit or default character would name
+// another key. The buffer is written only on success.
+LONG ToExactAnsi(const WCHAR* wide, DWORD length, char* name, DWORD size) {
+  char ansi[kAnsiKeyNameSize];
+  WCHAR back[kKeyNameChars];
+  const int withTerminator = static_cast<int>(length) + 1;
+  const int bytes =
+      ::WideCharToMultiByte(CP_ACP, 0, wide, withTerminator, ansi, sizeof ansi, nullptr, nullptr);
+  if (bytes == 0 ||
+      ::MultiByteToWideChar(CP_ACP, 0, ansi, bytes, back, kKeyNameChars) != withTerminator ||
+      std::memcmp(back, wide, withTerminator * sizeof(WCHAR)) != 0) {
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  if (static_cast<DWORD>(bytes) > size) return ERROR_MORE_DATA;
+  std::memcpy(name, ansi, bytes);
+  return ERROR_SUCCESS;
 }
 
 // One open key of the subtree being deleted, and the index of its next
@@ -117,13 +243,13 @@ struct OpenLevel {
 // Opens `name` below `parent` as itself: a link is opened as the link, never
 // followed. A key that may be deleted but not enumerated is opened for
 // deletion alone, which removes it when it has no subkeys.
-LONG OpenForDeletion(HKEY parent, const char* name, OpenLevel* level) {
+LONG OpenForDeletion(const NtRegistry& nt, HKEY parent, const WCHAR* name, OpenLevel* level) {
   level->next = 0;
-  LONG result = ::RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, KEY_ENUMERATE_SUB_KEYS | DELETE,
-                                level->key.Receive());
+  LONG result =
+      nt.OpenAsItself(parent, name, KEY_ENUMERATE_SUB_KEYS | DELETE, level->key.Receive());
   level->enumerable = result == ERROR_SUCCESS;
   if (result == ERROR_ACCESS_DENIED) {
-    result = ::RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, DELETE, level->key.Receive());
+    result = nt.OpenAsItself(parent, name, DELETE, level->key.Receive());
   }
   return result;
 }
@@ -131,24 +257,27 @@ LONG OpenForDeletion(HKEY parent, const char* name, OpenLevel* level) {
 // Depth-first, without recursion: descends into the first subkey not yet
 // stepped over, and deletes a key by its handle once it has no subkey left
 // to visit. A link has no subkeys of its own, so it is deleted as it stands.
-LONG DeleteTreeByHandle(const HandleDeletion& deletion, HKEY root, const char* path) {
+// Names are read and opened in UTF-16, as the registry holds them, so that
+// each is the key it was read from, whatever the ANSI code page holds.
+LONG DeleteTreeByHandle(const NtRegistry& nt, HKEY parent, const WCHAR* name) {
   // As deep as the registry nests keys: it reaches the bottom of any subtree.
   OpenLevel levels[kMaxKeyDepth];
   int depth = 0;
-  if (const LONG opened = OpenForDeletion(root, path, &levels[0])) return opened;
-  char name[kKeyNameSize];
+  if (const LONG opened = OpenForDeletion(nt, parent, name, &levels[0])) return opened;
+  WCHAR child[kKeyNameChars];
   for (;;) {
     OpenLevel& level = levels[depth];
+    DWORD length = kKeyNameChars;
     if (level.enumerable && depth + 1 < kMaxKeyDepth &&
-        ::RegEnumKeyA(level.key.Get(), level.next, name, kKeyNameSize) == ERROR_SUCCESS) {
-      if (OpenForDeletion(level.key.Get(), name, &levels[depth + 1]) == ERROR_SUCCESS) {
+        nt.EnumKey(level.key.Get(), level.next, child, &length) == ERROR_SUCCESS) {
+      if (OpenForDeletion(nt, level.key.Get(), child, &levels[depth + 1]) == ERROR_SUCCESS) {
         ++depth;
       } else {
         ++level.next;
       }
       continue;
     }
-    const LONG deleted = deletion.Delete(level.key.Get());
+    const LONG deleted = nt.Delete(level.key.Get());
     level.key.Close();
     if (depth == 0) return deleted;
     --depth;
@@ -161,7 +290,9 @@ LONG DeleteTreeByHandle(const HandleDeletion& deletion, HKEY root, const char* p
 // needs none.
 void EnableShutdownPrivilege() {
   HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return;
+  // The current process's own handle, as GetCurrentProcess gives it.
+  const HANDLE process = reinterpret_cast<HANDLE>(-1);
+  if (!::OpenProcessToken(process, TOKEN_ADJUST_PRIVILEGES, &token)) return;
   const ScopedKernelHandle guard(token);
   TOKEN_PRIVILEGES privileges = {};
   privileges.PrivilegeCount = 1;
@@ -175,26 +306,35 @@ void EnableShutdownPrivilege() {
 }  // namespace
 
 // The handle goes back as Windows leaves it, success or not: Windows sets it
-// to null when an open fails.
+// to null when an open fails. A plain open is RegOpenKeyA's own open, asking
+// for whatever access the key allows.
 long Win32Platform::RegOpenKey(RegHandle root, const char* path, RegHandle* key) {
-  if (key == nullptr) return ERROR_INVALID_PARAMETER;
-  HKEY opened = ToKey(*key);
-  const LONG result = ::RegOpenKeyA(ToKey(root), path, &opened);
-  *key = reinterpret_cast<RegHandle>(opened);
-  return result;
+  return RegOpenKeyEx(root, path, MAXIMUM_ALLOWED, key);
 }
 
 long Win32Platform::RegOpenKeyEx(RegHandle root, const char* path, std::uint32_t access,
                                  RegHandle* key) {
   if (key == nullptr) return ERROR_INVALID_PARAMETER;
   HKEY opened = ToKey(*key);
-  const LONG result = ::RegOpenKeyExA(ToKey(root), path, 0, access, &opened);
+  KeyWalk walk(ToKey(root));
+  LONG result = walk.Walk(path, access, nullptr);
+  if (result == kNotWalked) {
+    result = ::RegOpenKeyExA(ToKey(root), path, 0, access, &opened);
+  } else {
+    opened = result == ERROR_SUCCESS ? walk.Detach() : nullptr;
+  }
   *key = reinterpret_cast<RegHandle>(opened);
   return result;
 }
 
 long Win32Platform::RegEnumKey(RegHandle key, std::uint32_t index, char* name, std::uint32_t size) {
-  return ::RegEnumKeyA(ToKey(key), index, name, size);
+  NtRegistry nt;
+  if (!nt.Find()) return ::RegEnumKeyA(ToKey(key), index, name, size);
+  if (name == nullptr) return ERROR_INVALID_PARAMETER;
+  WCHAR wide[kKeyNameChars];
+  DWORD length = kKeyNameChars;
+  if (const LONG result = nt.EnumKey(ToKey(key), index, wide, &length)) return result;
+  return ToExactAnsi(wide, length, name, size);
 }
 
 long Win32Platform::RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) {
@@ -219,9 +359,12 @@ long Win32Platform::RegQueryValueEx(RegHandle key, const char* valueName, std::u
 long Win32Platform::RegDeleteKey(RegHandle root, const char* path) {
   // An empty path would name the root itself and wipe everything below it.
   if (path == nullptr || path[0] == '\0') return ERROR_INVALID_PARAMETER;
-  HandleDeletion deletion;
-  if (!FindHandleDeletion(&deletion)) return ::RegDeleteKeyA(ToKey(root), path);
-  return DeleteTreeByHandle(deletion, ToKey(root), path);
+  KeyWalk walk(ToKey(root));
+  WCHAR* last = nullptr;
+  const LONG result = walk.Walk(path, 0, &last);
+  if (result == kNotWalked) return ::RegDeleteKeyA(ToKey(root), path);
+  if (result != ERROR_SUCCESS) return result;
+  return DeleteTreeByHandle(walk.Nt(), walk.Current(), last);
 }
 
 long Win32Platform::RegDeleteValue(RegHandle key, const char* valueName) {
@@ -265,7 +408,12 @@ int Win32Platform::LoadString(std::uint32_t id, char* buffer, int size) {
 
 FileHandle Win32Platform::CreateFile(const char* path, std::uint32_t access,
                                      std::uint32_t shareMode, bool inheritHandle) {
-  SECURITY_ATTRIBUTES security = {sizeof security, nullptr, TRUE};
+  // Field by field: an initializer list would leave a copy of itself in the
+  // file's writable data.
+  SECURITY_ATTRIBUTES security;
+  security.nLength = sizeof security;
+  security.lpSecurityDescriptor = nullptr;
+  security.bInheritHandle = TRUE;
   const HANDLE file = ::CreateFileA(path, access, shareMode, inheritHandle ? &security : nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   return reinterpret_cast<FileHandle>(file);

@@ -14,16 +14,21 @@ class Win32Platform final : public Platform {
   // No state: a static instance is constant-initialized and never destroyed.
   constexpr Win32Platform() = default;
 
+  // On the NT family the path is opened one key at a time, each key as
+  // itself, and a registry link anywhere on it refuses the open.
   long RegOpenKey(RegHandle root, const char* path, RegHandle* key) override;
   long RegOpenKeyEx(RegHandle root, const char* path, std::uint32_t access,
                     RegHandle* key) override;
+  // On the NT family the name is read in UTF-16 and given only when the ANSI
+  // code page holds it exactly.
   long RegEnumKey(RegHandle key, std::uint32_t index, char* name, std::uint32_t size) override;
   long RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) override;
   long RegQueryValueEx(RegHandle key, const char* valueName, std::uint32_t* type,
                        std::uint8_t* data, std::uint32_t* size) override;
   // The NT family refuses to delete a key that has subkeys, so the subtree
   // is removed depth-first, each key through its own handle so that a
-  // registry link is deleted and never followed.
+  // registry link is deleted and never followed; the path to it is walked
+  // as for an open.
   long RegDeleteKey(RegHandle root, const char* path) override;
   long RegDeleteValue(RegHandle key, const char* valueName) override;
   long RegCloseKey(RegHandle key) override;

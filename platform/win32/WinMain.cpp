@@ -10,13 +10,12 @@
 namespace {
 
 // Constant-initialized and trivially destroyed: no start-up code, no guard,
-// nothing registered for exit.
-uninst::Win32Platform& GetWin32Platform() {
-  static uninst::Win32Platform platform;
-  return platform;
-}
+// nothing registered for exit. It has no state, so nothing ever writes to it:
+// constant, it lies with the read-only data, and the program needs no
+// writable data section at all.
+const uninst::Win32Platform kPlatform;
 
-uninst::UninstallApp theApp(GetWin32Platform());
+uninst::UninstallApp theApp(const_cast<uninst::Win32Platform&>(kPlatform));
 
 }  // namespace
 

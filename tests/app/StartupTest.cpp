@@ -53,7 +53,8 @@ class ReadSwitchesTest : public ::testing::TestWithParam<SwitchCase> {};
 TEST_P(ReadSwitchesTest, ReadsTheSwitches) {
   const SwitchCase& c = GetParam();
   std::string text = c.commandLine;
-  const Switches switches = ReadSwitches(text.data());
+  sim::SimMachine machine;
+  const Switches switches = ReadSwitches(text.data(), machine);
   EXPECT_EQ(switches.languageGiven, c.languageGiven);
   if (c.languageGiven) {
     EXPECT_EQ(switches.japanese, c.japanese);
@@ -89,7 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ReadSwitchesTest, UpperCasesTheWholeTextInPlace) {
   std::string text = "/dc:\\windows\xe4 -v";
-  ReadSwitches(text.data());
+  sim::SimMachine machine;
+  ReadSwitches(text.data(), machine);
   EXPECT_EQ(std::string(text.c_str()), "/DC:\\WINDOWS\xe4");
   EXPECT_EQ(text.substr(text.find('\0') + 1), "-V");
 }

@@ -130,6 +130,16 @@ class Win32Environment final : public ContractEnvironment {
     return true;
   }
 
+  bool CreateKeyBeyondCodePage(const std::string& parentPath) override {
+    std::wstring path(parentPath.begin(), parentPath.end());
+    path +=
+        L"\\A\xFF3C"
+        L"B";
+    ScopedKey key;
+    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                           key.Receive(), nullptr) == ERROR_SUCCESS;
+  }
+
   // SHDeleteKeyA would follow a link into its target, so the links made here
   // go first, each deleted through its own handle.
   void DeleteTree(const std::string& path) override {

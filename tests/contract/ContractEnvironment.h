@@ -41,11 +41,16 @@ class ContractEnvironment {
   virtual void CreateKey(const std::string& path) = 0;
   virtual void SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
                         const std::vector<std::uint8_t>& data) = 0;
+  // As a plain open of another program finds it: links are followed.
   virtual bool KeyExists(const std::string& path) = 0;
   virtual bool ValueExists(const std::string& keyPath, const std::string& name) = 0;
   // A registry link at `path` that leads to the key `target`; false when
   // none was made.
   virtual bool CreateLink(const std::string& path, const std::string& target) = 0;
+  // A subkey of `parentPath` named "A" U+FF3C "B", a full-width backslash
+  // that the Western code page only holds as the best fit "A\B"; false when
+  // none was made (the 9x family).
+  virtual bool CreateKeyBeyondCodePage(const std::string& parentPath) = 0;
   // Removes the key and everything below it, links as links; nothing when it
   // is missing.
   virtual void DeleteTree(const std::string& path) = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -69,6 +70,11 @@ TEST_F(PlatformContract, OpensKeysWhateverTheLetterCase) {
   long result = -1;
   EXPECT_EQ("Child", EnumName(key.Get(), 0, &result));
   EXPECT_EQ(kErrorSuccess, result);
+  // Every letter folds, not only ASCII ones: é and É (code page 1252).
+  Env().CreateKey(Key("Caf\xE9"));
+  RegKey accented(Machine());
+  EXPECT_EQ(kErrorSuccess, Machine().RegOpenKeyEx(kLocalMachine, Key("CAF\xC9").c_str(),
+                                                  kKeyQueryValue, accented.Receive()));
 
   RegHandle missing = 0;
   EXPECT_EQ(kErrorFileNotFound, Machine().RegOpenKeyEx(kLocalMachine, Key("Missing").c_str(),
@@ -93,10 +99,11 @@ class FamilyContract : public PlatformContract, public ::testing::WithParamInter
   Family FamilyUnderTest() const override { return GetParam(); }
 };
 
-// NT keeps subkeys sorted, case aside; the 9x registry chains them in the
-// order they were created.
+// NT keeps subkeys sorted by their upper-cased UTF-16 characters: X\xC0
+// (À, U+00C0) before X\x8C (Œ, U+0152), against their code-page bytes. The
+// 9x registry chains them in the order they were created.
 TEST_P(FamilyContract, EnumeratesSubkeysInTheFamilysOrder) {
-  for (const char* name : {"delta", "Alpha", "charlie", "Bravo"}) {
+  for (const char* name : {"delta", "Alpha", "X\x8C", "charlie", "X\xC0", "Bravo"}) {
     Env().CreateKey(Key(std::string("Order\\") + name));
   }
   RegKey key(Machine());
@@ -104,7 +111,7 @@ TEST_P(FamilyContract, EnumeratesSubkeysInTheFamilysOrder) {
             Machine().RegOpenKey(kLocalMachine, Key("Order").c_str(), key.Receive()));
   std::uint32_t count = 0;
   ASSERT_EQ(kErrorSuccess, Machine().RegQueryInfoKey(key.Get(), &count));
-  EXPECT_EQ(4u, count);
+  EXPECT_EQ(6u, count);
   std::vector<std::string> names;
   long result = kErrorSuccess;
   for (std::uint32_t i = 0; result == kErrorSuccess; ++i) {
@@ -112,10 +119,11 @@ TEST_P(FamilyContract, EnumeratesSubkeysInTheFamilysOrder) {
     if (result == kErrorSuccess) names.push_back(name);
   }
   EXPECT_EQ(kErrorNoMoreItems, result);
-  EXPECT_EQ(GetParam() == Family::k9x
-                ? (std::vector<std::string>{"delta", "Alpha", "charlie", "Bravo"})
-                : (std::vector<std::string>{"Alpha", "Bravo", "charlie", "delta"}),
-            names);
+  EXPECT_EQ(
+      GetParam() == Family::k9x
+          ? (std::vector<std::string>{"delta", "Alpha", "X\x8C", "charlie", "X\xC0", "Bravo"})
+          : (std::vector<std::string>{"Alpha", "Bravo", "charlie", "delta", "X\xC0", "X\x8C"}),
+      names);
 }
 
 TEST_F(PlatformContract, EnumerationNeedsRoomForTheNameAndItsTerminator) {
@@ -128,19 +136,70 @@ TEST_F(PlatformContract, EnumerationNeedsRoomForTheNameAndItsTerminator) {
   EXPECT_STREQ("ABCDEFGH", name);
 }
 
+// A name that does not fit the buffer or that the code page cannot hold
+// exactly makes its own index unreadable, writing nothing; the next index is
+// read, and the subtree deletion takes every such key with its parent.
+TEST_F(PlatformContract, AnUnreadableNameSkipsOnlyItsIndex) {
+  Env().CreateKey(Key("Names\\LONGNAME"));
+  Env().CreateKey(Key("Names\\Z"));
+  ASSERT_TRUE(Env().CreateKeyBeyondCodePage(Key("Names")));
+  RegKey key(Machine());
+  ASSERT_EQ(kErrorSuccess,
+            Machine().RegOpenKey(kLocalMachine, Key("Names").c_str(), key.Receive()));
+  std::vector<std::string> names;
+  std::vector<long> unreadable;
+  long result = kErrorSuccess;
+  for (std::uint32_t i = 0; result != kErrorNoMoreItems; ++i) {
+    char name[8] = {kSentinelByte, '\0'};
+    result = Machine().RegEnumKey(key.Get(), i, name, sizeof name);
+    if (result == kErrorSuccess) {
+      names.push_back(name);
+    } else if (result != kErrorNoMoreItems) {
+      unreadable.push_back(result);
+      EXPECT_EQ(kSentinelByte, name[0]);
+    }
+  }
+  std::sort(unreadable.begin(), unreadable.end());
+  EXPECT_EQ(std::vector<std::string>{"Z"}, names);
+  EXPECT_EQ((std::vector<long>{kErrorMoreData, kErrorNoUnicodeTranslation}), unreadable);
+  key.Reset();
+  RegKey bestFit(Machine());
+  EXPECT_EQ(kErrorFileNotFound, Machine().RegOpenKeyEx(kLocalMachine, Key("Names\\A\\B").c_str(),
+                                                       kKeyQueryValue, bestFit.Receive()));
+  EXPECT_EQ(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key("Names").c_str()));
+  EXPECT_FALSE(Env().KeyExists(Key("Names")));
+}
+
 struct StringValueCase {
   const char* label;
   std::uint32_t type;
   std::vector<std::uint8_t> data;
   std::uint32_t capacity;
   long expected;
+  Family family = Family::kNt;
+  // What a read gives where it is not the data stored.
+  std::optional<std::vector<std::uint8_t>> read = std::nullopt;
 };
 
 class StringValueContract : public PlatformContract,
-                            public ::testing::WithParamInterface<StringValueCase> {};
+                            public ::testing::WithParamInterface<StringValueCase> {
+ protected:
+  Family FamilyUnderTest() const override { return GetParam().family; }
+};
+
+// The rows of the families this build can behave as.
+std::vector<StringValueCase> OfContractFamilies(const std::vector<StringValueCase>& cases) {
+  const std::vector<Family> families = ContractFamilies();
+  std::vector<StringValueCase> kept;
+  for (const StringValueCase& c : cases) {
+    if (std::find(families.begin(), families.end(), c.family) != families.end()) kept.push_back(c);
+  }
+  return kept;
+}
 
 TEST_P(StringValueContract, QueryGivesTypeSizeAndData) {
   const StringValueCase& c = GetParam();
+  const std::vector<std::uint8_t>& read = c.read ? *c.read : c.data;
   Env().SetValue(Key("Values"), "Value", c.type, c.data);
   RegKey key(Machine());
   ASSERT_EQ(kErrorSuccess, Machine().RegOpenKeyEx(kLocalMachine, Key("Values").c_str(),
@@ -149,26 +208,46 @@ TEST_P(StringValueContract, QueryGivesTypeSizeAndData) {
   std::uint32_t type = 0;
   std::uint32_t size = c.capacity;
   EXPECT_EQ(c.expected, Machine().RegQueryValueEx(key.Get(), "value", &type, buffer.data(), &size));
-  EXPECT_EQ(c.data.size(), size);  // stored, or needed
+  EXPECT_EQ(read.size(), size);  // read, or needed
   EXPECT_EQ(c.type, type);
   if (c.expected == kErrorSuccess) {
-    EXPECT_TRUE(std::equal(c.data.begin(), c.data.end(), buffer.begin()));
+    EXPECT_TRUE(std::equal(read.begin(), read.end(), buffer.begin()));
     EXPECT_EQ(0xCC, buffer[c.capacity]) << "wrote past the capacity";
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Edges, StringValueContract,
-    ::testing::Values(
-        StringValueCase{"EmptyStringIsItsTerminator", kRegSz, {0}, 512, kErrorSuccess},
-        StringValueCase{"SevenCharacters", kRegSz, StringData("fdc\\0000"), 512, kErrorSuccess},
-        StringValueCase{"ExactlyFillsTheBuffer", kRegSz, StringData(std::string(511, 'x')), 512,
-                        kErrorSuccess},
-        StringValueCase{"OneByteTooLong", kRegSz, StringData(std::string(512, 'x')), 512,
-                        kErrorMoreData},
-        StringValueCase{"ExpandStringKeepsItsType", kRegExpandSz, StringData("%windir%"), 512,
-                        kErrorSuccess},
-        StringValueCase{"DwordKeepsItsType", kRegDword, {1, 0, 0, 0}, 512, kErrorSuccess}),
+    ::testing::ValuesIn(OfContractFamilies(
+        {StringValueCase{"EmptyStringIsItsTerminator", kRegSz, {0}, 512, kErrorSuccess},
+         StringValueCase{"SevenCharacters", kRegSz, StringData("fdc\\0000"), 512, kErrorSuccess},
+         StringValueCase{"ExactlyFillsTheBuffer", kRegSz, StringData(std::string(511, 'x')), 512,
+                         kErrorSuccess},
+         StringValueCase{"OneByteTooLong", kRegSz, StringData(std::string(512, 'x')), 512,
+                         kErrorMoreData},
+         StringValueCase{"ExpandStringKeepsItsType", kRegExpandSz, StringData("%windir%"), 512,
+                         kErrorSuccess},
+         StringValueCase{"DwordKeepsItsType", kRegDword, {1, 0, 0, 0}, 512, kErrorSuccess},
+         StringValueCase{"NoBytesReadAsStored", kRegSz, {}, 512, kErrorSuccess},
+         // Windows 98 reads a string as far as its first zero, with one
+         // (Wine's registry tests, test_string_termination, Win9x branch).
+         StringValueCase{"NoBytesReadAsEmptyString9x",
+                         kRegSz,
+                         {},
+                         512,
+                         kErrorSuccess,
+                         Family::k9x,
+                         std::vector<std::uint8_t>{0}},
+         StringValueCase{"UnterminatedGetsItsZero9x",
+                         kRegSz,
+                         {'a', 'b'},
+                         512,
+                         kErrorSuccess,
+                         Family::k9x,
+                         std::vector<std::uint8_t>{'a', 'b', 0}},
+         StringValueCase{"EndsAtTheFirstZero9x", kRegSz,
+                         StringData(std::string("ab\0", 3) + std::string(600, 'x')), 512,
+                         kErrorSuccess, Family::k9x, std::vector<std::uint8_t>{'a', 'b', 0}}})),
     [](const ::testing::TestParamInfo<StringValueCase>& info) { return info.param.label; });
 
 TEST_F(PlatformContract, QueryWithoutDataBufferGivesTheSize) {
@@ -298,6 +377,7 @@ struct LinkCase {
   const char* label;
   const char* link;     // below the scratch key, leading to "Target"
   const char* deleted;  // the path given to RegDeleteKey
+  long deletion;        // what RegDeleteKey returns
   const char* kept;     // a key that stays
 };
 
@@ -307,9 +387,11 @@ class LinkContract : public PlatformContract,
   Family FamilyUnderTest() const override { return std::get<1>(GetParam()); }
 };
 
-// A link is deleted as a link: its target, with the values and keys below
-// it, stays whole; opens still lead through it. The 9x family has none.
-TEST_P(LinkContract, DeletionNeverFollowsALink) {
+// Nothing behind a link is reached: an open through it fails as for a
+// missing key, a deletion through it deletes nothing, and a link is deleted
+// as a link. Its target, with the values and keys below it, stays whole. The
+// 9x family has no links.
+TEST_P(LinkContract, NothingBehindALinkIsReached) {
   const LinkCase& c = std::get<0>(GetParam());
   Env().SetValue(Key("Target\\Sub\\Deep"), "Owner", kRegSz, StringData("other"));
   Env().CreateKey(Key("Tree\\Sibling"));
@@ -319,31 +401,37 @@ TEST_P(LinkContract, DeletionNeverFollowsALink) {
     return;
   }
   ASSERT_TRUE(Env().CreateLink(Key(c.link), Key("Target")));
-  {
+  for (const char* below : {"", "\\Sub", "\\Sub\\Deep"}) {
     RegKey through(Machine());
-    ASSERT_EQ(kErrorSuccess, Machine().RegOpenKeyEx(
-                                 kLocalMachine, Key(std::string(c.link) + "\\Sub\\Deep").c_str(),
-                                 kKeyQueryValue, through.Receive()));
-    std::uint32_t size = 0;
-    EXPECT_EQ(kErrorSuccess,
-              Machine().RegQueryValueEx(through.Get(), "Owner", nullptr, nullptr, &size));
+    const std::string path = Key(c.link + std::string(below));
+    EXPECT_EQ(kErrorFileNotFound, Machine().RegOpenKeyEx(kLocalMachine, path.c_str(),
+                                                         kKeyQueryValue, through.Receive()))
+        << path;
+    EXPECT_EQ(kErrorFileNotFound,
+              Machine().RegOpenKey(kLocalMachine, path.c_str(), through.Receive()))
+        << path;
   }
-  EXPECT_EQ(kErrorSuccess, Machine().RegDeleteKey(kLocalMachine, Key(c.deleted).c_str()));
-  EXPECT_FALSE(Env().KeyExists(Key(c.link)));
-  EXPECT_FALSE(Env().KeyExists(Key(c.deleted)));
+  EXPECT_EQ(c.deletion, Machine().RegDeleteKey(kLocalMachine, Key(c.deleted).c_str()));
+  EXPECT_EQ(c.deletion != kErrorSuccess, Env().KeyExists(Key(c.link)));
   EXPECT_TRUE(Env().ValueExists(Key("Target\\Sub\\Deep"), "Owner"));
   EXPECT_TRUE(Env().KeyExists(Key(c.kept)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Links, LinkContract,
-    ::testing::Combine(
-        ::testing::Values(LinkCase{"BelowTheKey", "Tree\\Instance\\Link", "Tree", "Target"},
-                          LinkCase{"DeepBelowTheKey", "Tree\\A\\B\\C\\Link", "Tree", "Target"},
-                          LinkCase{"BesideOtherSubkeys", "Tree\\Instance\\Link", "Tree\\Instance",
-                                   "Tree\\Sibling"},
-                          LinkCase{"NamedByThePath", "Tree\\Link", "Tree\\Link", "Tree\\Sibling"}),
-        ::testing::ValuesIn(ContractFamilies())),
+    ::testing::Combine(::testing::Values(LinkCase{"BelowTheKey", "Tree\\Instance\\Link", "Tree",
+                                                  kErrorSuccess, "Target"},
+                                         LinkCase{"DeepBelowTheKey", "Tree\\A\\B\\C\\Link", "Tree",
+                                                  kErrorSuccess, "Target"},
+                                         LinkCase{"BesideOtherSubkeys", "Tree\\Instance\\Link",
+                                                  "Tree\\Instance", kErrorSuccess, "Tree\\Sibling"},
+                                         LinkCase{"NamedByThePath", "Tree\\Link", "Tree\\Link",
+                                                  kErrorSuccess, "Tree\\Sibling"},
+                                         LinkCase{"OnTheWay", "Tree\\Link", "Tree\\Link\\Sub",
+                                                  kErrorFileNotFound, "Target\\Sub"},
+                                         LinkCase{"AtTheTopOfThePath", "Lnk", "Lnk\\Sub\\Deep",
+                                                  kErrorFileNotFound, "Target\\Sub\\Deep"}),
+                       ::testing::ValuesIn(ContractFamilies())),
     [](const ::testing::TestParamInfo<std::tuple<LinkCase, Family>>& info) {
       return std::string(std::get<0>(info.param).label) + FamilyName(std::get<1>(info.param));
     });
@@ -578,7 +666,13 @@ TEST_F(PlatformContract, PathsIgnoreLetterCase) {
   EXPECT_TRUE(Machine().FindFile(other.c_str(), &data));
   EXPECT_EQ(2u, data.size);
   EXPECT_NE(kInvalidFileAttributes, Machine().GetFileAttributes(other.c_str()));
-  EXPECT_TRUE(Machine().DeleteFile(other.c_str()));
+  // Trailing periods and blanks of the last name are dropped; letters
+  // beyond ASCII fold too (à and À, code page 1252).
+  const std::string dotted = File("Drivers\\MixedCase.Sys. .");
+  EXPECT_NE(kInvalidFileAttributes, Machine().GetFileAttributes(dotted.c_str()));
+  Env().WriteFile(File("Drivers\\\xC0.Inf"), {1}, FileTime{kTime1999});
+  EXPECT_NE(kInvalidFileAttributes, Machine().GetFileAttributes(File("drivers\\\xE0.inf").c_str()));
+  EXPECT_TRUE(Machine().DeleteFile(dotted.c_str()));
   EXPECT_FALSE(Env().FileExists(File("Drivers\\MixedCase.Sys")));
 }
 

@@ -35,12 +35,18 @@ class SimEnvironment final : public ContractEnvironment {
                 const std::vector<std::uint8_t>& data) override {
     Registry().SetValue(keyPath, name, type, data);
   }
-  bool KeyExists(const std::string& path) override { return Registry().KeyExists(path); }
+  // As the Windows environment's plain open sees it: through links.
+  bool KeyExists(const std::string& path) override {
+    return Registry().KeyExistsThroughLinks(path);
+  }
   bool ValueExists(const std::string& keyPath, const std::string& name) override {
     return Registry().GetValue(keyPath, name).has_value();
   }
   bool CreateLink(const std::string& path, const std::string& target) override {
     return Registry().CreateLink(path, target);
+  }
+  bool CreateKeyBeyondCodePage(const std::string& parentPath) override {
+    return Registry().CreateKeyBeyondCodePage(parentPath, "A\\B");
   }
   void DeleteTree(const std::string& path) override { Registry().DeleteKey(path); }
   bool UnderWine() override { return false; }

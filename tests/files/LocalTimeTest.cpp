@@ -29,7 +29,7 @@ TEST_P(LocalTimeTest, GivesSecondsAndLocalDate) {
   utc.ticks = sim::FileTimeFromUnix(c.unixSeconds);
 
   const LocalSeconds time = LocalSecondsFromFileTime(machine, utc);
-  EXPECT_EQ(time.inSpan, c.inSpan);
+  EXPECT_EQ(time.InSpan(), c.inSpan);
   if (c.inSpan) {
     EXPECT_EQ(time.seconds, c.seconds);
   }

@@ -2,9 +2,12 @@
 """Checks the built UNINST.EXE: file format, imports and resources.
 
 usage: check_program.py UNINST.EXE Messages.def imports.allow [MAX-BYTES]
+       check_program.py --changed-load-fields UNINST.EXE
 
 Prints every difference found and exits with 1 when there is one; prints the
-file's size either way, and checks it against MAX-BYTES when given.
+file's size either way, and checks it against MAX-BYTES when given. With
+--changed-load-fields it checks the check instead: each header field that
+decides where and as what the file loads, changed in turn, must be reported.
 """
 
 import os
@@ -21,6 +24,16 @@ FAMILIES = {
     "NT family": (["NT3.1", "NT3.5", "NT3.51", "NT4", "2000", "XP", "Vista"], "NT4"),
 }
 STUB_MARK = "/stub"
+# The header fields that decide where and as what the file loads, as the link
+# pins them: Windows 4.0 (95 and NT 4.0), the usual base of a program, pages.
+LOAD_FIELDS = [
+    ("MajorOperatingSystemVersion", 4),
+    ("MinorOperatingSystemVersion", 0),
+    ("MajorSubsystemVersion", 4),
+    ("MinorSubsystemVersion", 0),
+    ("ImageBase", 0x400000),
+    ("SectionAlignment", 0x1000),
+]
 JAPANESE = 0x0411
 CATALOGUE_BLOCKS = {1, 2, 4, 5}
 ICON_GROUP = 128
@@ -78,6 +91,26 @@ def check_format(pe, errors):
     gui = pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"]
     if pe.OPTIONAL_HEADER.Subsystem != gui:
         errors.append("subsystem is %d, not Windows GUI" % pe.OPTIONAL_HEADER.Subsystem)
+    for field, expected in LOAD_FIELDS:
+        actual = getattr(pe.OPTIONAL_HEADER, field)
+        if actual != expected:
+            errors.append("%s is 0x%x, not 0x%x" % (field, actual, expected))
+
+
+def check_changed_load_fields(program):
+    """1 unless check_format reports each load field changed in turn."""
+    missed = []
+    for field, expected in LOAD_FIELDS:
+        for changed in (expected + 1, 0 if expected else 5):
+            pe = pefile.PE(program)
+            setattr(pe.OPTIONAL_HEADER, field, changed)
+            errors = []
+            check_format(pe, errors)
+            if not any(error.startswith(field + " ") for error in errors):
+                missed.append("%s = 0x%x" % (field, changed))
+    for change in missed:
+        print("FAIL: the check passes a file with " + change)
+    return 1 if missed else 0
 
 
 def list_imports(pe):
@@ -237,6 +270,8 @@ def check_version(pe, errors):
 
 
 def main(argv):
+    if len(argv) == 3 and argv[1] == "--changed-load-fields":
+        return check_changed_load_fields(argv[2])
     if len(argv) not in (4, 5):
         sys.stderr.write(__doc__)
         return 2

@@ -58,6 +58,9 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"C:\\Drivers\\.\\Floppy.Sys", true, 0},
                       PathCase{"C:\\Other\\..\\Drivers\\Floppy.Sys", true, 0},
                       PathCase{"C:\\..\\..\\Drivers\\Floppy.Sys", true, 0},
+                      PathCase{"C:\\Drivers\\Floppy.Sys. .", true, 0},
+                      PathCase{"C:\\Drivers.\\Floppy.Sys", true, 0},
+                      PathCase{"C:\\Drivers..\\Floppy.Sys", false, kErrorPathNotFound},
                       PathCase{"C:\\Drivers\\Missing.Sys", false, kErrorFileNotFound},
                       PathCase{"C:\\Missing\\Floppy.Sys", false, kErrorPathNotFound},
                       PathCase{"C:\\Drivers\\Floppy.Sys\\Inside", false, kErrorPathNotFound},
@@ -80,6 +83,9 @@ TEST_F(SimFiles, PathsAreInTheAnsiCodePage) {
   EXPECT_FALSE(Machine().FileExists("C:\\\x95\x5C.TXT"));
   Machine().Config().ansiCodePage = 932;
   EXPECT_EQ(Host("\xE8\xA1\xA8.TXT"), Machine().HostPath("C:\\\x95\x5C.txt"));
+  // Letters beyond ASCII fold too: full-width a names full-width A.
+  std::ofstream(Host("\xEF\xBC\xA1.TXT")) << "x";  // U+FF21
+  EXPECT_EQ(Host("\xEF\xBC\xA1.TXT"), Machine().HostPath("C:\\\x82\x81.txt"));
 }
 
 TEST_F(SimFiles, CreateHostPathKeepsExistingCaseAndMakesFolders) {

@@ -25,7 +25,7 @@ constexpr WindowsFamily kFamilies[] = {WindowsFamily::k9x, WindowsFamily::kNt};
 struct OrderCase {
   const char* label;
   std::vector<std::string> created;
-  std::vector<std::string> enumerated;    // NT: by upper-cased bytes
+  std::vector<std::string> enumerated;    // NT: by upper-cased characters
   std::vector<std::string> enumerated9x;  // 9x: as created
   std::uint32_t ansiCodePage = kWesternAnsiCodePage;
 };
@@ -80,7 +80,14 @@ INSTANTIATE_TEST_SUITE_P(
                   {"\x95\x5C", "\x83\x61", "\x83\x41"},
                   932},
         OrderCase{
-            "SingleByteCodePageFoldsThem", {"\x83\x61", "\x83\x41"}, {"\x83\x61"}, {"\x83\x61"}}),
+            "SingleByteCodePageFoldsThem", {"\x83\x61", "\x83\x41"}, {"\x83\x61"}, {"\x83\x61"}},
+        // NT sorts by the upper-cased UTF-16 character: À (U+00C0) before
+        // Œ (0x8C, U+0152), and folds every letter, É and é too.
+        OrderCase{"UnicodeOrder", {"X\x8C", "X\xC0"}, {"X\xC0", "X\x8C"}, {"X\x8C", "X\xC0"}},
+        OrderCase{"EveryLetterFolds", {"CAF\xC9", "caf\xE9"}, {"CAF\xC9"}, {"CAF\xC9"}},
+        // Full-width Ａ and ａ (code page 932) are one name.
+        OrderCase{
+            "FullWidthLettersFold", {"\x82\x60", "\x82\x81"}, {"\x82\x60"}, {"\x82\x60"}, 932}),
     [](const ::testing::TestParamInfo<OrderCase>& info) { return info.param.label; });
 
 TEST(SimRegistry, KeepsTheCaseOfTheFirstSpellingAndFindsAnyCase) {

@@ -28,6 +28,7 @@ import run_scenario as runner
 NAME = "demo-agreement"
 SWITCHES = "/E"
 ANSWERS = ("yes", "no")
+LOCALE_OF_CODE_PAGE = {"932": "ja"}
 SIM_TIMEOUT_S = 120
 # Types that hold text: a REGEDIT4 file writes their hex bytes in the ANSI
 # code page, a version 5 export in UTF-16.
@@ -38,7 +39,7 @@ STATUS_FLAGS = ("readonly", "hidden", "system")
 # ---------------------------------------------------------------- registry
 
 
-def typed_value(data, wide):
+def typed_value(data, wide, encoding):
     """(type name, data) of one value's text in a .reg file."""
     if data.startswith('"'):
         return "REG_SZ", runner.parse_reg_string(data, 0)[0]
@@ -50,27 +51,29 @@ def typed_value(data, wide):
     kind = int(match.group(1), 16) if match.group(1) else 3
     raw = bytes(int(byte, 16) for byte in match.group(2).split(",") if byte.strip())
     if kind in TEXT_TYPES:
-        return TEXT_TYPES[kind], raw.decode("utf-16-le" if wide else "latin-1")
+        return TEXT_TYPES[kind], raw.decode("utf-16-le" if wide else encoding)
     return OTHER_TYPES.get(kind, "type %d" % kind), raw.hex(",")
 
 
-def parse_typed_reg(text):
+def parse_typed_reg(text, encoding="cp1252"):
     """Maps each key of a .reg text (lower case) to its spelling and values:
-    {key: (spelling, {lower-case name: (spelling, type, data)})}."""
+    {key: (spelling, {lower-case name: (spelling, type, data)})}. A REGEDIT4
+    text's hex data of text types is in the given ANSI code page."""
     wide = not text.lstrip("\ufeff").startswith("REGEDIT4")
     keys = {}
     for key, name, data in runner.read_reg_entries(text):
         _, values = keys.setdefault(key.lower(), (key, {}))
         if name is not None:
-            values[name.lower()] = (name, ) + typed_value(data, wide)
+            values[name.lower()] = (name, ) + typed_value(data, wide, encoding)
     return keys
 
 
-def read_reg_file(path):
+def read_reg_file(path, encoding):
     with open(path, "rb") as handle:
         raw = handle.read()
-    return parse_typed_reg(raw.decode("utf-16") if raw.startswith(b"\xff\xfe") else
-                           raw.decode("latin-1"))
+    if raw.startswith(b"\xff\xfe"):
+        return parse_typed_reg(raw.decode("utf-16"), encoding)
+    return parse_typed_reg(raw.decode(encoding), encoding)
 
 
 def ancestors(key):
@@ -249,8 +252,9 @@ class Machine:
 
     def __init__(self, folder):
         self.folder = folder
+        self.locale = machine_locale(os.path.join(folder, "machine.ini"))
         self.registry_path = os.path.join(folder, "registry.reg")
-        self.registry = read_reg_file(self.registry_path)
+        self.registry = read_reg_file(self.registry_path, runner.SEED_ENCODINGS[self.locale])
         self.files = list_machine_files(os.path.join(folder, "drive_c"))
         self.status = read_file_status(os.path.join(folder, "machine.ini"))
 
@@ -292,7 +296,16 @@ def behave_as_nt(ini_path):
         handle.write(text)
 
 
-def run_sim(machine, uninst_sim, work_dir):
+def machine_locale(ini_path):
+    """The Wine locale whose ANSI code page is the machine's."""
+    if not os.path.exists(ini_path):
+        return "en"
+    with open(ini_path, encoding="utf-8") as handle:
+        match = re.search(r"(?im)^[ \t]*ansi_code_page[ \t]*=[ \t]*(\d+)", handle.read())
+    return LOCALE_OF_CODE_PAGE.get(match.group(1), "en") if match else "en"
+
+
+def run_sim(machine, uninst_sim, work_dir, switches, answers):
     """Runs uninst-sim on a copy of the machine; returns the copy's registry,
     its files and the report."""
     folder = os.path.join(work_dir, "sim-machine")
@@ -301,8 +314,8 @@ def run_sim(machine, uninst_sim, work_dir):
     report_path = os.path.join(work_dir, "sim-report.json")
     with open(os.path.join(work_dir, "sim-output.txt"), "wb") as output:
         status = subprocess.run(
-            [uninst_sim, "--machine", folder, "--answers", ",".join(ANSWERS),
-             "--report", report_path, "--", SWITCHES],
+            [uninst_sim, "--machine", folder, "--answers", ",".join(answers),
+             "--report", report_path, "--"] + switches.split(),
             stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
             timeout=SIM_TIMEOUT_S).returncode
     if status != 0:
@@ -320,7 +333,7 @@ def seed_files(prefix, machine):
         runner.apply_file_status(target, machine.status.get(key.upper(), {}))
 
 
-def run_wine(machine, args, work_dir):
+def run_wine(machine, args, work_dir, switches, answers):
     """Runs the program in a prefix seeded with the machine; returns the
     registry below the demo's branches, the demo's files and what the
     responder recorded."""
@@ -329,12 +342,13 @@ def run_wine(machine, args, work_dir):
         raise runner.ScenarioError(
             "WINEPREFIX and DISPLAY are not set: run under tests/wine/wine-env.sh")
     prefix_dir = os.path.join(work_dir, "prefix")
-    with runner.WinePrefix(base, prefix_dir, "en", os.path.join(work_dir, "wine.log")) as prefix:
+    with runner.WinePrefix(base, prefix_dir, machine.locale,
+                           os.path.join(work_dir, "wine.log")) as prefix:
         seed_files(prefix, machine)
         runner.import_registry(prefix, machine.registry_path)
         scenario = {
-            "command_line": "%s %s" % (runner.DEFAULT_PROGRAM, SWITCHES),
-            "answers": ANSWERS,
+            "command_line": "%s %s" % (runner.DEFAULT_PROGRAM, switches),
+            "answers": answers,
             "expect": {},
         }
         records = runner.run_program(prefix, scenario, work_dir, args.program, args.responder)
@@ -349,10 +363,13 @@ def run_wine(machine, args, work_dir):
     return registry, files, records
 
 
-def check_agreement(args, work_dir):
-    machine = Machine(args.machine)
-    sim_registry, sim_files, report = run_sim(machine, args.uninst_sim, work_dir)
-    wine_registry, wine_files, records = run_wine(machine, args, work_dir)
+def check_agreement(args, folder, work_dir, switches=SWITCHES, answers=ANSWERS):
+    """Every difference between the two runs of the machine folder; args
+    names uninst-sim, the program and the responder."""
+    machine = Machine(folder)
+    sim_registry, sim_files, report = run_sim(machine, args.uninst_sim, work_dir, switches,
+                                              answers)
+    wine_registry, wine_files, records = run_wine(machine, args, work_dir, switches, answers)
     differences = runner.compare_end({}, records)
     differences += compare_boxes(report.get("messageBoxes", []), records)
     differences += compare_restart(report, records)
@@ -377,7 +394,7 @@ def main():
     os.makedirs(args.work_dir, exist_ok=True)
     work_dir = tempfile.mkdtemp(prefix=NAME + ".", dir=args.work_dir)
     try:
-        differences = check_agreement(args, work_dir)
+        differences = check_agreement(args, args.machine, work_dir)
     except (runner.ScenarioError, OSError, ValueError, KeyError,
             subprocess.TimeoutExpired) as error:
         print("%s: cannot run: %s" % (NAME, error))

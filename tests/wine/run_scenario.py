@@ -12,6 +12,7 @@ Needs WINEPREFIX (the base prefix) and DISPLAY, as wine-env.sh exports them.
 """
 
 import argparse
+import codecs
 import json
 import os
 import re
@@ -116,6 +117,17 @@ def regedit4_text(registry):
         lines.extend(reg_value_line(name, value) for name, value in values.items())
         lines.append("")
     return "\r\n".join(lines) + "\r\n"
+
+
+def seed_bytes(registry, locale):
+    """The seed .reg file: REGEDIT4 in the locale's ANSI code page, or, for
+    names that code page cannot hold, the Unicode form regedit also reads."""
+    text = regedit4_text(registry)
+    try:
+        return text.encode(SEED_ENCODINGS[locale])
+    except UnicodeEncodeError:
+        unicode_text = text.replace("REGEDIT4", "Windows Registry Editor Version 5.00", 1)
+        return codecs.BOM_UTF16_LE + unicode_text.encode("utf-16-le")
 
 
 def parse_reg_string(text, start):
@@ -368,7 +380,11 @@ def export_registry(prefix, work_dir, key_names, parse=parse_reg_export):
     for name in key_names:
         while not any(name == root or name.startswith(root + "\\") for root in exported):
             export = os.path.join(work_dir, "export%d.reg" % len(exported))
-            prefix.run("regedit", "/E", windows_path_of(export), name)
+            # A second try, as for the import: now and then Wine's regedit
+            # writes nothing for a key that is there.
+            for _ in range(2):
+                if not os.path.exists(export):
+                    prefix.run("regedit", "/E", windows_path_of(export), name)
             if os.path.exists(export):
                 with open(export, "rb") as handle:
                     raw = handle.read()
@@ -502,9 +518,8 @@ def run_scenario(scenario, args, work_dir):
             place_file(prefix.drive_c, entry, stub)
         if scenario["registry"]:
             seed = os.path.join(work_dir, "seed.reg")
-            encoding = SEED_ENCODINGS[scenario.get("locale", "en")]
-            with open(seed, "w", encoding=encoding, newline="") as handle:
-                handle.write(regedit4_text(scenario["registry"]))
+            with open(seed, "wb") as handle:
+                handle.write(seed_bytes(scenario["registry"], scenario.get("locale", "en")))
             import_registry(prefix, seed)
         records = run_program(prefix, scenario, work_dir, args.program, args.responder)
         expect = scenario["expect"]

@@ -18,8 +18,11 @@
 set -eu
 
 arch=${UNINST_WINE_ARCH:-win32}
+# Each architecture runs its own loader, never Debian's wine wrapper: without
+# the 32-bit loader the wrapper starts the 64-bit one, and a 32-bit prefix
+# made by it cannot run a 32-bit program.
 case "$arch" in
-  win32) wine=wine ;;
+  win32) wine=/usr/lib/wine/wine ;;
   win64) wine=/usr/lib/wine/wine64 ;;
   *)
     echo "wine-env: UNINST_WINE_ARCH must be win32 or win64, not $arch" >&2
@@ -27,12 +30,17 @@ case "$arch" in
     ;;
 esac
 
-# --check: succeeds when this machine can start Wine's loader for the arch. A
-# kernel without IA-32 emulation refuses every 32-bit program ("Exec format
-# error").
+# --check: succeeds when this machine can start Wine's loader for the arch,
+# which is itself a program of that arch: a kernel without IA-32 emulation
+# refuses the 32-bit one ("Exec format error"), and a machine without 32-bit
+# Wine has none.
 if [ "${1:-}" = "--check" ]; then
+  if [ ! -x "$wine" ]; then
+    echo "wine-env: no $arch Wine here ($wine is missing)" >&2
+    exit 1
+  fi
   out=$(WINEARCH=$arch WINEDEBUG=-all timeout 30 "$wine" --version 2>&1) && exit 0
-  echo "wine-env: Wine cannot run here: ${out:-no output}" >&2
+  echo "wine-env: $arch Wine cannot run here: ${out:-no output}" >&2
   exit 1
 fi
 
@@ -122,18 +130,22 @@ create_prefix() {
   fi
   rm -rf "$prefix"
   log "creating $prefix"
-  bounded 180 "$wine" wineboot -i >"$wine_dir/wineboot.log" 2>&1
   # Without a window manager every window would otherwise wait for one.
-  bounded 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
-    >>"$wine_dir/wineboot.log" 2>&1
-  # Let the wineserver write the registry before scenarios copy the prefix.
-  bounded 60 wineserver -w
+  # Then let the wineserver write the registry before scenarios copy it.
+  if ! bounded 180 "$wine" wineboot -i >"$wine_dir/wineboot.log" 2>&1 ||
+    ! bounded 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+      >>"$wine_dir/wineboot.log" 2>&1 ||
+    ! bounded 60 wineserver -w >>"$wine_dir/wineboot.log" 2>&1; then
+    log "cannot create the $arch prefix $prefix; the end of $wine_dir/wineboot.log:"
+    tail -n 15 "$wine_dir/wineboot.log" | sed 's/^/  /' >&2
+    return 1
+  fi
   touch "$prefix/.uninst-ready"
 }
 
 mkdir -p "$wine_dir"
-start_xvfb
-create_prefix
+start_xvfb || exit 1
+create_prefix || exit 1
 
 set +e
 "$@"

@@ -7,9 +7,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
+echo "demo: set-up (the host toolchain; a few minutes the first time)"
 bash tools/ci/install-deps.sh --host
+echo "demo: building uninst-sim, release (under a minute on 2 cores the first time)"
 cmake --preset release >/dev/null
-cmake --build --preset release --target uninst-sim >/dev/null
+# CMake's own progress, a line a step; errors still reach the terminal.
+cmake --build --preset release --target uninst-sim | { grep --line-buffered '^\[' || true; }
 
 machine=$(mktemp -d)/demo-machine
 cp -r examples/demo-machine "$machine"

@@ -62,8 +62,8 @@ std::size_t CharacterCount(const std::string& utf8) {
   }));
 }
 
-// Host names compare as the machine compares them: ASCII letters folded.
-std::string Folded(const std::string& name) { return UpperAscii(name); }
+// Host names compare as the machine compares them: every letter folded.
+std::string Folded(const std::string& name) { return sim::UpperUtf8(name); }
 
 // The rules every entry below a drive folder keeps, checked as the walk
 // meets it: the confinement rule, a path Windows can name, and a name no

@@ -179,7 +179,7 @@ class GatheredValues {
     Slot* slot = Find(name);
     if (!slot) return;
     slot->gone = true;
-    const auto [first, last] = m_index.equal_range(m_names.Hash(name));
+    const auto [first, last] = m_index.equal_range(m_names.FoldKey(name));
     for (auto at = first; at != last; ++at) {
       if (&m_slots[at->second] == slot) {
         m_index.erase(at);
@@ -235,7 +235,7 @@ class GatheredValues {
 
   Slot* Find(std::string_view name) {
     if (!m_index.empty()) {
-      const auto [first, last] = m_index.equal_range(m_names.Hash(name));
+      const auto [first, last] = m_index.equal_range(m_names.FoldKey(name));
       for (auto at = first; at != last; ++at) {
         if (m_names.Equal(m_slots[at->second].name, name)) return &m_slots[at->second];
       }
@@ -251,16 +251,16 @@ class GatheredValues {
   void Index(std::size_t added) {
     const std::size_t first = m_index.empty() ? 0 : added;
     for (std::size_t k = first; k <= added; ++k) {
-      if (!m_slots[k].gone) m_index.emplace(m_names.Hash(m_slots[k].name), k);
+      if (!m_slots[k].gone) m_index.emplace(m_names.FoldKey(m_slots[k].name), k);
     }
   }
 
   sim::ValueList m_log;  // every value set, in order
   std::size_t m_logEntries = 0;
   std::vector<Slot> m_slots;
-  // Slots by the hash of their names under m_names, which picks among the
-  // names that share one.
-  std::unordered_multimap<std::uint64_t, std::size_t> m_index;
+  // Slots by their names' NameRules::FoldKey, equal exactly for names the
+  // rules take for one.
+  std::unordered_multimap<std::string, std::size_t> m_index;
   const sim::NameRules& m_names;
   std::vector<sim::ValueList::View> m_views;
 };

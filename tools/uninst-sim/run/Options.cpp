@@ -180,8 +180,8 @@ symbolic link (a drive folder, registry.reg or machine.ini that is one too,
 dangling or not), a hard-linked file, a FIFO, a socket, a device node or a
 mount point (an entry on another mount than the folder) is refused before
 anything is done (exit status 2, the path named). So are two names in one
-folder that differ only in the case of ASCII letters (one name on Windows;
-both are named) and a path deeper than a Windows path can reach (260
+folder that differ only in the case of letters (one name on Windows; both
+are named) and a path deeper than a Windows path can reach (260
 characters with the drive). Other entries
 beside the drive folders are never looked at. While the program runs, every
 file is reached folder by folder from its drive folder without following a
