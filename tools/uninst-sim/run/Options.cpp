@@ -232,9 +232,10 @@ At the end the registry is written back to registry.reg (through a temporary
 file in the same folder, flushed and exchanged with the old one; comments are
 not kept); when registry.reg was changed by someone else since it was read, it
 is left as it is and the run's registry is written beside it to
-registry.reg.uninst-sim-unsaved, and the run ends with status 1 and uninst-sim prints the registry keys, registry values and files that
-were deleted, and whether a restart was requested; names from the machine are
-shown with control characters escaped as \xNN. When registry.reg cannot be
+registry.reg.uninst-sim-unsaved (a failed save, below). Then uninst-sim prints
+the registry keys, registry values and files that were deleted, whether a
+restart was requested and where the undo record is; names from the machine
+are shown with control characters escaped as \xNN. When registry.reg cannot be
 saved, uninst-sim says so first, lists the deleted files (they stay deleted,
 while registry.reg keeps the old registry), still writes the report with
 "registrySave": "failed", and exits with 1.
