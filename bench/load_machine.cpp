@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "tools/uninst-sim/MachineFolder.h"
+#include "tools/uninst-sim/machine/MachineFolder.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -86,37 +86,84 @@ def swept_subkeys(count):
         for k in range(count - 1, -1, -1))
 
 
+def repeated_sections(count):
+    """One key whose `count` values come in two sections of the file."""
+    half = count // 2
+    lines = ["\r\n[%s\\Repeated]\r\n" % BENCH_KEY]
+    lines += ['"a%06d"="first"\r\n' % k for k in range(half)]
+    lines.append("\r\n[%s\\Repeated]\r\n" % BENCH_KEY)
+    lines += ['"b%06d"="second"\r\n' % k for k in range(count - half)]
+    return "".join(lines)
+
+
+def colliding_subkeys(count):
+    """`count` subkeys whose names differ only in second bytes of code page
+    932 characters that look like letters of either case: one name when
+    every byte's letters are folded, many on Windows."""
+    width = max(1, (count - 1).bit_length())
+    names = ("".join("\x83" + ("a" if (k >> bit) & 1 else "A") for bit in range(width))
+             for k in range(count))
+    return "\r\n" + "".join("[%s\\Dbcs\\%s]\r\n" % (BENCH_KEY, name) for name in names)
+
+
+def large_value(megabytes):
+    """One string value of `megabytes` million characters."""
+    return '\r\n[%s\\Large]\r\n"Text"="%s"\r\n' % (BENCH_KEY, "x" * (megabytes * 1000000))
+
+
+JAPANESE = ["oem_code_page = 932", "ansi_code_page = 932"]
+
 # name -> (full size, what the size counts, the registry text to append or
 # None, the number of extra files in WINDOWS\INF, the exit status expected,
-# the Windows family named in machine.ini or None for the default).
-# A key path deeper than the registry's 512 levels is refused at load.
+# the settings lines for machine.ini's [machine] or None for the demo's,
+# the depth of an extra folder tree on drive C).
+# A key path deeper than the registry's 512 levels, and a folder deeper than
+# a Windows path can reach, are refused at load.
 CASES = {
-    "deep-key-path": (500, "levels", deep_path, 0, 0, None),
-    "too-deep-key-path": (16000, "levels", deep_path, 0, 2, None),
-    "deleted-keys": (10000, "keys", deleted_keys, 0, 0, None),
-    "descending-subkeys": (100000, "subkeys", descending_subkeys, 0, 0, None),
-    "many-values": (100000, "values", many_values, 0, 0, None),
-    "inf-files": (5000, "files", None, 1, 0, None),
-    "whole-machine-nt": (400000, "keys", whole_machine, 0, 0, "nt"),
-    "whole-machine-98": (400000, "keys", whole_machine, 0, 0, "98"),
-    "swept-subkeys-nt": (100000, "subkeys", swept_subkeys, 0, 0, "nt"),
-    "swept-subkeys-98": (100000, "subkeys", swept_subkeys, 0, 0, "98"),
+    "deep-key-path": (500, "levels", deep_path, 0, 0, None, 0),
+    "too-deep-key-path": (16000, "levels", deep_path, 0, 2, None, 0),
+    "deleted-keys": (10000, "keys", deleted_keys, 0, 0, None, 0),
+    "descending-subkeys": (100000, "subkeys", descending_subkeys, 0, 0, None, 0),
+    "many-values": (100000, "values", many_values, 0, 0, None, 0),
+    "inf-files": (5000, "files", None, 1, 0, None, 0),
+    "whole-machine-nt": (400000, "keys", whole_machine, 0, 0, ["windows = nt"], 0),
+    "whole-machine-98": (400000, "keys", whole_machine, 0, 0, ["windows = 98"], 0),
+    "swept-subkeys-nt": (100000, "subkeys", swept_subkeys, 0, 0, ["windows = nt"], 0),
+    "swept-subkeys-98": (100000, "subkeys", swept_subkeys, 0, 0, ["windows = 98"], 0),
+    "repeated-sections": (40000, "values", repeated_sections, 0, 0, None, 0),
+    "colliding-932": (20000, "subkeys", colliding_subkeys, 0, 0, JAPANESE, 0),
+    "deep-folders": (16000, "levels", None, 0, 2, None, 1),
+    "large-value": (100, "MB", large_value, 0, 0, None, 0),
 }
 
 
-def make_machine(parent, registry_text, inf_files, family):
+def make_deep_folders(drive, levels):
+    """A folder `levels` deep, made one level at a time: its path is longer
+    than the system takes in one call."""
+    fd = os.open(drive, os.O_RDONLY | os.O_DIRECTORY)
+    for _ in range(levels):
+        os.mkdir("D", dir_fd=fd)
+        deeper = os.open("D", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+        os.close(fd)
+        fd = deeper
+    os.close(fd)
+
+
+def make_machine(parent, registry_text, inf_files, settings, folder_depth):
     machine = os.path.join(parent, "machine")
     shutil.copytree(DEMO, machine, symlinks=True)
-    if family:
-        settings = os.path.join(machine, "machine.ini")
-        with open(settings) as ini:
-            lines = [line for line in ini if not line.replace(" ", "").startswith("windows=")]
+    if settings:
+        path = os.path.join(machine, "machine.ini")
+        names = [line.split("=")[0].strip() for line in settings]
+        with open(path) as ini:
+            lines = [line for line in ini if line.split("=")[0].strip() not in names]
         at = lines.index("[machine]\n") + 1
-        with open(settings, "w") as ini:
-            ini.writelines(lines[:at] + ["windows = %s\n" % family] + lines[at:])
+        with open(path, "w") as ini:
+            ini.writelines(lines[:at] + [line + "\n" for line in settings] + lines[at:])
     if registry_text:
         with open(os.path.join(machine, "registry.reg"), "ab") as reg:
-            reg.write(registry_text.encode("ascii"))
+            reg.write(registry_text.encode("latin-1"))
+    make_deep_folders(os.path.join(machine, "drive_c"), folder_depth)
     inf = os.path.join(machine, "drive_c", "WINDOWS", "INF")
     for k in range(inf_files):
         with open(os.path.join(inf, "UNREL%04d.INF" % k), "wb") as f:
@@ -157,14 +204,17 @@ def measure(tool, name, size, repeat):
     peak kilobytes, and the seconds of loading the machine for a whole
     machine's export (else None). A run of a few milliseconds varies by a
     quarter from one run to the next, which would swamp the ratios."""
-    _, _, generate, files_per_unit, expected_status, family = CASES[name]
+    _, _, generate, files_per_unit, expected_status, settings, depth_per_unit = CASES[name]
     text = generate(size) if generate else ""
     runs = []
     for _ in range(repeat):
         with tempfile.TemporaryDirectory(prefix="uninst-bench-") as parent:
-            machine = make_machine(parent, text, size * files_per_unit, family)
+            machine = make_machine(parent, text, size * files_per_unit, settings,
+                                   size * depth_per_unit)
             load = load_seconds(tool, machine) if name.startswith("whole-machine") else None
             runs.append(run_tool(tool, machine, expected_status) + (load,))
+            # rm takes apart a tree deeper than shutil can.
+            subprocess.run(["rm", "-rf", machine], check=True)
     loads = [load for _, _, load in runs if load is not None]
     return (min(seconds for seconds, _, _ in runs), max(kb for _, kb, _ in runs),
             min(loads) if loads else None)

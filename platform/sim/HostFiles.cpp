@@ -102,9 +102,21 @@ const char* ForbiddenKind(const struct stat& status) {
   }
 }
 
+std::uint64_t MountOf(int directory, const std::string& name) {
+  struct statx status {};
+  const int flags = AT_SYMLINK_NOFOLLOW | (name.empty() ? AT_EMPTY_PATH : 0);
+  if (::statx(directory, name.c_str(), flags, STATX_MNT_ID, &status) != 0) return 0;
+  return (status.stx_mask & STATX_MNT_ID) ? status.stx_mnt_id : 0;
+}
+
 UniqueFd OpenDirectoryAt(int directory, const std::string& name) {
-  return UniqueFd(
+  UniqueFd folder(
       ::openat(directory, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (folder.Valid() && MountOf(folder.Get()) != MountOf(directory)) {
+    errno = EXDEV;
+    return UniqueFd();
+  }
+  return folder;
 }
 
 UniqueFd OpenEntryAt(int directory, const std::string& name, struct stat* status) {
@@ -124,9 +136,11 @@ UniqueFd OpenEntryAt(int directory, const std::string& name, struct stat* status
   return fd;
 }
 
-bool ReadEntryAt(int directory, const std::string& name, std::size_t limit, std::string* bytes) {
+bool ReadEntryAt(int directory, const std::string& name, std::size_t limit, std::string* bytes,
+                 struct stat* read) {
   struct stat status {};
   const UniqueFd fd = OpenEntryAt(directory, name, &status);
+  if (read) *read = status;
   if (!fd.Valid()) return false;
   if (!S_ISREG(status.st_mode)) {
     errno = EISDIR;
@@ -153,29 +167,6 @@ bool ReadEntryAt(int directory, const std::string& name, std::size_t limit, std:
 std::string WalkTree(int root, const std::string& label, TreeDetail detail,
                      const TreeVisitor& visit) {
   return WalkFolder(root, label, "", detail, visit);
-}
-
-bool RemoveTree(const std::string& path) {
-  struct stat status {};
-  if (::lstat(path.c_str(), &status) != 0) return errno == ENOENT;
-  if (!S_ISDIR(status.st_mode)) return ::unlink(path.c_str()) == 0;
-  ::chmod(path.c_str(), (status.st_mode & 07777) | S_IRWXU);
-  {
-    const UniqueFd root(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!root.Valid()) return false;
-    WalkTree(root.Get(), path, TreeDetail::kTypes, [](const TreeEntry& entry) {
-      const char* name = entry.name.c_str();
-      if (entry.type != S_IFDIR) {
-        ::unlinkat(entry.directory, name, 0);
-      } else if (entry.leaving) {
-        ::unlinkat(entry.directory, name, AT_REMOVEDIR);
-      } else {
-        ::fchmodat(entry.directory, name, S_IRWXU, AT_SYMLINK_NOFOLLOW);
-      }
-      return std::string();
-    });
-  }
-  return ::rmdir(path.c_str()) == 0;
 }
 
 }  // namespace uninst::sim

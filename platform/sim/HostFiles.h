@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -54,7 +55,12 @@ struct FolderEntry {
 // The entries of the open folder, "." and ".." left out; false with errno set.
 bool ListFolder(int folder, std::vector<FolderEntry>* entries);
 
-// The folder `name` of `directory`, not reached through a link.
+// The mount that the entry `name` of `directory` (a link not followed; ""
+// for `directory` itself) lies on; 0 when it cannot be told.
+std::uint64_t MountOf(int directory, const std::string& name = "");
+
+// The folder `name` of `directory`, not reached through a link nor into
+// another mount (a mount point fails with EXDEV).
 UniqueFd OpenDirectoryAt(int directory, const std::string& name);
 
 // Opens the entry `name` of `directory` to read its content or its status
@@ -64,8 +70,9 @@ UniqueFd OpenDirectoryAt(int directory, const std::string& name);
 UniqueFd OpenEntryAt(int directory, const std::string& name, struct stat* status);
 
 // A regular file opened with OpenEntryAt, read whole; false with errno set
-// (EFBIG beyond `limit` bytes).
-bool ReadEntryAt(int directory, const std::string& name, std::size_t limit, std::string* bytes);
+// (EFBIG beyond `limit` bytes). `status`, when given, receives its status.
+bool ReadEntryAt(int directory, const std::string& name, std::size_t limit, std::string* bytes,
+                 struct stat* status = nullptr);
 
 // One entry met by WalkTree: `name` in the open folder `directory`, at
 // `relative` ("WINDOWS/INF/X.INF") below the walk's root.
@@ -88,9 +95,5 @@ enum class TreeDetail { kTypes, kStatus };
 // "" when the walk was complete.
 std::string WalkTree(int root, const std::string& label, TreeDetail detail,
                      const TreeVisitor& visit);
-
-// Removes `path` and everything below it without following links, making
-// read-only folders writable first. False when something stayed.
-bool RemoveTree(const std::string& path);
 
 }  // namespace uninst::sim

@@ -43,15 +43,14 @@ void AppendValue(std::vector<std::uint8_t>& block, std::string_view name, std::u
 
 // Every key below `root`, depth-first in enumeration order, with its path;
 // iterative so that no depth of tree can exhaust the stack.
-void VisitTree(const Registry::Node& root, WindowsFamily family, const NameRules& names,
-               const Registry::KeyVisitor& visit) {
+void VisitTree(const Registry::Node& root, std::string path, WindowsFamily family,
+               const NameRules& names, const Registry::KeyVisitor& visit) {
   struct Level {
     const std::vector<Registry::Node*>* children;
     std::size_t next;
     std::size_t pathLength;
   };
-  std::string path;
-  std::vector<Level> stack{{&root.Children(family, names), 0, 0}};
+  std::vector<Level> stack{{&root.Children(family, names), 0, path.size()}};
   while (!stack.empty()) {
     Level& level = stack.back();
     if (level.next == level.children->size()) {
@@ -561,7 +560,13 @@ std::vector<std::string> Registry::AllKeys() const {
 }
 
 void Registry::VisitKeys(const KeyVisitor& visit) const {
-  VisitTree(*m_root, Family(), Names(), visit);
+  VisitTree(*m_root, "", Family(), Names(), visit);
+}
+
+void Registry::VisitSubtree(const Node& key, const std::string& path,
+                            const KeyVisitor& visit) const {
+  visit(path, key);
+  VisitTree(key, path, Family(), Names(), visit);
 }
 
 Registry::Node* Registry::Find(const std::string& path) const {

@@ -86,6 +86,9 @@ class Registry {
   // Calls `visit` for every key in the order of AllKeys.
   using KeyVisitor = std::function<void(const std::string& path, const Node& key)>;
   void VisitKeys(const KeyVisitor& visit) const;
+  // Calls `visit` for `key`, whose path is `path`, then for every key below
+  // it in the same order.
+  void VisitSubtree(const Node& key, const std::string& path, const KeyVisitor& visit) const;
   Node* Root() const { return m_root.get(); }
   Node* Find(const std::string& path) const;
 

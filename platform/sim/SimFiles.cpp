@@ -122,6 +122,20 @@ bool WriteDosAttributeText(int fd, std::uint32_t attributes) {
 
 bool IsReadOnly(const struct stat& status) { return (status.st_mode & 0222) == 0; }
 
+HostFileState StateOf(int fd) {
+  HostFileState state;
+  struct stat status {};
+  if (::fstat(fd, &status) == 0) {
+    state.mode = status.st_mode & 07777;
+    state.accessed = status.st_atim;
+    state.modified = status.st_mtim;
+  }
+  char text[256];
+  const ssize_t length = ::fgetxattr(fd, kDosAttributeName, text, sizeof text);
+  if (length >= 0) state.dosAttribute = std::string(text, static_cast<std::size_t>(length));
+  return state;
+}
+
 }  // namespace
 
 long Resolution::Error() const {
@@ -143,6 +157,8 @@ Resolution SimMachine::State::Resolve(const std::string& windowsPath,
   int folder = drive->second.fd.Get();
   UniqueFd opened;
   std::string host = drive->second.folder;
+  std::string relative;
+  result.drive = letter;
   for (std::size_t i = 0; i + 1 < components.size(); ++i) {
     // Most paths are spelt as they are stored: the folder opens at once.
     UniqueFd next = OpenDirectoryAt(folder, components[i]);
@@ -156,6 +172,7 @@ Resolution SimMachine::State::Resolve(const std::string& windowsPath,
     }
     if (!next.Valid()) return result;
     host += "/" + *entry;
+    relative += *entry + "/";
     opened = std::move(next);
     folder = opened.Get();
   }
@@ -172,6 +189,9 @@ Resolution SimMachine::State::Resolve(const std::string& windowsPath,
     }
     result.name = entry.value_or(last);
     host += "/" + result.name;
+    result.relative = relative + result.name;
+    const FileOverlay* overlay = OverlayOf(host);
+    if (overlay && overlay->deleted) entry.reset();
     if (!entry) {
       result.status = Resolution::Status::kFileMissing;
       result.hostPath = host;
@@ -216,9 +236,30 @@ SimMachine::State::FolderListing& SimMachine::State::ListingOf(int folder) const
 
 // The machine's own removal keeps the listing, which it brought up to date
 // just before, so that a run deleting files does not list a big folder again.
-bool SimMachine::State::RemoveEntry(int folder, const std::string& name) {
+bool SimMachine::State::RemoveEntry(const Resolution& resolution, int fd) {
+  JournalEntry entry = FileEntry(JournalEntry::Kind::kFileDeleted, resolution, fd, false);
+  if (hostUnchanged) {
+    Record(std::move(entry), resolution);
+    return true;
+  }
+  const int folder = resolution.folder.Get();
+  const std::string& name = resolution.name;
+  entry.folderBefore = StateOf(folder);
   FolderListing& listing = ListingOf(folder);
-  if (::unlinkat(folder, name.c_str(), 0) != 0) return false;
+  // A kept file is named by its number in the journal, which hears of it
+  // before it moves, so that a kill in between never strands it; a move
+  // that fails takes the entry back.
+  if (keptDeletions.Valid()) {
+    const std::string keptName = std::to_string(journal.Entries().size());
+    Record(std::move(entry), resolution);
+    if (::renameat(folder, name.c_str(), keptDeletions.Get(), keptName.c_str()) != 0) {
+      journal.Withdraw();
+      return false;
+    }
+  } else {
+    if (::unlinkat(folder, name.c_str(), 0) != 0) return false;
+    Record(std::move(entry), resolution);
+  }
   struct stat status {};
   if (!listing.settled || ::fstat(folder, &status) != 0) return true;
   const auto names = listing.namesByFolded.find(FoldName(name));
@@ -228,6 +269,25 @@ bool SimMachine::State::RemoveEntry(int folder, const std::string& name) {
   }
   listing.modified = status.st_mtim;
   return true;
+}
+
+JournalEntry SimMachine::State::FileEntry(JournalEntry::Kind kind, const Resolution& resolution,
+                                          int fd, bool bySetup) const {
+  JournalEntry entry;
+  entry.kind = kind;
+  entry.bySetup = bySetup;
+  entry.drive = resolution.drive;
+  entry.hostRelative = resolution.relative;
+  entry.before = StateOf(fd);
+  return entry;
+}
+
+void SimMachine::State::Record(JournalEntry entry, const Resolution& resolution) {
+  journal.Add(std::move(entry), hostUnchanged ? resolution.hostPath : std::string());
+}
+
+const FileOverlay* SimMachine::State::OverlayOf(const std::string& hostPath) const {
+  return hostUnchanged ? journal.OverlayOf(hostPath) : nullptr;
 }
 
 long SimMachine::State::OpenExisting(const std::string& windowsPath, Resolution* resolution,
@@ -243,6 +303,10 @@ std::uint32_t SimMachine::State::AttributesOf(int fd, const struct stat& status,
                                               const std::string& hostPath) const {
   std::uint32_t attributes =
       S_ISDIR(status.st_mode) ? kFileAttributeDirectory : kFileAttributeArchive;
+  const FileOverlay* overlay = OverlayOf(hostPath);
+  if (overlay && overlay->attributes) {
+    return attributes | (*overlay->attributes & (kFileAttributeReadOnly | kDosAttributeMask));
+  }
   if (IsReadOnly(status)) attributes |= kFileAttributeReadOnly;
   std::optional<std::uint32_t> dos = ReadDosAttributeText(fd);
   if (!dos) {
@@ -252,15 +316,31 @@ std::uint32_t SimMachine::State::AttributesOf(int fd, const struct stat& status,
   return attributes | (dos.value_or(0) & kDosAttributeMask);
 }
 
-void SimMachine::State::ApplyAttributes(int fd, const struct stat& status,
-                                        const std::string& hostPath, std::uint32_t attributes) {
+void SimMachine::State::ApplyAttributes(const Resolution& resolution, int fd,
+                                        const struct stat& status, std::uint32_t attributes,
+                                        bool bySetup) {
+  JournalEntry entry = FileEntry(JournalEntry::Kind::kAttributesWritten, resolution, fd, bySetup);
+  entry.attributes = attributes;
+  Record(std::move(entry), resolution);
+  if (hostUnchanged) return;
   const mode_t mode = (attributes & kFileAttributeReadOnly)
                           ? (status.st_mode & ~mode_t{0222})
                           : (IsReadOnly(status) ? status.st_mode | S_IWUSR : status.st_mode);
   ::fchmod(fd, mode & 07777);
   const std::uint32_t dos = attributes & kDosAttributeMask;
+  const std::string& hostPath = resolution.hostPath;
   dosAttributes.erase(hostPath);
   if (!WriteDosAttributeText(fd, dos) && dos != 0) dosAttributes[hostPath] = dos;
+}
+
+bool SimMachine::State::ApplyTimes(const Resolution& resolution, int fd,
+                                   const struct timespec times[2], bool bySetup) {
+  JournalEntry entry = FileEntry(JournalEntry::Kind::kTimesWritten, resolution, fd, bySetup);
+  entry.accessed = times[0];
+  entry.modified = times[1];
+  if (!hostUnchanged && ::futimens(fd, times) != 0) return false;
+  Record(std::move(entry), resolution);
+  return true;
 }
 
 bool SimMachine::State::SharingConflict(const std::string& hostPath, std::uint32_t access,
@@ -276,7 +356,7 @@ bool SimMachine::State::SharingConflict(const std::string& hostPath, std::uint32
     return true;
   }
   for (const auto& [handle, open] : files) {
-    if (open.hostPath == hostPath && conflicts(open.access, open.share)) return true;
+    if (open.resolution.hostPath == hostPath && conflicts(open.access, open.share)) return true;
   }
   return false;
 }
@@ -284,7 +364,7 @@ bool SimMachine::State::SharingConflict(const std::string& hostPath, std::uint32
 bool SimMachine::State::IsOpenOrInUse(const std::string& hostPath) const {
   if (inUse.count(hostPath)) return true;
   for (const auto& [handle, open] : files) {
-    if (open.hostPath == hostPath) return true;
+    if (open.resolution.hostPath == hostPath) return true;
   }
   return false;
 }
@@ -317,8 +397,11 @@ FindData SimMachine::State::StatusOf(int fd, const struct stat& status,
                                      const std::string& hostPath) const {
   FindData data;
   data.attributes = AttributesOf(fd, status, hostPath);
-  data.lastAccessTime = FromTimespec(status.st_atim);
-  data.lastWriteTime = FromTimespec(status.st_mtim);
+  const FileOverlay* overlay = OverlayOf(hostPath);
+  data.lastAccessTime =
+      FromTimespec(overlay && overlay->accessed ? *overlay->accessed : status.st_atim);
+  data.lastWriteTime =
+      FromTimespec(overlay && overlay->modified ? *overlay->modified : status.st_mtim);
   const auto created = creationTimes.find(hostPath);
   data.creationTime = created != creationTimes.end() ? created->second : data.lastWriteTime;
   data.size = S_ISDIR(status.st_mode) ? 0 : static_cast<std::uint64_t>(status.st_size);
@@ -330,10 +413,15 @@ FindData SimMachine::State::StatusOf(int fd, const struct stat& status,
 void SimMachine::MapDrive(char letter, const std::string& hostFolder) {
   std::error_code error;
   std::filesystem::create_directories(hostFolder, error);
+  MapDrive(letter, hostFolder,
+           UniqueFd(::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
+}
+
+void SimMachine::MapDrive(char letter, const std::string& hostFolder, UniqueFd folder) {
   State::Drive& drive =
       m_state->drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))];
   drive.folder = hostFolder;
-  drive.fd.Reset(::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  drive.fd = std::move(folder);
 }
 
 std::optional<std::string> SimMachine::HostPath(const std::string& windowsPath) const {
@@ -373,7 +461,7 @@ void SimMachine::SetAttributesOf(const std::string& windowsPath, std::uint32_t a
   UniqueFd fd;
   struct stat status {};
   if (m_state->OpenExisting(windowsPath, &resolution, &fd, &status) == kErrorSuccess) {
-    m_state->ApplyAttributes(fd.Get(), status, resolution.hostPath, attributes);
+    m_state->ApplyAttributes(resolution, fd.Get(), status, attributes, true);
   }
 }
 
@@ -384,7 +472,7 @@ void SimMachine::SetLastWriteTime(const std::string& windowsPath, std::int64_t u
   if (m_state->OpenExisting(windowsPath, &resolution, &fd, &status) != kErrorSuccess) return;
   const FileTime time{FileTimeFromUnix(unixSeconds)};
   const struct timespec times[2] = {ToTimespec(&time), ToTimespec(&time)};
-  ::futimens(fd.Get(), times);
+  m_state->ApplyTimes(resolution, fd.Get(), times, true);
 }
 
 std::uint32_t SimMachine::AttributesOf(const std::string& windowsPath) const {
@@ -418,7 +506,10 @@ FileHandle SimMachine::CreateFile(const char* path, std::uint32_t access, std::u
   struct stat status {};
   long error = m_state->OpenExisting(windowsPath, &resolution, &fd, &status);
   if (!error && S_ISDIR(status.st_mode)) error = kErrorAccessDenied;
-  if (!error && (access & kGenericWrite) && IsReadOnly(status)) error = kErrorAccessDenied;
+  if (!error && (access & kGenericWrite) &&
+      (m_state->AttributesOf(fd.Get(), status, resolution.hostPath) & kFileAttributeReadOnly)) {
+    error = kErrorAccessDenied;
+  }
   if (!error && m_state->SharingConflict(resolution.hostPath, access, shareMode)) {
     error = kErrorSharingViolation;
   }
@@ -428,7 +519,7 @@ FileHandle SimMachine::CreateFile(const char* path, std::uint32_t access, std::u
   }
   const FileHandle handle = m_state->NewHandle();
   m_state->files[handle] =
-      State::OpenFile{windowsPath, resolution.hostPath, access, shareMode, std::move(fd)};
+      State::OpenFile{windowsPath, std::move(resolution), access, shareMode, std::move(fd)};
   return handle;
 }
 
@@ -449,7 +540,7 @@ bool SimMachine::GetFileTime(FileHandle file, FileTime* creation, FileTime* last
     m_state->lastError = kErrorFileNotFound;
     return false;
   }
-  const FindData data = m_state->StatusOf(open->fd.Get(), status, open->hostPath);
+  const FindData data = m_state->StatusOf(open->fd.Get(), status, open->resolution.hostPath);
   if (creation) *creation = data.creationTime;
   if (lastAccess) *lastAccess = data.lastAccessTime;
   if (lastWrite) *lastWrite = data.lastWriteTime;
@@ -478,12 +569,12 @@ bool SimMachine::SetFileTime(FileHandle file, const FileTime* creation, const Fi
     return false;
   }
   const struct timespec times[2] = {ToTimespec(lastAccess), ToTimespec(lastWrite)};
-  if (::futimens(open->fd.Get(), times) != 0) {
+  if (!m_state->ApplyTimes(open->resolution, open->fd.Get(), times, false)) {
     m_state->lastError = kErrorInvalidParameter;
     return false;
   }
   if (ToTimespec(creation).tv_nsec != UTIME_OMIT)
-    m_state->creationTimes[open->hostPath] = *creation;
+    m_state->creationTimes[open->resolution.hostPath] = *creation;
   return true;
 }
 
@@ -527,7 +618,7 @@ bool SimMachine::SetFileAttributes(const char* path, std::uint32_t attributes) {
     m_state->lastError = error;
     return false;
   }
-  m_state->ApplyAttributes(fd.Get(), status, resolution.hostPath, attributes);
+  m_state->ApplyAttributes(resolution, fd.Get(), status, attributes, false);
   return true;
 }
 
@@ -538,9 +629,13 @@ bool SimMachine::DeleteFile(const char* path) {
   UniqueFd fd;
   struct stat status {};
   long error = m_state->OpenExisting(windowsPath, &resolution, &fd, &status);
-  if (!error && (S_ISDIR(status.st_mode) || IsReadOnly(status))) error = kErrorAccessDenied;
+  if (!error &&
+      (S_ISDIR(status.st_mode) ||
+       (m_state->AttributesOf(fd.Get(), status, resolution.hostPath) & kFileAttributeReadOnly))) {
+    error = kErrorAccessDenied;
+  }
   if (!error && m_state->IsOpenOrInUse(resolution.hostPath)) error = kErrorSharingViolation;
-  if (!error && !m_state->RemoveEntry(resolution.folder.Get(), resolution.name)) {
+  if (!error && !m_state->RemoveEntry(resolution, fd.Get())) {
     error = kErrorAccessDenied;
   }
   if (error) {

@@ -56,6 +56,16 @@ void SimMachine::SetAnswers(std::vector<int> answers) {
   m_nextAnswer = 0;
 }
 
+const Journal& SimMachine::GetJournal() const { return m_state->journal; }
+
+void SimMachine::ObserveJournal(Journal::Observer observer) {
+  m_state->journal.Observe(std::move(observer));
+}
+
+void SimMachine::KeepHostUnchanged() { m_state->hostUnchanged = true; }
+
+void SimMachine::KeepDeletedFilesIn(UniqueFd folder) { m_state->keptDeletions = std::move(folder); }
+
 void SimMachine::AddFault(Fault fault) { m_state->faults.push_back({std::move(fault), 0}); }
 
 void SimMachine::FailCallNumber(std::uint64_t n, long error) { m_state->failingCalls[n] = error; }

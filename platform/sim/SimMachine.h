@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/sim/HostFiles.h"
+#include "platform/sim/Journal.h"
 #include "platform/sim/MachineConfig.h"
 #include "platform/sim/Registry.h"
 
@@ -30,6 +32,8 @@ class SimMachine final : public Platform {
 
   // Drive `letter` (A-Z) is backed by the host folder `hostFolder`.
   void MapDrive(char letter, const std::string& hostFolder);
+  // The same with the folder already open; `hostFolder` only names it.
+  void MapDrive(char letter, const std::string& hostFolder, UniqueFd folder);
   // Host path of a Windows path, resolved case-insensitively component by
   // component; nullopt when the drive is unmapped or a component is missing.
   std::optional<std::string> HostPath(const std::string& windowsPath) const;
@@ -60,6 +64,17 @@ class SimMachine final : public Platform {
   int UnansweredBoxes() const { return m_unanswered; }
   bool RestartRequested() const { return m_restartRequested; }
   std::uint32_t ErrorMode() const { return m_errorMode; }
+
+  // Every change the machine made, in order, with what stood there before.
+  const Journal& GetJournal() const;
+  void ObserveJournal(Journal::Observer observer);
+  // From now on no change reaches the host files: each is only journaled,
+  // and the machine shows the program its files as the journal has them.
+  void KeepHostUnchanged();
+  // Deleted files move into the open folder `folder`, each named by its
+  // number in the journal, so that they can be put back; without it they
+  // are unlinked.
+  void KeepDeletedFilesIn(UniqueFd folder);
 
   // Once `*stop` is non-zero every call fails with ERROR_OPERATION_ABORTED
   // and boxes get no answer, so that a run comes to its end changing nothing

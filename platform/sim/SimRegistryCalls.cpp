@@ -18,13 +18,16 @@ std::string JoinKeyPath(const std::string& base, const std::string& path, const 
 
 // The key `components` lead to below `base`, each key taken as itself as the
 // NT family's layer opens it: nullptr when a key is missing or one on the
-// way is a registry link, whose target is never reached.
+// way is a registry link, whose target is never reached. `path` holds the
+// stored path of `base` and receives the stored path of the key.
 Registry::Node* DescendOwnKeys(const Registry& registry, Registry::Node* base,
-                               const std::vector<std::string_view>& components) {
+                               const std::vector<std::string_view>& components, std::string* path) {
   Registry::Node* node = base;
   for (const std::string_view component : components) {
     node = node->FindChild(component, registry.Names());
     if (node == nullptr || node->IsLink()) return nullptr;
+    if (!path->empty()) *path += '\\';
+    *path += node->name;
   }
   return node;
 }
@@ -45,10 +48,11 @@ std::string SimMachine::State::KeyPathOf(RegHandle root, const char* path,
 }
 
 long SimMachine::State::KeyOf(Registry& registry, RegHandle key, Registry::Node** node,
-                              std::uint32_t* access) const {
+                              std::uint32_t* access, std::string* storedPath) const {
   if (key == kLocalMachine) {
     *node = registry.Root();
     *access = kKeyAllAccess;
+    if (storedPath) storedPath->clear();
     return kErrorSuccess;
   }
   const auto open = keys.find(key);
@@ -56,18 +60,19 @@ long SimMachine::State::KeyOf(Registry& registry, RegHandle key, Registry::Node*
   if (open->second.life.expired()) return kErrorKeyDeleted;
   *node = open->second.node;
   *access = open->second.access;
+  if (storedPath) *storedPath = open->second.storedPath;
   return kErrorSuccess;
 }
 
 long SimMachine::State::ResolveKey(Registry& registry, RegHandle root, const char* path,
-                                   Registry::Node** node) const {
+                                   Registry::Node** node, std::string* storedPath) const {
   Registry::Node* base = nullptr;
   std::uint32_t access = 0;
-  if (const long error = KeyOf(registry, root, &base, &access)) return error;
+  if (const long error = KeyOf(registry, root, &base, &access, storedPath)) return error;
   // NT takes a subkey path that starts with a backslash for an absolute
   // object name, which a relative open refuses.
   if (path && path[0] == '\\') return kErrorBadPathname;
-  *node = DescendOwnKeys(registry, base, registry.Names().Split(path ? path : ""));
+  *node = DescendOwnKeys(registry, base, registry.Names().Split(path ? path : ""), storedPath);
   return *node ? kErrorSuccess : kErrorFileNotFound;
 }
 
@@ -82,12 +87,16 @@ long SimMachine::OpenKey(Op op, RegHandle root, const char* path, std::uint32_t 
   if (const auto fault = Enter(op, fullPath)) return *fault;
   if (!key) return kErrorInvalidParameter;
   Registry::Node* node = nullptr;
-  if (const long error = m_state->ResolveKey(m_registry, root, path, &node)) return error;
+  std::string storedPath;
+  if (const long error = m_state->ResolveKey(m_registry, root, path, &node, &storedPath)) {
+    return error;
+  }
   const RegHandle handle = m_state->NewHandle();
   // The 9x registry keeps no security: whatever was asked for, a handle may
   // do everything.
   const std::uint32_t granted = m_config.family == WindowsFamily::k9x ? kKeyAllAccess : access;
-  m_state->keys[handle] = State::KeyHandle{node, node->Watch(), granted, fullPath};
+  m_state->keys[handle] =
+      State::KeyHandle{node, node->Watch(), granted, fullPath, std::move(storedPath)};
   *key = handle;
   return kErrorSuccess;
 }
@@ -171,13 +180,23 @@ long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
   components.pop_back();
   Registry::Node* parent = nullptr;
   std::uint32_t access = 0;
-  if (const long error = m_state->KeyOf(m_registry, root, &parent, &access)) return error;
+  std::string parentPath;
+  if (const long error = m_state->KeyOf(m_registry, root, &parent, &access, &parentPath)) {
+    return error;
+  }
   // A link on the way fails the deletion; a link that the path names is the
   // key deleted, and its target stays.
-  parent = DescendOwnKeys(m_registry, parent, components);
+  parent = DescendOwnKeys(m_registry, parent, components, &parentPath);
   Registry::Node* victim = parent ? parent->FindChild(last, m_registry.Names()) : nullptr;
   if (!victim) return kErrorFileNotFound;
+  JournalEntry entry;
+  entry.keyPath = parentPath.empty() ? victim->name : parentPath + '\\' + victim->name;
+  m_registry.VisitSubtree(*victim, entry.keyPath,
+                          [&entry](const std::string& keyPath, const Registry::Node& key) {
+                            entry.keys.push_back(DeletedKey{keyPath, key.values});
+                          });
   parent->RemoveChild(victim, m_registry.Names());
+  m_state->journal.Add(std::move(entry));
   return kErrorSuccess;
 }
 
@@ -185,10 +204,19 @@ long SimMachine::RegDeleteValue(RegHandle key, const char* valueName) {
   if (const auto fault = Enter(Op::kRegDeleteValue, KeyPathOf(key, ""))) return *fault;
   Registry::Node* node = nullptr;
   std::uint32_t access = 0;
-  if (const long error = m_state->KeyOf(m_registry, key, &node, &access)) return error;
+  JournalEntry entry;
+  entry.kind = JournalEntry::Kind::kValueDeleted;
+  if (const long error = m_state->KeyOf(m_registry, key, &node, &access, &entry.keyPath)) {
+    return error;
+  }
   if (!(access & kKeySetValue)) return kErrorAccessDenied;
-  return node->values.Erase(valueName ? valueName : "", m_registry.Names()) ? kErrorSuccess
-                                                                            : kErrorFileNotFound;
+  const std::string name = valueName ? valueName : "";
+  const std::optional<ValueList::View> value = node->values.Find(name, m_registry.Names());
+  if (!value) return kErrorFileNotFound;
+  entry.value.Append(value->name, value->type, value->data, value->size);
+  node->values.Erase(name, m_registry.Names());
+  m_state->journal.Add(std::move(entry));
+  return kErrorSuccess;
 }
 
 long SimMachine::RegCloseKey(RegHandle key) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/sim/HostFiles.h"
+#include "platform/sim/Journal.h"
 #include "platform/sim/RegistryNode.h"
 #include "platform/sim/SimMachine.h"
 
@@ -33,6 +34,8 @@ struct Resolution {
   enum class Status { kFound, kFileMissing, kPathMissing };
   Status status = Status::kPathMissing;
   std::string hostPath;  // the entry's host path, which names it in the state
+  char drive = 0;
+  std::string relative;  // the entry's host path below its drive's folder
   UniqueFd folder;       // kFound, kFileMissing: the open folder holding the entry
   std::string name;      // the entry's name in `folder`; "." for a drive's root
 
@@ -45,11 +48,12 @@ struct SimMachine::State {
     Registry::Node* node = nullptr;
     std::weak_ptr<char> life;
     std::uint32_t access = 0;
-    std::string path;  // below HKEY_LOCAL_MACHINE, for fault matching
+    std::string path;        // below HKEY_LOCAL_MACHINE, for fault matching
+    std::string storedPath;  // the key's own path, as stored, links followed
   };
   struct OpenFile {
     std::string windowsPath;
-    std::string hostPath;
+    Resolution resolution;
     std::uint32_t access = 0;
     std::uint32_t share = 0;
     UniqueFd fd;
@@ -84,6 +88,11 @@ struct SimMachine::State {
   std::set<std::string> inUse;
 
   const MachineConfig* config = nullptr;  // the machine's, for its ANSI code page
+  Journal journal;
+  // A dry run: changes are journaled, never made on the host.
+  bool hostUnchanged = false;
+  // Where deleted files move to be put back later; unset: they are unlinked.
+  UniqueFd keptDeletions;
   std::vector<ArmedFault> faults;
   std::map<std::uint64_t, long> failingCalls;
   long lastError = 0;
@@ -92,23 +101,35 @@ struct SimMachine::State {
   // Path below HKEY_LOCAL_MACHINE of `path` opened relative to `root`.
   std::string KeyPathOf(RegHandle root, const char* path, const NameRules& names) const;
   // The key behind a handle: 0, or 6 (not open) or 1018 (deleted since).
-  long KeyOf(Registry& registry, RegHandle key, Registry::Node** node, std::uint32_t* access) const;
-  long ResolveKey(Registry& registry, RegHandle root, const char* path,
-                  Registry::Node** node) const;
+  long KeyOf(Registry& registry, RegHandle key, Registry::Node** node, std::uint32_t* access,
+             std::string* storedPath = nullptr) const;
+  long ResolveKey(Registry& registry, RegHandle root, const char* path, Registry::Node** node,
+                  std::string* storedPath) const;
 
   // Files.
   Resolution Resolve(const std::string& windowsPath, bool createDirectories) const;
   std::optional<std::string> FindFolded(int folder, const std::string& name) const;
   FolderListing& ListingOf(int folder) const;
-  // Removes the entry `name` of `folder`, keeping the folder's listing.
-  bool RemoveEntry(int folder, const std::string& name);
+  // Deletes the file `fd` found at `resolution`, keeping the folder's
+  // listing, and journals it.
+  bool RemoveEntry(const Resolution& resolution, int fd);
+  // Writes attributes or times (`times`, for futimens) of the file `fd` found
+  // at `resolution` and journals them.
+  void ApplyAttributes(const Resolution& resolution, int fd, const struct stat& status,
+                       std::uint32_t attributes, bool bySetup);
+  bool ApplyTimes(const Resolution& resolution, int fd, const struct timespec times[2],
+                  bool bySetup);
+  // The journal entry of a change to the file at `resolution`, with what the
+  // file `fd` holds now.
+  JournalEntry FileEntry(JournalEntry::Kind kind, const Resolution& resolution, int fd,
+                         bool bySetup) const;
+  void Record(JournalEntry entry, const Resolution& resolution);
+  const FileOverlay* OverlayOf(const std::string& hostPath) const;
   // Opens the entry of an existing Windows path (see OpenEntryAt); 0 or the
   // Windows error.
   long OpenExisting(const std::string& windowsPath, Resolution* resolution, UniqueFd* fd,
                     struct stat* status) const;
   std::uint32_t AttributesOf(int fd, const struct stat& status, const std::string& hostPath) const;
-  void ApplyAttributes(int fd, const struct stat& status, const std::string& hostPath,
-                       std::uint32_t attributes);
   // Another open, or a program using the file, conflicts with this one.
   bool SharingConflict(const std::string& hostPath, std::uint32_t access,
                        std::uint32_t share) const;

@@ -1,6 +1,7 @@
 // uninst-sim killed at random moments: registry.reg is always whole, old or
 // new; SIGINT and SIGTERM end the run with a word on how far it went and
-// leave nothing behind; what SIGKILL leaves, the next run removes and names.
+// leave nothing behind; what SIGKILL leaves, the next run removes and names,
+// and an undo gives back the files of a run stopped anywhere.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,6 +67,7 @@ TEST_P(Kills, LeaveTheFolderOldOrNewWithoutDebris) {
     testing::CopyDemoMachine(machine);
     fs::create_directory(temp);
     const std::string registry = testing::ReadText(machine / "registry.reg");
+    const auto drive = testing::TreePicture(machine / "drive_c");
     std::vector<std::string> args = {"--machine", machine.string(), "--answers", "yes,no"};
     if (c.dryRun) args.push_back("--dry-run");
 
@@ -91,6 +93,16 @@ TEST_P(Kills, LeaveTheFolderOldOrNewWithoutDebris) {
     if (c.signal != SIGKILL) {
       EXPECT_FALSE(HoldsUnfinishedSave(machine));
       EXPECT_TRUE(fs::is_empty(temp));
+    }
+
+    // Whenever the run stopped, an undo gives its files back.
+    if (!c.dryRun) {
+      const testing::ToolRun undo = testing::RunWith({"--machine", machine.string(), "--undo"});
+      if (undo.status == kExitOk) {
+        EXPECT_EQ(testing::TreePicture(machine / "drive_c"), drive);
+      } else {
+        EXPECT_NE(undo.err.find("there is no run to undo"), std::string::npos) << undo.err;
+      }
     }
 
     // The next run of the same kind clears what a kill left, and says so.

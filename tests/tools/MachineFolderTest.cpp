@@ -1,12 +1,13 @@
 // The machine folder: machine.ini, drives, and replacing registry.reg.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
 #include "tests/tools/ToolTestFolders.h"
-#include "tools/uninst-sim/AtomicFile.h"
-#include "tools/uninst-sim/MachineFolder.h"
-#include "tools/uninst-sim/TextCodec.h"
+#include "tools/uninst-sim/machine/AtomicFile.h"
+#include "tools/uninst-sim/machine/MachineFolder.h"
+#include "tools/uninst-sim/regfile/TextCodec.h"
 
 namespace uninst::tool {
 namespace {
@@ -146,6 +147,8 @@ struct AtomicFailure {
   const char* name;
   FileCalls (*calls)();
   const char* error;
+  // The file changes after it was read: the new text is kept beside it.
+  bool changedSinceRead = false;
 };
 
 class AtomicWriteFailures : public ::testing::TestWithParam<AtomicFailure> {};
@@ -154,46 +157,57 @@ TEST_P(AtomicWriteFailures, LeaveTheOldFileAndNoTemporary) {
   ScratchFolder folder;
   const fs::path target = folder.Path() / "registry.reg";
   WriteText(target, "old content");
-  const std::string error =
-      WriteFileAtomically(target.string(), std::string(1000, 'n'), GetParam().calls());
+  struct stat read {};
+  ASSERT_EQ(::stat(target.c_str(), &read), 0);
+  if (GetParam().changedSinceRead) WriteText(target, "someone's content");
+  const std::string kept = testing::ReadText(target);
+  const sim::UniqueFd fd(::open(folder.Path().c_str(), O_RDONLY | O_DIRECTORY));
+  const std::string error = ReplaceReadFile(fd.Get(), "registry.reg", std::string(1000, 'n'),
+                                            IdentityOf(read), 0644, -1, "", GetParam().calls());
   EXPECT_NE(error.find(GetParam().error), std::string::npos) << error;
-  EXPECT_EQ(testing::ReadText(target), "old content");
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(testing::ReadText(target), kept);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()),
+            GetParam().changedSinceRead ? 2 : 1);
+  if (GetParam().changedSinceRead) {
+    EXPECT_EQ(testing::ReadText(folder.Path() / "registry.reg.uninst-sim-unsaved"),
+              std::string(1000, 'n'));
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(MachineFolder, AtomicWriteFailures,
-                         ::testing::Values(AtomicFailure{"write", FailingHalfway, "cannot write"},
-                                           AtomicFailure{"fsync",
-                                                         [] {
-                                                           FileCalls calls = SystemFileCalls();
-                                                           calls.fsync = [](int) {
-                                                             errno = EIO;
-                                                             return -1;
-                                                           };
-                                                           return calls;
-                                                         },
-                                                         "cannot flush"},
-                                           AtomicFailure{"rename",
-                                                         [] {
-                                                           FileCalls calls = SystemFileCalls();
-                                                           calls.rename = [](const char*,
-                                                                             const char*) {
-                                                             errno = EXDEV;
-                                                             return -1;
-                                                           };
-                                                           return calls;
-                                                         },
-                                                         "cannot replace"}),
-                         [](const ::testing::TestParamInfo<AtomicFailure>& info) {
-                           return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    MachineFolder, AtomicWriteFailures,
+    ::testing::Values(AtomicFailure{"write", FailingHalfway, "cannot write"},
+                      AtomicFailure{"fsync",
+                                    [] {
+                                      FileCalls calls = SystemFileCalls();
+                                      calls.fsync = [](int) {
+                                        errno = EIO;
+                                        return -1;
+                                      };
+                                      return calls;
+                                    },
+                                    "cannot flush"},
+                      AtomicFailure{"rename",
+                                    [] {
+                                      FileCalls calls = SystemFileCalls();
+                                      calls.rename = [](int, const char*, const char*, unsigned) {
+                                        errno = EXDEV;
+                                        return -1;
+                                      };
+                                      return calls;
+                                    },
+                                    "cannot replace"},
+                      AtomicFailure{"changedSinceRead", SystemFileCalls,
+                                    "was changed by someone else", true}),
+    [](const ::testing::TestParamInfo<AtomicFailure>& info) { return info.param.name; });
 
 TEST(MachineFolder, AtomicWriteReplacesContentAndKeepsTheMode) {
   ScratchFolder folder;
-  const fs::path target = folder.Path() / "registry.reg";
+  const fs::path target = folder.Path() / "report.json";
   WriteText(target, "old");
   fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  EXPECT_EQ(WriteFileAtomically(target.string(), "new"), "");
+  const sim::UniqueFd fd(::open(folder.Path().c_str(), O_RDONLY | O_DIRECTORY));
+  EXPECT_EQ(WriteFileAtomically(fd.Get(), "report.json", "report.json", "new", 0640), "");
   EXPECT_EQ(testing::ReadText(target), "new");
   EXPECT_EQ(fs::status(target).permissions(),
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);

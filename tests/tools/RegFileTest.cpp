@@ -5,8 +5,8 @@
 #include <random>
 
 #include "platform/sim/CodePage.h"
-#include "tools/uninst-sim/RegFile.h"
-#include "tools/uninst-sim/TextCodec.h"
+#include "tools/uninst-sim/regfile/RegFile.h"
+#include "tools/uninst-sim/regfile/TextCodec.h"
 
 namespace uninst::tool {
 namespace {
@@ -150,7 +150,8 @@ TEST(RegFile, AppliesRepeatsAndDeletionsToAKeyOfManyValues) {
   EXPECT_EQ(ReadKeys(file), (std::vector<RegKeyEntry>{{"K", expected}}));
 }
 
-// REGEDIT4 text is in the machine's ANSI code page, which the registry keeps;
+// REGEDIT4 text is in the machine's ANSI code page, which the registry keeps
+// byte for byte, even where two byte sequences stand for one character;
 // Unicode text needs characters the code page has.
 TEST(RegFile, ReadsTextInTheAnsiCodePage) {
   struct Case {
@@ -158,6 +159,7 @@ TEST(RegFile, ReadsTextInTheAnsiCodePage) {
     std::string bytes;
     std::string path;  // in the code page; empty: refused
     const char* says;
+    bool writtenAsRead = false;
   };
   const Case cases[] = {
       {1252, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K\xE9]", "K\xE9", ""},
@@ -167,6 +169,18 @@ TEST(RegFile, ReadsTextInTheAnsiCodePage) {
       {1252,
        Version5File("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\xE8\xA1\xA8]"), "",
        "line 2: \"\xE8\xA1\xA8\" is no character of code page 1252"},
+      {932,
+       Version5File("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\xEF\xBD\x9E]\n"
+                    "[HKEY_LOCAL_MACHINE\\\xE3\x80\x9C]"),
+       "", "line 3: \"\xE3\x80\x9C\" shares its code with another character in code page 932"},
+      {932,
+       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A\xED\x40\xEE\xF9]\r\n\"\x95\x5C\"="
+       "\"\x87\x90\\\\\"\r\n\r\n",
+       "A\xED\x40\xEE\xF9", "", true},
+      {932,
+       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A\x87\x90]\r\n\"v\"=\"1\"\r\n\r\n"
+       "[HKEY_LOCAL_MACHINE\\A\x81\xE0]\r\n\"v\"=\"2\"\r\n\r\n",
+       "A\x81\xE0", "", true},
   };
   for (const Case& c : cases) {
     Outcome<RegDocument> document = ReadRegFile(c.bytes, c.codePage);
@@ -177,6 +191,12 @@ TEST(RegFile, ReadsTextInTheAnsiCodePage) {
     }
     ASSERT_TRUE(document.Ok()) << document.Error();
     EXPECT_EQ(SnapshotOf(document.Value().registry).back().path, c.path);
+    if (c.writtenAsRead) {
+      EXPECT_EQ(WriteRegFile(document.Value().registry, RegFormat::kRegedit4, RegEncoding::kBytes,
+                             c.codePage)
+                    .Value(),
+                c.bytes);
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -16,8 +17,8 @@
 
 #include "platform/sim/HostFiles.h"
 #include "tests/support/SimFixture.h"
-#include "tools/uninst-sim/MachineFolder.h"
-#include "tools/uninst-sim/Tool.h"
+#include "tools/uninst-sim/machine/MachineFolder.h"
+#include "tools/uninst-sim/run/Tool.h"
 
 namespace uninst::tool::testing {
 
@@ -49,16 +50,15 @@ inline fs::path DemoMachine() {
 // entries applied as any load applies them, so that a later load changes
 // nothing by itself.
 inline void CopyDemoMachine(const fs::path& to) {
-  Outcome<MachineFolder> demo = ReadMachineFolder(DemoMachine().string());
-  ASSERT_TRUE(demo.Ok()) << demo.Error();
-  ASSERT_EQ(CopyMachineFolder(demo.Value(), to.string()), "");
+  fs::copy(DemoMachine(), to, fs::copy_options::recursive);
   Outcome<MachineFolder> folder = ReadMachineFolder(to.string());
   ASSERT_TRUE(folder.Ok()) << folder.Error();
   sim::SimMachine machine;
   SetUpMachine(folder.Value(), machine);
 }
 
-// Every entry below `root`: contents, mode, last-write time and DOS attributes.
+// Every entry below `root`: contents, mode, last-write time and extended
+// attributes.
 inline std::map<std::string, std::string> TreePicture(const fs::path& root) {
   std::map<std::string, std::string> picture;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
@@ -67,10 +67,12 @@ inline std::map<std::string, std::string> TreePicture(const fs::path& root) {
     std::string line = std::to_string(status.st_mode) + " " +
                        std::to_string(status.st_mtim.tv_sec) + "." +
                        std::to_string(status.st_mtim.tv_nsec);
-    char attribute[64] = {};
-    if (::getxattr(entry.path().c_str(), sim::kDosAttributeName, attribute, sizeof attribute - 1) >
-        0) {
-      line += std::string(" dos=") + attribute;
+    char names[1024] = {};
+    const ssize_t length = ::llistxattr(entry.path().c_str(), names, sizeof names);
+    for (ssize_t at = 0; at < length; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+      char value[256] = {};
+      ::lgetxattr(entry.path().c_str(), names + at, value, sizeof value - 1);
+      line += std::string(" ") + (names + at) + "=" + value;
     }
     if (entry.is_regular_file()) line += " " + ReadText(entry.path());
     picture[fs::relative(entry.path(), root).string()] = line;

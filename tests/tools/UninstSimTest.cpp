@@ -1,16 +1,22 @@
 // uninst-sim from its command line: options, refusals that leave the machine
 // alone, the demo run with its summary and report, and --dry-run.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 
 #include <cerrno>
+#include <random>
 #include <sstream>
 
 #include "res/Catalogue.h"
 #include "res/Messages.h"
 #include "tests/tools/ToolTestFolders.h"
-#include "tools/uninst-sim/Options.h"
-#include "tools/uninst-sim/Report.h"
-#include "tools/uninst-sim/Tool.h"
+#include "tools/uninst-sim/run/Options.h"
+#include "tools/uninst-sim/run/Report.h"
+#include "tools/uninst-sim/run/Tool.h"
 
 namespace uninst::tool {
 namespace {
@@ -210,7 +216,8 @@ TEST(UninstSim, DemoRunRemovesTheDriveAndKeepsItsNeighbours) {
   EXPECT_NE(run.out.find("Registry keys deleted (21):"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Registry values deleted (8):"), std::string::npos);
   EXPECT_NE(run.out.find("Files deleted (23):"), std::string::npos);
-  EXPECT_NE(run.out.find("Restart requested: no\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Restart requested: no\nUndo record: .uninst-sim-undo/1"),
+            std::string::npos);
   EXPECT_TRUE(Mentions(run.out, "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\KMNFD.VXD"));
   EXPECT_TRUE(Mentions(run.out,
                        "Software\\Microsoft\\Windows\\CurrentVersion\\Setup\\SetupX\\Catalogs : "
@@ -218,9 +225,10 @@ TEST(UninstSim, DemoRunRemovesTheDriveAndKeepsItsNeighbours) {
   for (const char* key : kRemovedKeys) EXPECT_TRUE(Mentions(run.out, key)) << key;
   for (const char* key : kKeptKeys) EXPECT_FALSE(Mentions(run.out, key)) << key;
 
-  Outcome<MachineFolder> after = ReadMachineFolder(machine.string());
+  // Read without holding the folder, which the second run below needs alone.
+  Outcome<RegDocument> after = ReadRegFile(testing::ReadText(machine / "registry.reg"));
   ASSERT_TRUE(after.Ok()) << after.Error();
-  const sim::Registry& registry = after.Value().registry.registry;
+  const sim::Registry& registry = after.Value().registry;
   for (const char* key : kRemovedKeys) EXPECT_FALSE(registry.KeyExists(key)) << key;
   for (const char* key : kKeptKeys) EXPECT_TRUE(registry.KeyExists(key)) << key;
   const std::string setup = "Software\\Microsoft\\Windows\\CurrentVersion\\Setup\\SetupX\\";
@@ -259,7 +267,8 @@ TEST(UninstSim, DemoRunRemovesTheDriveAndKeepsItsNeighbours) {
 
 // The demo machine as each family and language, asked about every file
 // with /V: VxDs show their versions on Windows 98 only; a Japanese machine
-// keeps double-byte registry names and shows its texts as UTF-8.
+// keeps double-byte registry names and shows its texts as UTF-8. An undo then
+// gives the folder back byte for byte.
 struct FamilyCase {
   const char* name;
   const char* settings;  // replaces the demo's [machine] lines
@@ -289,6 +298,7 @@ TEST_P(DemoFamilies, ShowVersionsAndTextsAsTheMachineWould) {
     std::ofstream(machine / "registry.reg", std::ios::app | std::ios::binary)
         << keptKey << "[HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_0D7C&PID_FFFF\\\x83\x5D]\r\n";
   }
+  const auto before = testing::TreePicture(machine);
   const fs::path report = scratch.Path() / "report.json";
   const ToolRun run = RunWith({"--machine", machine.string(), "--answers",
                                "yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,yes,"
@@ -305,6 +315,10 @@ TEST_P(DemoFamilies, ShowVersionsAndTextsAsTheMachineWould) {
     EXPECT_TRUE(Mentions(run.out, "Enum\\USB\\VID_0D7C&PID_FFFF\\\xE3\x82\xBE")) << run.out;
     EXPECT_NE(testing::ReadText(machine / "registry.reg").find(keptKey), std::string::npos);
   }
+  // The undo gives back every byte, attribute and time.
+  const ToolRun undo = RunWith({"--machine", machine.string(), "--undo"});
+  EXPECT_EQ(undo.status, kExitOk) << undo.err;
+  EXPECT_EQ(testing::TreePicture(machine), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -316,20 +330,100 @@ INSTANTIATE_TEST_SUITE_P(
                                  true}),
     [](const ::testing::TestParamInfo<FamilyCase>& info) { return info.param.name; });
 
-TEST(UninstSim, DryRunLeavesTheMachineByteForByte) {
+// A real run over a machine grown at random, answered at random, and its
+// undo give back the folder byte for byte.
+TEST(UninstSim, UndoGivesBackARandomMachine) {
+  std::random_device device;
+  const unsigned seed = device();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
   ScratchFolder scratch;
   const fs::path machine = scratch.Path() / "machine";
   testing::CopyDemoMachine(machine);
+  std::ofstream registry(machine / "registry.reg", std::ios::app | std::ios::binary);
+  const char* const branches[] = {"Enum\\USB\\VID_0D7C&PID_FFFF", "Enum\\Root\\Other",
+                                  "System\\CurrentControlSet\\Services\\Class\\fdc\\0002"};
+  for (int k = 0; k < 20; ++k) {
+    registry << "[HKEY_LOCAL_MACHINE\\" << branches[random() % 3] << "\\K" << random() % 8
+             << "]\r\n\"v" << random() % 4 << "\"=hex:" << std::hex << random() % 256 << std::dec
+             << "\r\n";
+  }
+  registry.close();
+  const char* const folders[] = {"WINDOWS/INF", "WINDOWS/SYSTEM", "WINDOWS/SYSTEM/IOSUBSYS"};
+  for (int f = 0; f < 15; ++f) {
+    const fs::path file = machine / "drive_c" / folders[random() % 3] /
+                          ("R" + std::to_string(random() % 1000) + ".INF");
+    testing::WriteText(file, std::string(random() % 300, static_cast<char>(random())));
+    const std::string dos = "0x" + std::to_string(random() % 7);
+    ::setxattr(file.c_str(), sim::kDosAttributeName, dos.data(), dos.size(), 0);
+    const timespec times[2] = {
+        {static_cast<time_t>(random()), static_cast<long>(random() % 1000000000)},
+        {static_cast<time_t>(random()), 0}};
+    ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+  }
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(machine / "drive_c")) {
+    if (!entry.is_regular_file() || random() % 3 != 0) continue;
+    const std::string dos = "0x" + std::to_string(random() % 7);
+    ::setxattr(entry.path().c_str(), sim::kDosAttributeName, dos.data(), dos.size(), 0);
+    if (random() % 2 == 0) fs::permissions(entry.path(), fs::perms::owner_read);
+  }
+  std::string answers = "yes";
+  for (int box = 0; box < 40; ++box) answers += random() % 4 == 0 ? ",no" : ",yes";
   const auto before = testing::TreePicture(machine);
-  const fs::path report = scratch.Path() / "dry.json";
-  const ToolRun run = RunWith({"--machine", machine.string(), "--dry-run", "--answers", "yes,yes",
-                               "--report", report.string(), "--", "/E"});
+  const ToolRun run =
+      RunWith({"--machine", machine.string(), "--answers", answers, "--", "/E", "/V"});
   ASSERT_EQ(run.status, kExitOk) << run.err;
+  const ToolRun undo = RunWith({"--machine", machine.string(), "--undo"});
+  ASSERT_EQ(undo.status, kExitOk) << undo.err;
   EXPECT_EQ(testing::TreePicture(machine), before);
+}
+
+// Runs the tool in a child whose view of `machine` is a read-only mount,
+// private to it; the exit status, or 77 when no such mount can be made.
+int RunOnReadOnlyMount(const fs::path& machine, const fs::path& temp,
+                       const std::vector<std::string>& args) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const char* path = machine.c_str();
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(path, path, nullptr, MS_BIND, nullptr) != 0 ||
+        ::mount(nullptr, path, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+      ::_exit(77);
+    }
+    ::setenv("TMPDIR", temp.c_str(), 1);
+    ::_exit(RunWith(args).status);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(UninstSim, DryRunOnAReadOnlyFolderWritesNothingAnywhere) {
+  ScratchFolder scratch;
+  const fs::path machine = scratch.Path() / "machine";
+  const fs::path temp = scratch.Path() / "tmp";
+  testing::CopyDemoMachine(machine);
+  fs::create_directory(temp);
+  const auto before = testing::TreePicture(scratch.Path());
+  const std::vector<std::string> args = {
+      "--machine", machine.string(), "--dry-run", "--answers", "yes,yes", "--", "/E"};
+  const int status = RunOnReadOnlyMount(machine, temp, args);
+  if (status == 77) GTEST_SKIP() << "no private read-only mount can be made here";
+  EXPECT_EQ(status, kExitOk);
+  EXPECT_EQ(testing::TreePicture(scratch.Path()), before);
+
+  const fs::path report = scratch.Path() / "dry.json";
+  std::vector<std::string> reported = args;
+  reported.insert(reported.end() - 2, {"--report", report.string()});
+  const ToolRun run = RunWith(reported);
+  ASSERT_EQ(run.status, kExitOk) << run.err;
   EXPECT_NE(run.out.find("Dry run: the machine folder was not changed"), std::string::npos);
   EXPECT_NE(run.out.find("Files deleted (23):"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Restart requested: yes"), std::string::npos);
   EXPECT_NE(testing::ReadText(report).find("\"dryRun\": true"), std::string::npos);
+  fs::remove(report);
+  EXPECT_EQ(testing::TreePicture(scratch.Path()), before);
 }
 
 // The disk fills up while registry.reg is written back.
@@ -346,15 +440,21 @@ TEST(UninstSim, FailedSaveIsSaidFirstAndTheDeletedFilesAreListed) {
   ScratchFolder scratch;
   const fs::path machine = scratch.Path() / "machine";
   testing::CopyDemoMachine(machine);
-  // A save killed earlier left its temporary file; this run removes it.
-  testing::WriteText(machine / ".registry.reg.Ab12Cd", "half a regis");
+  // A save killed earlier left its marked temporary file; this run removes
+  // it, and a person's file of a like name stays.
+  const fs::path leftover = machine / ".registry.reg.uninst-sim-save-ab12cd34ef56";
+  testing::WriteText(leftover, "half a regis");
+  ASSERT_EQ(::setxattr(leftover.c_str(), "user.uninst-sim.temporary", "", 0, 0), 0);
+  testing::WriteText(machine / ".registry.reg.backup", "a person's own");
   const std::string registry = testing::ReadText(machine / "registry.reg");
   const fs::path report = scratch.Path() / "report.json";
   const ToolRun run = RunWith({"--machine", machine.string(), "--answers", "yes,no", "--report",
                                report.string(), "--", "/E"},
                               "", false, FullDisk());
   EXPECT_EQ(run.status, kExitOutputFailed);
-  EXPECT_EQ(run.err.find("uninst-sim: removed .registry.reg.Ab12Cd, left by a save"), 0u)
+  EXPECT_EQ(run.err.find("uninst-sim: removed .registry.reg.uninst-sim-save-ab12cd34ef56, left "
+                         "by a save"),
+            0u)
       << run.err;
   EXPECT_NE(run.err.find("\nuninst-sim: registry.reg could not be saved"), std::string::npos);
   EXPECT_NE(run.err.find("No space left on device"), std::string::npos);
@@ -363,10 +463,8 @@ TEST(UninstSim, FailedSaveIsSaidFirstAndTheDeletedFilesAreListed) {
   EXPECT_NE(run.out.find("Files deleted (23):"), std::string::npos);
   EXPECT_EQ(testing::ReadText(machine / "registry.reg"), registry);
   EXPECT_FALSE(fs::exists(machine / "drive_c/WINDOWS/SYSTEM/USBFDD.SYS"));
-  for (const fs::directory_entry& entry : fs::directory_iterator(machine)) {
-    EXPECT_EQ(entry.path().filename().string().rfind(".registry.reg", 0), std::string::npos)
-        << entry.path();
-  }
+  EXPECT_FALSE(fs::exists(leftover));
+  EXPECT_EQ(testing::ReadText(machine / ".registry.reg.backup"), "a person's own");
   const std::string json = testing::ReadText(report);
   EXPECT_NE(json.find("\"registrySave\": \"failed\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"registrySaveError\": \"cannot write"), std::string::npos);

@@ -3,7 +3,7 @@
 
 #include <iostream>
 
-#include "tools/uninst-sim/Tool.h"
+#include "tools/uninst-sim/run/Tool.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);

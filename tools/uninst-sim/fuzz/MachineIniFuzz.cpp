@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tools/uninst-sim/MachineFolder.h"
+#include "tools/uninst-sim/machine/MachineFolder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace uninst::tool;

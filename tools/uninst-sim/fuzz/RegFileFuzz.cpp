@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tools/uninst-sim/RegFile.h"
+#include "tools/uninst-sim/regfile/RegFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace uninst::tool;

@@ -51,7 +51,7 @@ esac
 cxx=$(command -v clang++-14 || command -v clang++)
 # The version that CMake gives the tool's sources; its value does not matter here.
 flags="-std=c++17 -g -O1 -fsanitize=address,undefined -fno-sanitize-recover=all -I$root -DUNINST_VERSION=\"fuzz\""
-source_dirs="$root/core $root/app $root/registry $root/files $root/res $root/platform/sim $root/tools/uninst-sim"
+source_dirs="$root/core $root/app $root/registry $root/files $root/res $root/platform/sim $root/tools/uninst-sim $root/tools/uninst-sim/regfile $root/tools/uninst-sim/machine $root/tools/uninst-sim/run"
 library="$build_dir/libuninst-fuzz.a"
 
 build_library() {

@@ -24,10 +24,10 @@
 #include <vector>
 
 #include "platform/sim/SimMachine.h"
-#include "tools/uninst-sim/AtomicFile.h"
-#include "tools/uninst-sim/MachineSettings.h"
 #include "tools/uninst-sim/Outcome.h"
-#include "tools/uninst-sim/RegFile.h"
+#include "tools/uninst-sim/machine/AtomicFile.h"
+#include "tools/uninst-sim/machine/MachineSettings.h"
+#include "tools/uninst-sim/regfile/RegFile.h"
 
 namespace uninst::tool {
 
@@ -40,17 +40,30 @@ struct DriveFolder {
 };
 
 struct MachineFolder {
-  std::string directory;
-  RegDocument registry;  // its text in the machine's ANSI code page
+  std::string directory;  // names the folder in messages only
+  // The folder, opened once and locked: every later access goes through it.
+  sim::UniqueFd fd;
+  struct stat opened {};    // the folder's status when it was opened
+  std::uint64_t mount = 0;  // the mount it lies on, which all it holds shares
+  RegDocument registry;     // its text in the machine's ANSI code page
+  // registry.reg as it was read, so that a save never replaces a later one.
+  FileIdentity registryRead;
+  mode_t registryMode = 0644;
   MachineSettings settings;
   std::vector<DriveFolder> drives;
 
   std::string HostPathOf(const DriveFolder& drive) const;
 };
 
-// Reads and checks everything without changing anything, and refuses a
-// folder holding links, hard-linked files or special files (see --help).
-Outcome<MachineFolder> ReadMachineFolder(const std::string& directory);
+// What a run does with the folder: a run that changes it holds it alone, a
+// run that only reads it shares it with others that only read.
+enum class FolderUse { kRead, kChange };
+
+// Opens and locks the folder for `use`, then reads and checks everything
+// without changing anything, and refuses a folder holding links, hard-linked
+// files or special files (see --help), or one another uninst-sim holds.
+Outcome<MachineFolder> ReadMachineFolder(const std::string& directory,
+                                         FolderUse use = FolderUse::kRead);
 
 // Fills a fresh machine with the folder's registry, which moves into the
 // machine, its settings and drives, and applies the [files] entries to the
@@ -61,16 +74,10 @@ void SetUpMachine(MachineFolder& folder, sim::SimMachine& machine);
 // registry holds text in the ANSI code page `codePage`.
 Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format,
                                   RegEncoding encoding, std::uint32_t codePage);
-// Replaces registry.reg atomically. Returns "" on success.
+// Replaces registry.reg atomically, unless it changed since it was read; the
+// file replaced moves to `keepIn`/`keepAs` (-1: removed). "" on success.
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
-                         const FileCalls& calls = SystemFileCalls());
-
-// Every file on the machine's drives as a Windows path, sorted.
-std::vector<std::string> ListMachineFiles(const MachineFolder& folder);
-
-// Copies a folder that was read, with file modes, times and DOS attributes,
-// into the folder `to`, refusing what ReadMachineFolder refuses, as its
-// content may have changed since. "" on success.
-std::string CopyMachineFolder(const MachineFolder& folder, const std::string& to);
+                         const FileCalls& calls = SystemFileCalls(), int keepIn = -1,
+                         const std::string& keepAs = "");
 
 }  // namespace uninst::tool

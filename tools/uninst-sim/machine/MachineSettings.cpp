@@ -1,4 +1,4 @@
-#include "tools/uninst-sim/MachineSettings.h"
+#include "tools/uninst-sim/machine/MachineSettings.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,7 +8,7 @@
 #include "platform/Platform.h"
 #include "platform/sim/Calendar.h"
 #include "platform/sim/CodePage.h"
-#include "tools/uninst-sim/TextCodec.h"
+#include "tools/uninst-sim/regfile/TextCodec.h"
 
 namespace uninst::tool {
 

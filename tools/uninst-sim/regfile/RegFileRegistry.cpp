@@ -1,6 +1,6 @@
 // The simulated registry's keys in registry.reg's form.
 #include "platform/sim/RegistryNode.h"
-#include "tools/uninst-sim/RegFile.h"
+#include "tools/uninst-sim/regfile/RegFile.h"
 
 namespace uninst::tool {
 

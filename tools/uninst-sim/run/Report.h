@@ -1,37 +1,13 @@
 // What a run changed on the machine, as text for the terminal and as JSON.
 #pragma once
 
-#include <functional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/sim/SimMachine.h"
-#include "tools/uninst-sim/RegFile.h"
+#include "tools/uninst-sim/regfile/RegFile.h"
 
 namespace uninst::tool {
-
-// The paths of a registry's keys with the names of their values, in
-// enumeration order, packed into one block: what a run's deletions are found
-// from, at a fraction of what a copy of a whole machine's registry costs.
-class RegistryNames {
- public:
-  using Visitor =
-      std::function<void(std::string_view path, const std::vector<std::string_view>& names)>;
-
-  explicit RegistryNames(const sim::Registry& registry);
-  void ForEach(const Visitor& visit) const;
-
- private:
-  // Each key: the path's length and bytes, the number of values, and each
-  // value name's length and bytes; lengths as 32-bit numbers.
-  std::string m_block;
-};
-
-struct MachineState {
-  RegistryNames keys;
-  std::vector<std::string> files;  // Windows paths
-};
 
 struct DeletedValue {
   std::string key;
@@ -52,15 +28,20 @@ struct RunReport {
   std::vector<std::string> keysDeleted;
   std::vector<DeletedValue> valuesDeleted;  // of keys that remain
   std::vector<std::string> filesDeleted;
+  // Files whose attributes or times the run wrote and which stayed.
+  std::vector<std::string> filesChanged;
   bool restartRequested = false;
+  std::string undoRecord;  // where the run's undo record is, below the folder, or ""
 
   bool RegistryChanged() const { return !keysDeleted.empty() || !valuesDeleted.empty(); }
+  bool Changed() const {
+    return RegistryChanged() || !filesDeleted.empty() || !filesChanged.empty();
+  }
 };
 
-// Fills the deletions of `report`: what the state before the run holds and
-// the registry and the files after it no longer do.
-void CompareStates(const MachineState& before, const sim::Registry& registryAfter,
-                   const std::vector<std::string>& filesAfter, RunReport* report);
+// Fills the changes of `report` from the journal of the run; the changes
+// the machine's settings made are no part of it.
+void ReadJournal(const sim::Journal& journal, RunReport* report);
 
 std::string FormatSummary(const RunReport& report);
 std::string FormatJson(const RunReport& report);

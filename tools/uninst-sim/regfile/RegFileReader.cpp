@@ -10,9 +10,9 @@
 #include "platform/Platform.h"
 #include "platform/sim/CodePage.h"
 #include "platform/sim/RegistryNode.h"
-#include "tools/uninst-sim/RegFile.h"
-#include "tools/uninst-sim/RegSyntax.h"
-#include "tools/uninst-sim/TextCodec.h"
+#include "tools/uninst-sim/regfile/RegFile.h"
+#include "tools/uninst-sim/regfile/RegSyntax.h"
+#include "tools/uninst-sim/regfile/TextCodec.h"
 
 namespace uninst::tool {
 
@@ -50,8 +50,10 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return SameIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
-std::string Excerpt(std::string_view text) {
-  return text.size() > 40 ? std::string(text.substr(0, 40)) + "..." : std::string(text);
+// At most 40 bytes of text in the code page, as UTF-8 for a message.
+std::string Excerpt(std::string_view text, std::uint32_t codePage) {
+  const std::string shown = sim::CodePageToUtf8Lossy(codePage, std::string(text.substr(0, 40)));
+  return text.size() > 40 ? shown + "..." : shown;
 }
 
 // Reads up to `maxDigits` hex digits at `i` into `value`; returns the count.
@@ -71,11 +73,12 @@ int LineAtOffset(std::string_view text, std::size_t offset) {
   return 1 + static_cast<int>(std::count(text.begin(), text.begin() + offset, '\n'));
 }
 
-// The file's text as UTF-8, which the lines are parsed in, so that a 0x5C
-// trail byte is never taken for a backslash: single-byte text is in the
-// machine's ANSI code page, and Unicode text must hold only characters of
-// that code page, as the machine keeps every string in it. `encoding`
-// receives how the text was stored.
+// The file's text in the machine's ANSI code page, which the lines are
+// parsed in, character by character, so that a 0x5C trail byte is never
+// taken for a backslash: single-byte text is kept as it is, byte for byte,
+// once it is known to be text in that code page; Unicode text must hold only
+// characters of the code page, as the machine keeps every string in it.
+// `encoding` receives how the text was stored.
 Outcome<std::string> DecodeText(std::string bytes, std::uint32_t codePage, RegEncoding* encoding) {
   using Result = Outcome<std::string>;
   *encoding = RegEncoding::kBytes;
@@ -96,29 +99,44 @@ Outcome<std::string> DecodeText(std::string bytes, std::uint32_t codePage, RegEn
   if (sim::IsAscii(bytes)) return bytes;
   const std::string page = "code page " + std::to_string(codePage);
   if (*encoding == RegEncoding::kBytes) {
-    std::optional<std::string> decoded = sim::CodePageToUtf8(codePage, bytes, &bad);
-    if (!decoded) {
+    if (!sim::CodePageToUtf8(codePage, bytes, &bad)) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(bytes[bad]));
       return Result::Failure("line " + std::to_string(LineAtOffset(bytes, bad)) + ": the byte " +
                              hex + " is not text in " + page + ", the machine's ANSI code page");
     }
-    return std::move(*decoded);
+    return bytes;
   }
-  if (!sim::Utf8ToCodePage(codePage, bytes, &bad)) {
+  std::optional<std::string> converted = sim::Utf8ToCodePage(codePage, bytes, &bad);
+  // A character that two of the file's characters share in the code page
+  // would merge names the file keeps apart, and the file could not be
+  // written back as it was read.
+  const std::optional<std::string> back =
+      converted ? sim::CodePageToUtf8(codePage, *converted) : std::nullopt;
+  const bool shared = converted && back != bytes;
+  if (shared) {
+    bad = static_cast<std::size_t>(
+        std::mismatch(bytes.begin(), bytes.end(), back->begin(), back->end()).first -
+        bytes.begin());
+    while (bad > 0 && (static_cast<unsigned char>(bytes[bad]) & 0xC0) == 0x80) --bad;
+  }
+  if (!converted || shared) {
     std::size_t end = bad + 1;
     while (end < bytes.size() && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) ++end;
-    return Result::Failure("line " + std::to_string(LineAtOffset(bytes, bad)) + ": \"" +
-                           bytes.substr(bad, end - bad) + "\" is no character of " + page +
-                           ", the machine's ANSI code page");
+    return Result::Failure(
+        "line " + std::to_string(LineAtOffset(bytes, bad)) + ": \"" + bytes.substr(bad, end - bad) +
+        (shared ? "\" shares its code with another character in " : "\" is no character of ") +
+        page + ", the machine's ANSI code page");
   }
-  return bytes;
+  return std::move(*converted);
 }
 
-// A value's data text, joined from its continuation lines; remembers where
-// each physical line starts so that an error can name it.
+// A value's data text, joined from its continuation lines, or the line
+// itself when it has none, so that a large value is not copied; remembers
+// where each physical line starts so that an error can name it.
 struct Logical {
-  std::string text;
+  std::string_view text;
+  std::string joined;
   std::vector<std::pair<std::size_t, int>> starts;  // offset in text, line number
 
   int LineAt(std::size_t offset) const {
@@ -130,7 +148,7 @@ struct Logical {
   }
 };
 
-// The values of a new key as the file sets and deletes them, settled when
+// The values of a key as the file sets and deletes them, settled when
 // the key ends, so that a key with a great many values costs no more than
 // its lines: a value set again keeps its place and its first spelling, a
 // deleted one goes, and one set again after its deletion comes last.
@@ -138,22 +156,30 @@ class GatheredValues {
  public:
   explicit GatheredValues(const sim::NameRules& names) : m_names(names) {}
 
-  void Set(const std::string& name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
+  void Set(std::string_view name, std::uint32_t type, const std::uint8_t* data, std::size_t size) {
     const std::size_t entry = m_logEntries++;
-    m_log.Append(name, type, data.data(), data.size());
+    m_log.Append(name, type, data, size);
     if (Slot* slot = Find(name)) {
       slot->latest = entry;
       return;
     }
-    m_slots.push_back(Slot{name, entry, false});
+    m_slots.push_back(Slot{std::string(name), entry, false});
     if (!m_index.empty() || m_slots.size() > kIndexedValues) Index(m_slots.size() - 1);
   }
 
-  void Delete(const std::string& name) {
+  // Takes the values a key already holds, as the first it sets.
+  void Seed(sim::ValueList& values) {
+    values.ForEach([this](const sim::ValueList::View& value) {
+      Set(value.name, value.type, value.data, value.size);
+    });
+    values.Clear();
+  }
+
+  void Delete(std::string_view name) {
     Slot* slot = Find(name);
     if (!slot) return;
     slot->gone = true;
-    const auto [first, last] = m_index.equal_range(UpperAscii(name));
+    const auto [first, last] = m_index.equal_range(m_names.FoldKey(name));
     for (auto at = first; at != last; ++at) {
       if (&m_slots[at->second] == slot) {
         m_index.erase(at);
@@ -166,9 +192,17 @@ class GatheredValues {
     m_views.clear();
     m_log.ForEach([this](const sim::ValueList::View& view) { m_views.push_back(view); });
     std::size_t size = 0;
+    bool each = m_logEntries == m_slots.size();
     for (const Slot& slot : m_slots) {
+      each = each && !slot.gone;
       if (!slot.gone)
         size += 3 * sizeof(std::uint32_t) + slot.name.size() + m_views[slot.latest].size;
+    }
+    // Each value set once and none deleted: the log is the list itself,
+    // which a large one takes over rather than being copied.
+    if (each && size >= kMovedBytes) {
+      values = std::move(m_log);
+      return;
     }
     values.Reserve(size);
     for (const Slot& slot : m_slots) {
@@ -188,6 +222,9 @@ class GatheredValues {
  private:
   // Below this many values a scan finds a name faster than an index would.
   static constexpr std::size_t kIndexedValues = 16;
+  // Values this large move from the log whole; smaller ones are copied into
+  // a list of their exact size, which many small keys' memory needs.
+  static constexpr std::size_t kMovedBytes = std::size_t{1} << 20;
 
   // A value: its first spelling and the entry of the log that last set it.
   struct Slot {
@@ -196,9 +233,9 @@ class GatheredValues {
     bool gone;
   };
 
-  Slot* Find(const std::string& name) {
+  Slot* Find(std::string_view name) {
     if (!m_index.empty()) {
-      const auto [first, last] = m_index.equal_range(UpperAscii(name));
+      const auto [first, last] = m_index.equal_range(m_names.FoldKey(name));
       for (auto at = first; at != last; ++at) {
         if (m_names.Equal(m_slots[at->second].name, name)) return &m_slots[at->second];
       }
@@ -214,15 +251,15 @@ class GatheredValues {
   void Index(std::size_t added) {
     const std::size_t first = m_index.empty() ? 0 : added;
     for (std::size_t k = first; k <= added; ++k) {
-      if (!m_slots[k].gone) m_index.emplace(UpperAscii(m_slots[k].name), k);
+      if (!m_slots[k].gone) m_index.emplace(m_names.FoldKey(m_slots[k].name), k);
     }
   }
 
   sim::ValueList m_log;  // every value set, in order
   std::size_t m_logEntries = 0;
   std::vector<Slot> m_slots;
-  // Slots by their names with every byte's ASCII letters upper-cased, trail
-  // bytes too: m_names picks among the names that share a key.
+  // Slots by their names' NameRules::FoldKey, equal exactly for names the
+  // rules take for one.
   std::unordered_multimap<std::string, std::size_t> m_index;
   const sim::NameRules& m_names;
   std::vector<sim::ValueList::View> m_views;
@@ -287,27 +324,39 @@ class Reader {
     if (first == line.size() || line[first] == ';') return true;
     if (line[first] == '[') return ReadKeyLine(TrimRight(line.substr(first)));
     if (line[first] == '"' || line[first] == '@') return ReadValueLine(line, first);
-    return Error(m_line, "unexpected text \"" + Excerpt(line.substr(first)) + "\"");
+    return Error(m_line, "unexpected text \"" + Excerpt(line.substr(first), m_codePage) + "\"");
+  }
+
+  // True when the line's last character is the single byte `c`, not the
+  // second byte of a double-byte character.
+  bool EndsWithCharacter(std::string_view line, char c) const {
+    std::size_t at = 0;
+    std::size_t last = 0;
+    while (at < line.size()) {
+      last = at;
+      at += m_registry.Names().IsLead(line[at]) ? 2 : 1;
+    }
+    return at == line.size() && last + 1 == at && line[last] == c;
   }
 
   bool ReadKeyLine(std::string_view line) {
-    if (line.back() != ']') return Error(m_line, "a key line must end with ']'");
+    if (!EndsWithCharacter(line, ']')) return Error(m_line, "a key line must end with ']'");
     std::string_view inner = line.substr(1, line.size() - 2);
     const bool deleted = !inner.empty() && inner[0] == '-';
     if (deleted) inner.remove_prefix(1);
     const std::size_t slash = inner.find('\\');
     if (!SameIgnoringCase(inner.substr(0, slash), kRootName)) {
-      return Error(m_line, "the key \"" + Excerpt(inner) + "\" is not below " + kRootName);
+      return Error(m_line,
+                   "the key \"" + Excerpt(inner, m_codePage) + "\" is not below " + kRootName);
     }
     std::string_view path =
         slash == std::string_view::npos ? std::string_view() : inner.substr(slash + 1);
-    const std::string problem = KeyPathProblem(path);
+    const std::string problem = KeyPathProblem(path, m_registry.Names());
     if (slash != std::string_view::npos && !problem.empty()) {
-      return Error(m_line, "the key path \"" + Excerpt(inner) + "\" " + problem);
+      return Error(m_line, "the key path \"" + Excerpt(inner, m_codePage) + "\" " + problem);
     }
     FinishKey();
     m_keyDeleted = deleted;
-    path = InCodePage(path, &m_pathText);
     if (deleted) {
       if (path.empty()) return Error(m_line, std::string("cannot delete ") + kRootName);
       m_registry.DeleteKey(std::string(path));
@@ -319,35 +368,17 @@ class Reader {
   }
 
   void FinishKey() {
-    if (m_current && m_gathering) m_gathered.MoveInto(m_current->values);
+    if (m_current) m_gathered.MoveInto(m_current->values);
     m_gathered.Clear();
     m_current = nullptr;
   }
 
   void SetValue(std::uint32_t type) {
-    if (m_gathering) {
-      m_gathered.Set(m_name, type, m_bytes);
-    } else {
-      m_current->values.Set(m_name, type, m_bytes.data(), m_bytes.size(), m_registry.Names());
-    }
+    m_gathered.Set(m_name, type, reinterpret_cast<const std::uint8_t*>(m_bytes.data()),
+                   m_bytes.size());
   }
 
-  void DeleteValue() {
-    if (m_gathering) {
-      m_gathered.Delete(m_name);
-    } else {
-      m_current->values.Erase(m_name, m_registry.Names());
-    }
-  }
-
-  // `text` in the machine's code page, which every name and string of the
-  // file converts to: DecodeText checked the whole text. ASCII text is the
-  // same in both.
-  std::string_view InCodePage(std::string_view text, std::string* storage) const {
-    if (sim::IsAscii(text)) return text;
-    *storage = sim::Utf8ToCodePage(m_codePage, std::string(text)).value_or(std::string(text));
-    return *storage;
-  }
+  void DeleteValue() { m_gathered.Delete(m_name); }
 
   // The key at `path`, created with its missing parents. A key mostly comes
   // right after its parent or a sibling: it is then made from the nearest
@@ -367,7 +398,9 @@ class Reader {
       start = end + 1;
     }
     m_previousPath.assign(path);
-    m_gathering = key->values.Empty();
+    // A key met again gathers on from the values it holds, so that no
+    // section costs more than its own lines and those values.
+    m_gathered.Seed(key->values);
     return key;
   }
 
@@ -389,7 +422,6 @@ class Reader {
     } else if (!ReadQuoted(line, &i, &m_name, m_line)) {
       return false;
     }
-    m_name.assign(InCodePage(m_name, &m_converted));
     i = SkipBlanks(line, i);
     if (i == line.size() || line[i] != '=') return Error(m_line, "expected '=' after the name");
     i = SkipBlanks(line, i + 1);
@@ -401,25 +433,33 @@ class Reader {
 
   // A hex list continues on the next line after a trailing backslash.
   bool JoinContinuations(std::string_view piece) {
-    m_data.text.clear();
+    m_data.joined.clear();
     m_data.starts.clear();
     piece = TrimRight(piece);
     m_data.starts.emplace_back(0, m_line);
+    m_data.text = piece;
     const bool isHex = StartsWithIgnoringCase(piece, "hex");
-    while (isHex && !piece.empty() && piece.back() == '\\') {
+    if (!isHex || piece.empty() || piece.back() != '\\') return true;
+    while (!piece.empty() && piece.back() == '\\') {
       piece.remove_suffix(1);
-      m_data.text += piece;
+      m_data.joined += piece;
       if (AtEnd()) return false;
       const std::string_view next = NextLine();
       piece = TrimRight(next.substr(SkipBlanks(next, 0)));
-      m_data.starts.emplace_back(m_data.text.size(), m_line);
+      m_data.starts.emplace_back(m_data.joined.size(), m_line);
     }
-    m_data.text += piece;
+    m_data.joined += piece;
+    m_data.text = m_data.joined;
     return true;
   }
 
   bool ReadQuoted(std::string_view line, std::size_t* i, std::string* out, int number) {
     for (std::size_t k = *i + 1; k < line.size(); ++k) {
+      if (m_registry.Names().IsLead(line[k]) && k + 1 < line.size()) {
+        *out += line[k++];
+        *out += line[k];
+        continue;
+      }
       if (line[k] == '"') {
         *i = k + 1;
         return true;
@@ -436,17 +476,14 @@ class Reader {
   }
 
   bool ReadData() {
-    const std::string& text = m_data.text;
+    const std::string_view text = m_data.text;
     const int number = m_data.starts.front().second;
     std::uint32_t type = kRegSz;
     m_bytes.clear();
     std::size_t end = 0;
     if (!text.empty() && text[0] == '"') {
-      m_content.clear();
-      if (!ReadQuoted(text, &end, &m_content, number)) return false;
-      const std::string_view content = InCodePage(m_content, &m_converted);
-      m_bytes.assign(content.begin(), content.end());
-      m_bytes.push_back(0);
+      if (!ReadQuoted(text, &end, &m_bytes, number)) return false;
+      m_bytes.push_back('\0');
     } else if (text == "-") {
       DeleteValue();
       return true;
@@ -457,7 +494,7 @@ class Reader {
       end = 6 + digits;
       type = kRegDword;
       for (int shift = 0; shift < 32; shift += 8) {
-        m_bytes.push_back(static_cast<std::uint8_t>(number32 >> shift));
+        m_bytes.push_back(static_cast<char>(number32 >> shift));
       }
     } else if (!ReadHexValue(&type)) {
       return false;
@@ -472,7 +509,7 @@ class Reader {
   }
 
   bool ReadHexValue(std::uint32_t* type) {
-    const std::string& text = m_data.text;
+    const std::string_view text = m_data.text;
     const int number = m_data.starts.front().second;
     std::size_t i = 0;
     if (StartsWithIgnoringCase(text, "hex:")) {
@@ -485,20 +522,20 @@ class Reader {
       }
       i = 4 + digits + 2;
     } else {
-      return Error(number, "unknown value type \"" + Excerpt(text) + "\"");
+      return Error(number, "unknown value type \"" + Excerpt(text, m_codePage) + "\"");
     }
     return ReadHexBytes(i);
   }
 
   bool ReadHexBytes(std::size_t i) {
-    const std::string& text = m_data.text;
+    const std::string_view text = m_data.text;
     i = SkipBlanks(text, i);
     if (i == text.size()) return true;
     for (;;) {
       std::uint32_t byte = 0;
       const std::size_t digits = ReadHexNumber(text, i, 2, &byte);
       if (digits == 0) return Error(m_data.LineAt(i), "a hex list holds bytes such as 0a,ff");
-      m_bytes.push_back(static_cast<std::uint8_t>(byte));
+      m_bytes.push_back(static_cast<char>(byte));
       i = SkipBlanks(text, i + digits);
       if (i == text.size()) return true;
       if (text[i] != ',') return Error(m_data.LineAt(i), "expected ',' between hex bytes");
@@ -524,14 +561,10 @@ class Reader {
   std::vector<OpenedKey> m_previousKeys;
   // Reused for every value.
   std::string m_name;
-  std::string m_content;
-  std::string m_pathText;
-  std::string m_converted;
   Logical m_data;
-  std::vector<std::uint8_t> m_bytes;
-  // A new key's values, given to it whole when the key ends.
+  std::string m_bytes;  // the value's data
+  // The values of the key being read, given to it whole when the key ends.
   GatheredValues m_gathered;
-  bool m_gathering = false;
   Failure m_failure;
 };
 

@@ -5,8 +5,8 @@
 
 #include "platform/sim/CodePage.h"
 #include "platform/sim/RegistryNode.h"
-#include "tools/uninst-sim/RegFile.h"
-#include "tools/uninst-sim/RegSyntax.h"
+#include "tools/uninst-sim/regfile/RegFile.h"
+#include "tools/uninst-sim/regfile/RegSyntax.h"
 
 namespace uninst::tool {
 
@@ -20,39 +20,29 @@ bool HasLineBreak(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
 }
 
-// The machine's text, in its code page, as the UTF-8 the file is made in;
-// false when it is no text in the code page. ASCII text is the same in both.
-bool ToUtf8(std::uint32_t codePage, std::string_view text, std::string* utf8) {
-  if (sim::IsAscii(text)) {
-    utf8->assign(text);
-    return true;
-  }
-  std::optional<std::string> converted = sim::CodePageToUtf8(codePage, std::string(text));
-  if (!converted) return false;
-  *utf8 = std::move(*converted);
-  return true;
+// True when `text` is text in the code page. ASCII text is in every one.
+bool IsText(std::uint32_t codePage, std::string_view text) {
+  return sim::IsAscii(text) || sim::CodePageToUtf8(codePage, std::string(text)).has_value();
 }
 
-// Why `name` cannot stand in the file, or "" when it can; `utf8` receives it
-// as UTF-8.
-std::string NameProblem(std::string_view name, std::uint32_t codePage, std::string* utf8) {
+// Why `name` cannot stand in the file, or "" when it can.
+std::string NameProblem(std::string_view name, std::uint32_t codePage) {
   if (HasLineBreak(name)) return "it holds a line break";
-  if (!ToUtf8(codePage, name, utf8)) {
-    return "it is not text in code page " + std::to_string(codePage);
-  }
+  if (!IsText(codePage, name)) return "it is not text in code page " + std::to_string(codePage);
   return "";
 }
 
-void AppendQuoted(std::string& out, std::string_view text) {
+// The text in quotes, its backslashes and quotes escaped; the second byte of
+// a double-byte character is never taken for one.
+void AppendQuoted(std::string& out, std::string_view text, const sim::NameRules& names) {
   out += '"';
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t special = start;
-    while (special < text.size() && text[special] != '\\' && text[special] != '"') ++special;
-    out.append(text, start, special - start);
-    if (special == text.size()) break;
-    out += '\\';
-    out += text[special];
-    start = special + 1;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (names.IsLead(text[i]) && i + 1 < text.size()) {
+      out += text[i++];
+    } else if (text[i] == '\\' || text[i] == '"') {
+      out += '\\';
+    }
+    out += text[i];
   }
   out += '"';
 }
@@ -62,12 +52,11 @@ std::string_view TextOf(const sim::ValueList::View& value) {
 }
 
 // A string value is written as text only when reading that text back gives
-// exactly the same bytes; `utf8` then receives the text.
-bool IsWritableString(const sim::ValueList::View& value, std::uint32_t codePage,
-                      std::string* utf8) {
+// exactly the same bytes.
+bool IsWritableString(const sim::ValueList::View& value, std::uint32_t codePage) {
   if (value.type != kRegSz || value.size == 0 || value.data[value.size - 1] != 0) return false;
   const std::string_view text = TextOf(value);
-  return text.find('\0') == std::string_view::npos && NameProblem(text, codePage, utf8).empty();
+  return text.find('\0') == std::string_view::npos && NameProblem(text, codePage).empty();
 }
 
 // The bytes as "0a,ff", the line that starts at `lineStart` wrapped as
@@ -89,18 +78,17 @@ void AppendHexList(std::string& out, std::size_t lineStart, const std::uint8_t* 
 }
 
 // A value whose name was checked.
-void AppendValueLine(std::string& out, const sim::ValueList::View& value, std::uint32_t codePage) {
+void AppendValueLine(std::string& out, const sim::ValueList::View& value, std::uint32_t codePage,
+                     const sim::NameRules& names) {
   const std::size_t lineStart = out.size();
-  std::string utf8;
   if (value.name.empty()) {
     out += '@';
   } else {
-    ToUtf8(codePage, value.name, &utf8);
-    AppendQuoted(out, utf8);
+    AppendQuoted(out, value.name, names);
   }
   out += '=';
-  if (IsWritableString(value, codePage, &utf8)) {
-    AppendQuoted(out, utf8);
+  if (IsWritableString(value, codePage)) {
+    AppendQuoted(out, TextOf(value), names);
   } else if (value.type == kRegDword && value.size == 4) {
     const std::uint8_t* data = value.data;
     char number[16];
@@ -119,26 +107,18 @@ void AppendValueLine(std::string& out, const sim::ValueList::View& value, std::u
   out += kNewline;
 }
 
-// The path's shape is checked in UTF-8, where a backslash byte is always a
-// separator; in the code page it may be the second byte of a character.
-std::string KeyProblem(const std::string& path, std::uint32_t codePage, std::string* utf8) {
-  const std::string problem = NameProblem(path, codePage, utf8);
-  if (!problem.empty()) return problem;
-  const std::string shape = KeyPathProblem(*utf8);
-  return shape.empty() ? "" : "it " + shape;
-}
-
-// Why the key or one of its values cannot be written, or ""; `utf8Path`
-// receives the key's path as UTF-8.
+// Why the key or one of its values cannot be written, or "".
 std::string KeyError(const std::string& path, const sim::ValueList& values, std::uint32_t codePage,
-                     std::string* utf8Path) {
-  const std::string keyProblem = KeyProblem(path, codePage, utf8Path);
+                     const sim::NameRules& names) {
+  std::string keyProblem = NameProblem(path, codePage);
+  if (keyProblem.empty()) {
+    const std::string shape = KeyPathProblem(path, names);
+    if (!shape.empty()) keyProblem = "it " + shape;
+  }
   if (!keyProblem.empty()) return "the key \"" + path + "\" cannot be written back: " + keyProblem;
   std::string problem;
-  std::string utf8;
   values.ForEach([&](const sim::ValueList::View& value) {
-    const std::string valueProblem =
-        problem.empty() ? NameProblem(value.name, codePage, &utf8) : "";
+    const std::string valueProblem = problem.empty() ? NameProblem(value.name, codePage) : "";
     if (!valueProblem.empty()) {
       problem = "the value \"" + std::string(value.name) + "\" of key \"" + path +
                 "\" cannot be written back: " + valueProblem;
@@ -162,23 +142,17 @@ std::size_t EstimatedSize(const sim::Registry& registry) {
 }
 
 // The first key that cannot be written, or ""; `text`, when given, receives
-// the keys before it as UTF-8.
+// the keys before it, in the code page, as they are stored.
 std::string WriteKeys(const sim::Registry& registry, std::uint32_t codePage, std::string* text) {
   std::string problem;
-  std::string utf8Path;
+  const sim::NameRules& names = registry.Names();
   registry.VisitKeys([&](const std::string& path, const sim::Registry::Node& key) {
     if (!problem.empty()) return;
-    problem = KeyError(path, key.values, codePage, &utf8Path);
-    if (!problem.empty() || !text) return;
-    *text += '[';
-    *text += kRootName;
-    *text += '\\';
-    *text += utf8Path;
-    *text += ']';
-    *text += kNewline;
-    key.values.ForEach(
-        [&](const sim::ValueList::View& value) { AppendValueLine(*text, value, codePage); });
-    *text += kNewline;
+    if (!text) {
+      problem = KeyError(path, key.values, codePage, names);
+    } else {
+      problem = AppendKeySection(*text, path, key.values, codePage, names);
+    }
   });
   return problem;
 }
@@ -201,18 +175,33 @@ Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat forma
   text.reserve(EstimatedSize(registry));
   const std::string problem = WriteKeys(registry, codePage, &text);
   if (!problem.empty()) return Outcome<std::string>::Failure(problem);
-  // Every name and string came from the code page, so the UTF-8 text goes
-  // back to it, and to UTF-16, whole.
-  switch (encoding) {
-    case RegEncoding::kBytes:
-      if (sim::IsAscii(text)) return text;
-      return *sim::Utf8ToCodePage(codePage, text);
-    case RegEncoding::kUtf8WithMark:
-      return "\xEF\xBB\xBF" + text;
-    case RegEncoding::kUtf16Le:
-      break;
-  }
-  return "\xFF\xFE" + *sim::Utf8ToUtf16Le(text);
+  return EncodeRegText(std::move(text), encoding, codePage);
+}
+
+std::string AppendKeySection(std::string& text, const std::string& path,
+                             const sim::ValueList& values, std::uint32_t codePage,
+                             const sim::NameRules& names) {
+  std::string problem = KeyError(path, values, codePage, names);
+  if (!problem.empty()) return problem;
+  text += '[';
+  text += kRootName;
+  text += '\\';
+  text += path;
+  text += ']';
+  text += kNewline;
+  values.ForEach(
+      [&](const sim::ValueList::View& value) { AppendValueLine(text, value, codePage, names); });
+  text += kNewline;
+  return "";
+}
+
+std::string EncodeRegText(std::string text, RegEncoding encoding, std::uint32_t codePage) {
+  // Every name and string is text in the code page, which Unicode forms
+  // convert whole.
+  if (encoding == RegEncoding::kBytes) return text;
+  const std::string utf8 = sim::IsAscii(text) ? text : *sim::CodePageToUtf8(codePage, text);
+  if (encoding == RegEncoding::kUtf8WithMark) return "\xEF\xBB\xBF" + utf8;
+  return "\xFF\xFE" + *sim::Utf8ToUtf16Le(utf8);
 }
 
 }  // namespace uninst::tool

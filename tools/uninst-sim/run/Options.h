@@ -17,6 +17,9 @@ struct Options {
   std::optional<std::vector<int>> answers;
   std::string reportPath;
   bool dryRun = false;
+  bool diff = false;
+  // Put back what the last run changed instead of running.
+  bool undo = false;
   // What follows "--", handed to the program.
   std::vector<std::string> programSwitches;
 };

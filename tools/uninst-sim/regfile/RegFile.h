@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/sim/Registry.h"
+#include "platform/sim/RegistryNode.h"
 #include "tools/uninst-sim/Outcome.h"
 
 namespace uninst::tool {
@@ -52,6 +53,13 @@ Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat forma
 // every format and encoding.
 std::string RegFileProblem(const sim::Registry& registry,
                            std::uint32_t codePage = sim::kWesternAnsiCodePage);
+// Appends one key's section as regedit writes it, in the code page that
+// `names` reads: its path, then its values. "" or why it cannot be written.
+std::string AppendKeySection(std::string& text, const std::string& path,
+                             const sim::ValueList& values, std::uint32_t codePage,
+                             const sim::NameRules& names);
+// Text in the code page as the file stores it in `encoding`.
+std::string EncodeRegText(std::string text, RegEncoding encoding, std::uint32_t codePage);
 // In the encoding regedit uses for the format.
 Outcome<std::string> WriteRegFile(const sim::Registry& registry, RegFormat format);
 

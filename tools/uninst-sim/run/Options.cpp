@@ -1,7 +1,7 @@
-#include "tools/uninst-sim/Options.h"
+#include "tools/uninst-sim/run/Options.h"
 
 #include "platform/Platform.h"
-#include "tools/uninst-sim/TextCodec.h"
+#include "tools/uninst-sim/regfile/TextCodec.h"
 
 namespace uninst::tool {
 
@@ -26,6 +26,14 @@ void SplitInline(const std::string& arg, std::string* name, std::optional<std::s
   const std::size_t equals = arg.find('=');
   *name = arg.substr(0, equals);
   if (equals != std::string::npos) *value = arg.substr(equals + 1);
+}
+
+// The switch an option without a value sets, or nullptr.
+bool* FlagOf(const std::string& name, Options& options) {
+  if (name == "--dry-run") return &options.dryRun;
+  if (name == "--diff") return &options.diff;
+  if (name == "--undo") return &options.undo;
+  return nullptr;
 }
 
 }  // namespace
@@ -75,9 +83,9 @@ Outcome<Options> ParseOptions(const std::vector<std::string>& args) {
       options.version = true;
       continue;
     }
-    if (name == "--dry-run") {
-      if (value) return Result::Failure("--dry-run takes no value");
-      options.dryRun = true;
+    if (bool* flag = FlagOf(name, options)) {
+      if (value) return Result::Failure(name + " takes no value");
+      *flag = true;
       continue;
     }
     if (name != "--machine" && name != "--answers" && name != "--report") {
@@ -107,6 +115,10 @@ Outcome<Options> ParseOptions(const std::vector<std::string>& args) {
   }
   if (!options.help && !options.version && options.machineDirectory.empty()) {
     return Result::Failure("--machine DIR is required");
+  }
+  if (options.undo && (options.dryRun || options.diff || options.answers ||
+                       !options.reportPath.empty() || !options.programSwitches.empty())) {
+    return Result::Failure("--undo takes only --machine");
   }
   return options;
 }
@@ -151,8 +163,11 @@ The machine folder holds:
                  single-byte text (messages, registry names and strings,
                  paths), defaults to the one that goes with oem_code_page:
                  932 beside 932, else 1252. A "REGEDIT4" registry.reg is in
-                 the ANSI code page; a Unicode one is converted to it and
-                 back, and a character the code page lacks is refused.
+                 the ANSI code page, and its names and strings are kept and
+                 written back in the bytes read, even where two byte
+                 sequences stand for one character; a Unicode one is
+                 converted to it and back, and a character the code page
+                 lacks, or has only the code of another for, is refused.
                  Registry names are read character by character of the ANSI
                  code page, as Windows reads them: the second byte of a
                  double-byte character never separates keys and keeps its
@@ -162,8 +177,12 @@ A machine folder may come from anyone; uninst-sim never reads, writes, deletes
 or changes anything outside it. registry.reg, machine.ini and everything below
 the drive folders must be folders or regular files with a single name: a
 symbolic link (a drive folder, registry.reg or machine.ini that is one too,
-dangling or not), a hard-linked file, a FIFO, a socket or a device node is
-refused before anything is done (exit status 2, the path named). Other entries
+dangling or not), a hard-linked file, a FIFO, a socket, a device node or a
+mount point (an entry on another mount than the folder) is refused before
+anything is done (exit status 2, the path named). So are two names in one
+folder that differ only in the case of letters (one name on Windows; both
+are named) and a path deeper than a Windows path can reach (260
+characters with the drive). Other entries
 beside the drive folders are never looked at. While the program runs, every
 file is reached folder by folder from its drive folder without following a
 link: an entry that breaks the rule meanwhile is a file the program cannot
@@ -175,12 +194,22 @@ Options:
                      list of yes, no, cancel, ok (or y, n, c, o). An answer the
                      box does not offer is refused: that box gets no answer.
                      When the list runs out, the terminal is asked.
-  --report FILE      also write the summary as JSON to FILE (refused when FILE
-                     is a folder or inside the machine folder)
-  --dry-run          run on a private copy of the machine, made under the same
-                     rule in the temporary folder ($TMPDIR) and removed at the
-                     end, and report what would be removed; the machine folder
-                     stays untouched
+  --report FILE      also write the summary as JSON to FILE, a new or regular
+                     file outside the machine folder (a link, a FIFO or a
+                     folder there is refused), through a temporary file
+                     beside it; "-" writes it to standard output
+  --dry-run          run without changing anything anywhere: the machine folder
+                     is only read (it may be read-only), and the program sees
+                     its own changes as the run's journal holds them (a file
+                     it deleted is gone, an attribute it cleared is clear);
+                     report what would be changed
+  --diff             also show what the run changed (with --dry-run: would
+                     change) as a diff of registry.reg and a list of files
+  --undo             put back what the last run changed, byte for byte, from
+                     the undo record it left (see below); refused, changing
+                     nothing, when the machine changed since in a way the
+                     undo would lose (registry.reg, or a file back at the
+                     place of a deleted one)
   -h, --help         show this text
   --version          show the version of uninst-sim and of the program it runs
 
@@ -190,11 +219,23 @@ terminal on standard input, --answers is required; uninst-sim then stops before
 changing anything. A box left without an answer acts as a box Windows could not
 show.
 
+Every run that may change the machine holds the folder alone: a second
+uninst-sim on the same folder is refused with a message until it has ended
+(dry runs may share it with one another). Each real run leaves an undo record
+in DIR/.uninst-sim-undo/N/: the files it deleted, registry.reg as it was,
+undo.reg (the deleted keys and values, which regedit can import) and the
+journal of its changes, written as they happen; --undo uses the last one and
+removes it. A run killed outright can be undone as far as it went: its files
+come back, and registry.reg stays as that run left it.
+
 At the end the registry is written back to registry.reg (through a temporary
-file in the same folder, flushed and renamed over the old one; comments are not
-kept) and uninst-sim prints the registry keys, registry values and files that
-were deleted, and whether a restart was requested; names from the machine are
-shown with control characters escaped as \xNN. When registry.reg cannot be
+file in the same folder, flushed and exchanged with the old one; comments are
+not kept); when registry.reg was changed by someone else since it was read, it
+is left as it is and the run's registry is written beside it to
+registry.reg.uninst-sim-unsaved (a failed save, below). Then uninst-sim prints
+the registry keys, registry values and files that were deleted, whether a
+restart was requested and where the undo record is; names from the machine
+are shown with control characters escaped as \xNN. When registry.reg cannot be
 saved, uninst-sim says so first, lists the deleted files (they stay deleted,
 while registry.reg keeps the old registry), still writes the report with
 "registrySave": "failed", and exits with 1.
@@ -203,9 +244,9 @@ SIGINT, SIGTERM and SIGHUP stop the program where it is (every further call it
 makes fails); the registry is saved as far as the run went, the summary and
 the report say that the run was interrupted, and the exit status is 128 + the
 signal's number. A run killed outright (SIGKILL) may leave registry.reg's
-temporary file (.registry.reg.XXXXXX; registry.reg is then the old one) or a
-dry run's copy (uninst-sim-PID-XXXXXX in the temporary folder); the next run,
-or the next dry run, removes them and says so.
+temporary file (.registry.reg.uninst-sim-save-XXXXXXXXXXXX, marked as made by
+uninst-sim; registry.reg is then the old one); the next run removes it and
+says so.
 
 Exit status: 0 when the run ended normally, whatever the answers; 1 when the
 results could not be written; 2 for a usage error or a bad machine folder

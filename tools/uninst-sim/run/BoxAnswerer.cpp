@@ -1,9 +1,9 @@
-#include "tools/uninst-sim/BoxAnswerer.h"
+#include "tools/uninst-sim/run/BoxAnswerer.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "tools/uninst-sim/Report.h"
+#include "tools/uninst-sim/run/Report.h"
 
 namespace uninst::tool {
 

@@ -1,4 +1,4 @@
-#include "tools/uninst-sim/TextCodec.h"
+#include "tools/uninst-sim/regfile/TextCodec.h"
 
 #include "platform/AsciiCase.h"
 

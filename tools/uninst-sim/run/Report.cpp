@@ -1,36 +1,15 @@
-#include "tools/uninst-sim/Report.h"
+#include "tools/uninst-sim/run/Report.h"
 
 #include <cstdio>
 #include <cstring>
 #include <set>
 
-#include "platform/sim/RegistryNode.h"
-#include "tools/uninst-sim/BoxAnswerer.h"
-#include "tools/uninst-sim/TextCodec.h"
+#include "tools/uninst-sim/regfile/TextCodec.h"
+#include "tools/uninst-sim/run/BoxAnswerer.h"
 
 namespace uninst::tool {
 
 namespace {
-
-void AppendCounted(std::string& block, std::string_view text) {
-  const auto length = static_cast<std::uint32_t>(text.size());
-  block.append(reinterpret_cast<const char*>(&length), sizeof length);
-  block.append(text);
-}
-
-std::uint32_t ReadCount(const std::string& block, std::size_t* at) {
-  std::uint32_t count = 0;
-  std::memcpy(&count, block.data() + *at, sizeof count);
-  *at += sizeof count;
-  return count;
-}
-
-std::string_view ReadCounted(const std::string& block, std::size_t* at) {
-  const std::uint32_t length = ReadCount(block, at);
-  const std::string_view text(block.data() + *at, length);
-  *at += length;
-  return text;
-}
 
 std::string ValueLabel(const DeletedValue& value) {
   return value.key + " : " + (value.name.empty() ? "(default)" : "\"" + value.name + "\"");
@@ -129,83 +108,37 @@ std::string JsonBox(const sim::MessageBoxRecord& box) {
          ", \"answer\": " + JsonString(box.answer == 0 ? "none" : AnswerName(box.answer)) + "}";
 }
 
-// True when `path` lies below the key `ancestor`, a whole key path: the
-// byte after it starts a character, so a backslash there is a separator.
-bool IsBelow(std::string_view path, std::string_view ancestor) {
-  return path.size() > ancestor.size() && path[ancestor.size()] == '\\' &&
-         path.compare(0, ancestor.size(), ancestor) == 0;
-}
-
 }  // namespace
 
-RegistryNames::RegistryNames(const sim::Registry& registry) {
-  // Sized first, so that a whole machine's names are not copied as they grow.
-  std::size_t size = 0;
-  registry.VisitKeys([&size](const std::string& path, const sim::Registry::Node& key) {
-    size += 2 * sizeof(std::uint32_t) + path.size();
-    key.values.ForEach([&size](const sim::ValueList::View& value) {
-      size += sizeof(std::uint32_t) + value.name.size();
-    });
-  });
-  m_block.reserve(size);
-  registry.VisitKeys([this](const std::string& path, const sim::Registry::Node& key) {
-    AppendCounted(m_block, path);
-    std::uint32_t count = 0;
-    key.values.ForEach([&count](const sim::ValueList::View&) { ++count; });
-    m_block.append(reinterpret_cast<const char*>(&count), sizeof count);
-    key.values.ForEach(
-        [this](const sim::ValueList::View& value) { AppendCounted(m_block, value.name); });
-  });
-}
-
-void RegistryNames::ForEach(const Visitor& visit) const {
-  std::vector<std::string_view> names;
-  for (std::size_t at = 0; at < m_block.size();) {
-    const std::string_view path = ReadCounted(m_block, &at);
-    names.resize(ReadCount(m_block, &at));
-    for (std::string_view& name : names) name = ReadCounted(m_block, &at);
-    visit(path, names);
+void ReadJournal(const sim::Journal& journal, RunReport* report) {
+  using Kind = sim::JournalEntry::Kind;
+  std::set<std::string> deleted;
+  for (const sim::JournalEntry& entry : journal.Entries()) {
+    if (entry.bySetup) continue;
+    switch (entry.kind) {
+      case Kind::kKeyDeleted:
+        for (const sim::DeletedKey& key : entry.keys) report->keysDeleted.push_back(key.path);
+        break;
+      case Kind::kValueDeleted:
+        entry.value.ForEach([&](const sim::ValueList::View& value) {
+          report->valuesDeleted.push_back(DeletedValue{entry.keyPath, std::string(value.name)});
+        });
+        break;
+      case Kind::kFileDeleted:
+        report->filesDeleted.push_back(entry.WindowsPath());
+        deleted.insert(entry.hostRelative + '/' + entry.drive);
+        break;
+      default:
+        break;
+    }
   }
-}
-
-void CompareStates(const MachineState& before, const sim::Registry& registryAfter,
-                   const std::vector<std::string>& filesAfter, RunReport* report) {
-  const sim::NameRules& rules = registryAfter.Names();
-  std::vector<std::string_view> remaining;
-  // The keys before come parents first: each is looked up from the nearest
-  // ancestor found, one step rather than one per level.
-  struct Found {
-    std::string_view path;
-    sim::Registry::Node* key;
-  };
-  std::vector<Found> ancestors{{std::string_view(), registryAfter.Root()}};
-  before.keys.ForEach([&](std::string_view path, const std::vector<std::string_view>& names) {
-    while (ancestors.size() > 1 && !IsBelow(path, ancestors.back().path)) ancestors.pop_back();
-    const std::size_t parentLength = ancestors.back().path.size();
-    sim::Registry::Node* key = ancestors.back().key->Walk(
-        path.substr(parentLength == 0 ? 0 : parentLength + 1), false, rules);
-    if (key) ancestors.push_back({path, key});
-    if (!key) {
-      report->keysDeleted.emplace_back(path);
-      return;
+  std::set<std::string> changed;
+  for (const sim::JournalEntry& entry : journal.Entries()) {
+    const std::string file = entry.hostRelative + '/' + entry.drive;
+    if (!entry.bySetup && entry.IsFileChange() && deleted.count(file) == 0 &&
+        changed.insert(file).second) {
+      report->filesChanged.push_back(entry.WindowsPath());
     }
-    // A run deletes values and never adds or moves one, so the values left
-    // are those before in the same order, less the deleted ones.
-    remaining.clear();
-    key->values.ForEach(
-        [&](const sim::ValueList::View& value) { remaining.push_back(value.name); });
-    std::size_t next = 0;
-    for (std::string_view name : names) {
-      if (next < remaining.size() && rules.Equal(remaining[next], name)) {
-        ++next;
-      } else {
-        report->valuesDeleted.push_back(DeletedValue{std::string(path), std::string(name)});
-      }
-    }
-  });
-  const std::set<std::string> files(filesAfter.begin(), filesAfter.end());
-  for (const std::string& file : before.files) {
-    if (files.count(file) == 0) report->filesDeleted.push_back(file);
   }
 }
 
@@ -249,7 +182,13 @@ std::string FormatSummary(const RunReport& report) {
   for (const DeletedValue& value : report.valuesDeleted) values.push_back(ValueLabel(value));
   AppendSection(out, "Registry values deleted" + unsaved, values);
   AppendSection(out, "Files deleted", report.filesDeleted);
+  if (!report.filesChanged.empty()) {
+    AppendSection(out, "Files whose attributes or times were written", report.filesChanged);
+  }
   out += std::string("Restart requested: ") + (report.restartRequested ? "yes" : "no") + "\n";
+  if (!report.undoRecord.empty()) {
+    out += "Undo record: " + report.undoRecord + " (--undo puts the machine back)\n";
+  }
   for (const std::string& warning : report.answerWarnings) out += "Warning: " + warning + "\n";
   return out;
 }
@@ -271,7 +210,9 @@ std::string FormatJson(const RunReport& report) {
          ",\n  \"keysDeleted\": " + JsonList(Quoted(report.keysDeleted), "  ") +
          ",\n  \"valuesDeleted\": " + JsonList(values, "  ") +
          ",\n  \"filesDeleted\": " + JsonList(Quoted(report.filesDeleted), "  ") +
+         ",\n  \"filesChanged\": " + JsonList(Quoted(report.filesChanged), "  ") +
          ",\n  \"restartRequested\": " + (report.restartRequested ? "true" : "false") +
+         ",\n  \"undoRecord\": " + JsonStringOrNull(report.undoRecord) +
          ",\n  \"warnings\": " + JsonList(Quoted(report.answerWarnings), "  ") + "\n}\n";
 }
 

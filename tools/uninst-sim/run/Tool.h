@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/uninst-sim/AtomicFile.h"
+#include "tools/uninst-sim/machine/AtomicFile.h"
 
 namespace uninst::tool {
 
@@ -27,8 +27,8 @@ struct ToolStreams {
 int RunTool(const std::vector<std::string>& args, ToolStreams streams,
             const FileCalls& saveCalls = SystemFileCalls());
 
-// Holds back SIGINT, SIGTERM and SIGHUP once RunTool has returned, so that
-// the exit status stays the run's own.
+// Holds back SIGINT, SIGTERM and SIGHUP, and ignores SIGPIPE, once RunTool
+// has returned, so that the exit status stays the run's own.
 void HoldStopSignals();
 
 }  // namespace uninst::tool
