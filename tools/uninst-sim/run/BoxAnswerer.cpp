@@ -47,17 +47,6 @@ const char* AnswerName(int answer) {
   return button != nullptr ? button->name : "(none)";
 }
 
-std::vector<int> ButtonsOf(std::uint32_t style) {
-  switch (style & 0x0F) {
-    case kMbYesNoCancel:
-      return {kIdYes, kIdNo, kIdCancel};
-    case kMbYesNo:
-      return {kIdYes, kIdNo};
-    default:
-      return {kIdOk};
-  }
-}
-
 const char* IconNameOf(std::uint32_t style) {
   switch (style & 0xF0) {
     case kMbIconQuestion:

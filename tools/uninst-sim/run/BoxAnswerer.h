@@ -14,8 +14,8 @@ namespace uninst::tool {
 
 // "Yes", "No", "Cancel", "OK", or "(none)" for 0.
 const char* AnswerName(int answer);
-// The buttons a box style offers, as answers.
-std::vector<int> ButtonsOf(std::uint32_t style);
+// The buttons a box style offers, as answers: the simulated machine's.
+using sim::ButtonsOf;
 const char* IconNameOf(std::uint32_t style);
 
 class BoxAnswerer {
