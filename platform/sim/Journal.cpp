@@ -10,6 +10,22 @@ std::string JournalEntry::WindowsPath() const {
   return path;
 }
 
+void JournalEntry::ForEachDeletedKey(
+    const std::function<void(const std::string& path, const ValueList& values)>& visit) const {
+  const std::size_t base = keyPath.size() - (keys.empty() ? 0 : keys.front().name.size());
+  std::string path = keyPath.substr(0, base);
+  // The length of the path of each key on the way down to the current one.
+  std::vector<std::size_t> lengths;
+  for (const DeletedKey& key : keys) {
+    lengths.resize(key.depth);
+    path.resize(key.depth == 0 ? base : lengths.back());
+    if (key.depth > 0) path += '\\';
+    path += key.name;
+    lengths.push_back(path.size());
+    visit(path, key.values);
+  }
+}
+
 void Journal::Add(JournalEntry entry, const std::string& hostPath) {
   if (!hostPath.empty()) {
     FileOverlay& overlay = m_overlays[hostPath];

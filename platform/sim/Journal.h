@@ -25,8 +25,12 @@ struct HostFileState {
   struct timespec modified {};
 };
 
+// One key of a deleted subtree, parents first: its depth below the deleted
+// key (0 for that key) and its name, so that a tree of any depth costs its
+// names only, never a full path for each key.
 struct DeletedKey {
-  std::string path;  // below HKEY_LOCAL_MACHINE, as stored
+  std::uint32_t depth = 0;
+  std::string name;
   ValueList values;
 };
 
@@ -57,6 +61,10 @@ struct JournalEntry {
   struct timespec modified {};
 
   bool IsFileChange() const { return kind >= Kind::kFileDeleted; }
+  // kKeyDeleted: each key of the subtree with its path below
+  // HKEY_LOCAL_MACHINE, parents first.
+  void ForEachDeletedKey(
+      const std::function<void(const std::string& path, const ValueList& values)>& visit) const;
   // "C:\WINDOWS\INF\X.INF", in the host's names.
   std::string WindowsPath() const;
 };

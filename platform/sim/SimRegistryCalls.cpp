@@ -191,10 +191,20 @@ long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
   if (!victim) return kErrorFileNotFound;
   JournalEntry entry;
   entry.keyPath = parentPath.empty() ? victim->name : parentPath + '\\' + victim->name;
-  m_registry.VisitSubtree(*victim, entry.keyPath,
-                          [&entry](const std::string& keyPath, const Registry::Node& key) {
-                            entry.keys.push_back(DeletedKey{keyPath, key.values});
-                          });
+  // Pre-order: a key's parent is the nearest key before it whose path ends
+  // where the key's name begins.
+  std::vector<std::size_t> pathLengths;
+  m_registry.VisitSubtree(
+      *victim, entry.keyPath, [&](const std::string& keyPath, const Registry::Node& key) {
+        const std::size_t parentLength =
+            keyPath.size() - key.name.size() - (pathLengths.empty() ? 0 : 1);
+        while (!pathLengths.empty() && pathLengths.back() != parentLength) {
+          pathLengths.pop_back();
+        }
+        entry.keys.push_back(
+            DeletedKey{static_cast<std::uint32_t>(pathLengths.size()), key.name, key.values});
+        pathLengths.push_back(keyPath.size());
+      });
   parent->RemoveChild(victim, m_registry.Names());
   m_state->journal.Add(std::move(entry));
   return kErrorSuccess;

@@ -117,7 +117,9 @@ void ReadJournal(const sim::Journal& journal, RunReport* report) {
     if (entry.bySetup) continue;
     switch (entry.kind) {
       case Kind::kKeyDeleted:
-        for (const sim::DeletedKey& key : entry.keys) report->keysDeleted.push_back(key.path);
+        entry.ForEachDeletedKey([report](const std::string& path, const sim::ValueList&) {
+          report->keysDeleted.push_back(path);
+        });
         break;
       case Kind::kValueDeleted:
         entry.value.ForEach([&](const sim::ValueList::View& value) {

@@ -374,9 +374,9 @@ Outcome<std::string> UndoRegText(const sim::Journal& journal, std::uint32_t code
     if (entry.kind == Kind::kValueDeleted && problem.empty()) {
       problem = AppendKeySection(text, entry.keyPath, entry.value, codePage, names);
     }
-    for (const sim::DeletedKey& key : entry.keys) {
-      if (problem.empty()) problem = AppendKeySection(text, key.path, key.values, codePage, names);
-    }
+    entry.ForEachDeletedKey([&](const std::string& path, const sim::ValueList& values) {
+      if (problem.empty()) problem = AppendKeySection(text, path, values, codePage, names);
+    });
   }
   if (!problem.empty()) return Outcome<std::string>::Failure(problem);
   return EncodeRegText(std::move(text), encoding, codePage);
@@ -386,10 +386,9 @@ std::string FormatDiff(const sim::Journal& journal, std::uint32_t codePage) {
   std::set<std::string> deletedKeys;
   std::string files;
   for (const sim::JournalEntry& entry : journal.Entries()) {
-    for (const sim::DeletedKey& key : entry.keys) {
-      deletedKeys.insert("[HKEY_LOCAL_MACHINE\\" + sim::CodePageToUtf8Lossy(codePage, key.path) +
-                         "]");
-    }
+    entry.ForEachDeletedKey([&](const std::string& path, const sim::ValueList&) {
+      deletedKeys.insert("[HKEY_LOCAL_MACHINE\\" + sim::CodePageToUtf8Lossy(codePage, path) + "]");
+    });
     if (entry.kind == Kind::kFileDeleted && !entry.bySetup) {
       files += "-" + TerminalText(entry.WindowsPath()) + "\n";
     }
