@@ -203,6 +203,27 @@ bool Mentions(const std::string& text, const std::string& line) {
   return text.find("\n  " + line + "\n") != std::string::npos;
 }
 
+// The smallest machine of docs/MACHINE.md goes through each step it shows:
+// fdc\0001 goes with the named device, its INF copy OEM1.INF stays.
+TEST(UninstSim, MinimalMachineShowsEachStep) {
+  ScratchFolder scratch;
+  const fs::path machine = scratch.Path() / "machine";
+  fs::copy(testing::DemoMachine() / ".." / "minimal-machine", machine, fs::copy_options::recursive);
+  const ToolRun run = RunWith({"--machine", machine.string(), "--answers", "yes,no", "--", "/E"});
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_NE(run.out.find("Registry keys deleted (7):"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Registry values deleted (2):"), std::string::npos);
+  EXPECT_NE(run.out.find("Files deleted (7):"), std::string::npos);
+  for (const char* file :
+       {"WINDOWS/INF/OEM2.INF", "WINDOWS/INF/OTHER/OEM2.INF", "WINDOWS/INF/OEM3.INF",
+        "WINDOWS/INF/KMNUFD1.INF", "WINDOWS/CATROOT/KMNUFD1.CAT", "WINDOWS/SYSTEM/USBFDD.SYS",
+        "WINDOWS/SYSTEM/IOSUBSYS/KMNFD.VXD"}) {
+    EXPECT_FALSE(fs::exists(machine / "drive_c" / file)) << file;
+  }
+  EXPECT_TRUE(fs::exists(machine / "drive_c/WINDOWS/INF/OEM0.INF"));
+  EXPECT_TRUE(fs::exists(machine / "drive_c/WINDOWS/INF/OEM1.INF"));
+}
+
 TEST(UninstSim, DemoRunRemovesTheDriveAndKeepsItsNeighbours) {
   ScratchFolder scratch;
   const fs::path machine = scratch.Path() / "machine";
