@@ -91,6 +91,16 @@ const Attack kAttacks[] = {
        fs::create_directories(deep);
      },
      "drive_c/", "is deeper than a Windows path can reach"},
+    {"TrailingPeriod",
+     [](const fs::path& drive, const fs::path&) {
+       testing::WriteText(drive / "WINDOWS/INF/OEM7.INF.", "x");
+     },
+     "drive_c/WINDOWS/INF/OEM7.INF.", "ends in a period or a blank"},
+    {"DeviceName",
+     [](const fs::path& drive, const fs::path&) {
+       testing::WriteText(drive / "WINDOWS/INF/con.inf", "x");
+     },
+     "drive_c/WINDOWS/INF/con.inf", "is a device on Windows"},
 };
 
 struct Mode {

@@ -62,6 +62,28 @@ std::size_t CharacterCount(const std::string& utf8) {
   }));
 }
 
+// Why Windows could hold no file or folder of this name, or "": the name
+// ends in a period or a blank (Windows drops them), holds a character no
+// Windows name may hold, or is a device (NUL, CON.INF) before any extension.
+std::string WindowsNameProblem(const std::string& name) {
+  if (name.back() == '.' || name.back() == ' ') return "ends in a period or a blank";
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*\\", c) != nullptr) {
+      return "holds a character no Windows name may hold";
+    }
+  }
+  std::string base = sim::UpperUtf8(name.substr(0, name.find('.')));
+  base.erase(base.find_last_not_of(' ') + 1);
+  static constexpr const char* kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  const bool numbered = base.size() == 4 &&
+                        (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
+                        base[3] >= '1' && base[3] <= '9';
+  if (numbered || std::find(std::begin(kDevices), std::end(kDevices), base) != std::end(kDevices)) {
+    return "is a device on Windows, never a file";
+  }
+  return "";
+}
+
 // Host names compare as the machine compares them: every letter folded.
 std::string Folded(const std::string& name) { return sim::UpperUtf8(name); }
 
@@ -80,6 +102,9 @@ class EntryRules {
     if (CharacterCount(entry.relative) + 4 > kMaxWindowsPath) {
       return path + " is deeper than a Windows path can reach (" + std::to_string(kMaxWindowsPath) +
              " characters with the drive)";
+    }
+    if (const std::string problem = WindowsNameProblem(entry.name); !problem.empty()) {
+      return path + ": the name " + problem + ": rename or remove it";
     }
     const std::size_t depth =
         static_cast<std::size_t>(std::count(entry.relative.begin(), entry.relative.end(), '/'));
