@@ -181,8 +181,9 @@ dangling or not), a hard-linked file, a FIFO, a socket, a device node or a
 mount point (an entry on another mount than the folder) is refused before
 anything is done (exit status 2, the path named). So are two names in one
 folder that differ only in the case of letters (one name on Windows; both
-are named) and a path deeper than a Windows path can reach (260
-characters with the drive). Other entries
+are named), a name Windows could not hold (a device such as NUL or CON.INF,
+a trailing period or blank, a character such as : or \) and a path deeper
+than a Windows path can reach (260 characters with the drive). Other entries
 beside the drive folders are never looked at. While the program runs, every
 file is reached folder by folder from its drive folder without following a
 link: an entry that breaks the rule meanwhile is a file the program cannot
