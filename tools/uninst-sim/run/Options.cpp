@@ -182,7 +182,7 @@ mount point (an entry on another mount than the folder) is refused before
 anything is done (exit status 2, the path named). So are two names in one
 folder that differ only in the case of letters (one name on Windows; both
 are named), a name Windows could not hold (a device such as NUL or CON.INF,
-a trailing period or blank, a character such as : or \) and a path deeper
+a trailing period or blank, a character such as : or *) and a path deeper
 than a Windows path can reach (260 characters with the drive). Other entries
 beside the drive folders are never looked at. While the program runs, every
 file is reached folder by folder from its drive folder without following a
