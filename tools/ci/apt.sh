@@ -11,7 +11,7 @@ apt_options=()
 apt_log() { echo "install-deps: $*" >&2; }
 
 # Succeeds when the running kernel executes a 32-bit x86 program. The probe
-# is a 100-byte static ELF32 that only calls exit(42): it needs no package,
+# is a 96-byte static ELF32 that only calls exit(42): it needs no package,
 # so the answer comes from the kernel alone (IA-32 emulation on or off).
 kernel_runs_32bit() {
   local dir status
