@@ -97,6 +97,8 @@ def main():
         print("%s: cannot run: uninst-sim not found at %s: build the host preset first" %
               (NAME, args.uninst_sim))
         return 2
+    # Wine reaches the machine through its Z: drive: only by a full path.
+    args.work_dir = os.path.abspath(args.work_dir)
     os.makedirs(args.work_dir, exist_ok=True)
 
     disagreeing = 0
