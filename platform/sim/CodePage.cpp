@@ -159,19 +159,13 @@ std::bitset<256> LeadBytesOf(std::uint32_t codePage) {
 
 namespace {
 
-// The length of the UTF-8 sequence that `lead` starts, 0 for no lead byte.
-std::size_t SequenceLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
-}
-
-// The code point of a well-formed sequence of `length` bytes, or none.
+// The code point of a well-formed sequence of the length its lead byte
+// tells (Utf8SequenceLength), or none.
 std::optional<char32_t> DecodeUtf8(std::string_view bytes) {
   const std::size_t length = bytes.size();
-  if (length == 1) return static_cast<unsigned char>(bytes[0]);
+  const unsigned char lead = static_cast<unsigned char>(bytes[0]);
+  if (length == 1) return lead < 0x80 ? std::optional<char32_t>(lead) : std::nullopt;
+  if (lead > 0xF4) return std::nullopt;
   char32_t point = static_cast<unsigned char>(bytes[0]) & (0x7F >> length);
   for (std::size_t i = 1; i < length; ++i) {
     const unsigned char c = static_cast<unsigned char>(bytes[i]);
@@ -235,10 +229,9 @@ std::string UpperUtf8(std::string_view text) {
   const UnicodeCase cases;
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = SequenceLength(static_cast<unsigned char>(text[at]));
-    const std::optional<char32_t> point = length > 0 && at + length <= text.size()
-                                              ? DecodeUtf8(text.substr(at, length))
-                                              : std::nullopt;
+    const std::size_t length = Utf8SequenceLength(static_cast<unsigned char>(text[at]));
+    const std::optional<char32_t> point =
+        at + length <= text.size() ? DecodeUtf8(text.substr(at, length)) : std::nullopt;
     if (!point) {
       out += text[at++];
       continue;
@@ -270,7 +263,7 @@ std::vector<std::uint32_t> FoldTableOf(std::uint32_t codePage, const std::bitset
     if (!converter.Valid()) continue;
     ::iconv(converter.Handle(), nullptr, nullptr, nullptr, nullptr);  // forget a failed pair
     if (!converter.Run(character, &offset, &utf8) || utf8.empty()) continue;
-    const std::size_t length = SequenceLength(static_cast<unsigned char>(utf8[0]));
+    const std::size_t length = Utf8SequenceLength(static_cast<unsigned char>(utf8[0]));
     const std::optional<char32_t> point = length == utf8.size() ? DecodeUtf8(utf8) : std::nullopt;
     if (!point || *point > 0xFFFF) continue;
     const char32_t upper = cases.Upper(*point);

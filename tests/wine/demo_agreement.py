@@ -378,6 +378,15 @@ def check_agreement(args, folder, work_dir, switches=SWITCHES, answers=ANSWERS):
     return differences
 
 
+def uninst_sim_missing(name, path):
+    """Says so, and is true, when uninst-sim cannot be run from path."""
+    if os.access(path, os.X_OK):
+        return False
+    print("%s: cannot run: uninst-sim not found at %s: build the host preset first "
+          "(cmake --preset host && cmake --build --preset host)" % (name, path))
+    return True
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--machine", required=True, help="the machine folder")
@@ -386,9 +395,7 @@ def main():
     parser.add_argument("--responder", required=True)
     parser.add_argument("--work-dir", required=True, help="parent of this run's directory")
     args = parser.parse_args()
-    if not os.access(args.uninst_sim, os.X_OK):
-        print("%s: cannot run: uninst-sim not found at %s: build the host preset first "
-              "(cmake --preset host && cmake --build --preset host)" % (NAME, args.uninst_sim))
+    if uninst_sim_missing(NAME, args.uninst_sim):
         return 2
 
     os.makedirs(args.work_dir, exist_ok=True)

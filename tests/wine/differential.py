@@ -93,9 +93,7 @@ def main():
         seeds = range(first, first + args.count)
     else:
         parser.error("give --seeds or --count")
-    if not os.access(args.uninst_sim, os.X_OK):
-        print("%s: cannot run: uninst-sim not found at %s: build the host preset first" %
-              (NAME, args.uninst_sim))
+    if demo_agreement.uninst_sim_missing(NAME, args.uninst_sim):
         return 2
     # Wine reaches the machine through its Z: drive: only by a full path.
     args.work_dir = os.path.abspath(args.work_dir)
