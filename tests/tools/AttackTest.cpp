@@ -76,7 +76,7 @@ const AttackCase kAttacks[] = {
      },
      {"--answers", "no"},
      nullptr,
-     kExitOk,
+     kExitNothingRemoved,
      "Files deleted (0)",
      [](const Paths& p) {
        return fs::exists(p.machine / ".registry.reg.backup") &&

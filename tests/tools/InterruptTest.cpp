@@ -113,7 +113,7 @@ TEST_P(Kills, LeaveTheFolderOldOrNewWithoutDebris) {
     args[3] = "no";
     const testing::ToolRun next = testing::RunWith(args);
     previous ? ::setenv("TMPDIR", kept.c_str(), 1) : ::unsetenv("TMPDIR");
-    EXPECT_EQ(next.status, kExitOk) << next.err;
+    EXPECT_EQ(next.status, kExitNothingRemoved) << next.err;
     EXPECT_EQ(leftover, next.err.find("uninst-sim: removed ") != std::string::npos) << next.err;
     EXPECT_FALSE(HoldsUnfinishedSave(machine));
     EXPECT_TRUE(fs::is_empty(temp));

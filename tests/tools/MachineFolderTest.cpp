@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadSettings{"[machine]\nansi_code_page = 1200\n",
                     "line 2: ansi_code_page 1200 is not a code page this system can convert"},
         BadSettings{"[machine]\noem_code_page = 4\n", "line 2: oem_code_page 4 is not"},
-        BadSettings{"[machine]\nwindows = 95\n", "line 2: windows must be 98 or nt"},
+        BadSettings{"[machine]\nwindows = 3.1\n", "line 2: windows must name an edition"},
         BadSettings{"[machine]\ntime_zone_bias_minutes = 1441\n", "line 2: time_zone"},
         BadSettings{"[machine]\ncolour = blue\n", "line 2: unknown setting"},
         BadSettings{"[machine]\njust words\n", "line 2: expected name = value"},

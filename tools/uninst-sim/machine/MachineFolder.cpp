@@ -254,7 +254,10 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory, FolderUse
   for (const DriveFolder& drive : folder.drives) {
     EntryRules rules(directory + "/" + drive.folderName, folder.mount);
     error = WalkDrive(machine, directory, drive, sim::TreeDetail::kStatus,
-                      [&rules](const sim::TreeEntry& entry) { return rules.Check(entry); });
+                      [&rules, &folder](const sim::TreeEntry& entry) {
+                        if (entry.type == S_IFREG) ++folder.fileCount;
+                        return rules.Check(entry);
+                      });
     if (!error.empty()) return Result::Failure(error);
   }
   return folder;

@@ -51,6 +51,7 @@ struct MachineFolder {
   mode_t registryMode = 0644;
   MachineSettings settings;
   std::vector<DriveFolder> drives;
+  std::size_t fileCount = 0;  // the regular files below the drive folders
 
   std::string HostPathOf(const DriveFolder& drive) const;
 };

@@ -29,9 +29,12 @@ struct FamilyWord {
   const char* word;
   sim::WindowsFamily family;
 };
+// The editions a person would name, each standing for its family.
 constexpr FamilyWord kFamilyWords[] = {
-    {"98", sim::WindowsFamily::k9x},
-    {"nt", sim::WindowsFamily::kNt},
+    {"95", sim::WindowsFamily::k9x},  {"98", sim::WindowsFamily::k9x},
+    {"me", sim::WindowsFamily::k9x},  {"nt", sim::WindowsFamily::kNt},
+    {"nt4", sim::WindowsFamily::kNt}, {"2000", sim::WindowsFamily::kNt},
+    {"xp", sim::WindowsFamily::kNt},
 };
 
 std::string Trim(const std::string& text) {
@@ -127,29 +130,34 @@ std::string ReadCodePage(const std::string& name, const std::string& value,
   return "";
 }
 
+// Setting names, as section names, do not mind the case of letters.
 std::string ReadMachineValue(const std::string& name, const std::string& value,
                              MachineSettings* settings) {
-  if (name == "windows") {
+  const auto is = [&name](const char* known) { return EqualsIgnoringAsciiCase(name, known); };
+  if (is("windows")) {
     const auto known = std::find_if(
         std::begin(kFamilyWords), std::end(kFamilyWords),
         [&value](const FamilyWord& f) { return EqualsIgnoringAsciiCase(value, f.word); });
-    if (known == std::end(kFamilyWords)) return "windows must be 98 or nt";
+    if (known == std::end(kFamilyWords)) {
+      return "windows must name an edition: 95, 98 or me (the 9x family), nt, nt4, 2000 or xp "
+             "(the NT family)";
+    }
     settings->family = known->family;
     return "";
   }
-  if (name == "oem_code_page") return ReadCodePage(name, value, &settings->oemCodePage);
-  if (name == "ansi_code_page") {
+  if (is("oem_code_page")) return ReadCodePage(name, value, &settings->oemCodePage);
+  if (is("ansi_code_page")) {
     std::uint32_t codePage = 0;
     std::string problem = ReadCodePage(name, value, &codePage);
     if (problem.empty()) settings->ansiCodePage = codePage;
     return problem;
   }
-  if (name == "time_zone_bias_minutes") {
+  if (is("time_zone_bias_minutes")) {
     return ParseInteger<int>(value, -1440, 1440, &settings->timeZoneBiasMinutes)
                ? ""
                : "time_zone_bias_minutes must be a number from -1440 to 1440";
   }
-  if (name == "windows_directory") {
+  if (is("windows_directory")) {
     settings->windowsDirectory = value.empty() ? std::nullopt : std::optional<std::string>(value);
     return "";
   }
@@ -185,10 +193,32 @@ std::string ReadSettingsLine(const std::string& line, Section* section, MachineS
   return problem;
 }
 
+// The text as UTF-8: an editor may have saved it as UTF-16 with its
+// byte-order mark, which is read and noted in `settings`.
+Outcome<std::string> SettingsText(const std::string& bytes, MachineSettings* settings) {
+  const bool little = bytes.compare(0, 2, "\xFF\xFE") == 0;
+  if (!little && bytes.compare(0, 2, "\xFE\xFF") != 0) return bytes;
+  std::string units = bytes.substr(2);
+  if (!little) {
+    for (std::size_t i = 0; i + 1 < units.size(); i += 2) std::swap(units[i], units[i + 1]);
+  }
+  std::size_t bad = 0;
+  std::optional<std::string> text = sim::Utf16LeToUtf8(units, &bad);
+  if (!text) {
+    return Outcome<std::string>::Failure("not UTF-16 text at byte " + std::to_string(bad + 2));
+  }
+  settings->warnings.push_back(std::string("machine.ini is UTF-16 ") + (little ? "little" : "big") +
+                               "-endian text: read as such, but other tools expect UTF-8");
+  return *text;
+}
+
 }  // namespace
 
-Outcome<MachineSettings> ReadMachineSettings(const std::string& text) {
+Outcome<MachineSettings> ReadMachineSettings(const std::string& bytes) {
   MachineSettings settings;
+  Outcome<std::string> decoded = SettingsText(bytes, &settings);
+  if (!decoded.Ok()) return Outcome<MachineSettings>::Failure(decoded.Error());
+  const std::string& text = decoded.Value();
   Section section = Section::kNone;
   // A UTF-8 byte-order mark, as editors may write it, is no part of the text.
   std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;

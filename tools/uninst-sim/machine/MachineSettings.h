@@ -26,9 +26,12 @@ struct MachineSettings {
   int timeZoneBiasMinutes = 0;
   std::optional<std::string> windowsDirectory = std::string("C:\\WINDOWS");
   std::vector<FileSetting> files;
+  // What was read but is not as it should be, one line each.
+  std::vector<std::string> warnings;
 };
 
-Outcome<MachineSettings> ReadMachineSettings(const std::string& text);
+// `bytes`: UTF-8, or UTF-16 with its byte-order mark.
+Outcome<MachineSettings> ReadMachineSettings(const std::string& bytes);
 
 // The ANSI code page of the settings: the one given, else 932 beside OEM 932
 // and 1252 beside any other.

@@ -60,15 +60,18 @@ const char* IconNameOf(std::uint32_t style) {
   }
 }
 
-BoxAnswerer::BoxAnswerer(std::vector<int> answers, std::istream* keys, std::ostream& out)
-    : m_answers(std::move(answers)), m_keys(keys), m_out(out) {}
+BoxAnswerer::BoxAnswerer(std::vector<int> answers, std::istream* keys, std::ostream& out,
+                         bool quiet, const volatile std::sig_atomic_t* stop)
+    : m_answers(std::move(answers)), m_keys(keys), m_out(out), m_quiet(quiet), m_stop(stop) {}
 
 int BoxAnswerer::Answer(const sim::MessageBoxRecord& box) {
   ++m_boxNumber;
-  Show(box);
+  const bool fromList = m_next < m_answers.size();
+  const bool shown = !m_quiet || (!fromList && m_keys != nullptr);
+  if (shown) Show(box);
   const std::vector<int> buttons = ButtonsOf(box.style);
   int answer = 0;
-  if (m_next < m_answers.size()) {
+  if (fromList) {
     answer = AnswerFromList(buttons);
   } else if (m_keys != nullptr) {
     answer = AnswerFromKeys(buttons);
@@ -76,8 +79,19 @@ int BoxAnswerer::Answer(const sim::MessageBoxRecord& box) {
     m_warnings.push_back("message box " + std::to_string(m_boxNumber) +
                          ": no answer left in --answers");
   }
-  m_out << "> " << AnswerName(answer) << "\n\n";
+  if (shown) m_out << "> " << AnswerName(answer) << "\n\n";
   return answer;
+}
+
+std::vector<std::string> BoxAnswerer::Warnings() const {
+  std::vector<std::string> warnings = m_warnings;
+  const bool stopped = m_stop != nullptr && *m_stop != 0;
+  if (m_next < m_answers.size() && !stopped) {
+    warnings.push_back("--answers gives " + std::to_string(m_answers.size()) + " answers for " +
+                       std::to_string(m_boxNumber) + " message boxes: " +
+                       std::to_string(m_answers.size() - m_next) + " left over");
+  }
+  return warnings;
 }
 
 void BoxAnswerer::Show(const sim::MessageBoxRecord& box) {
@@ -108,6 +122,10 @@ int BoxAnswerer::AnswerFromKeys(const std::vector<int>& buttons) {
     m_out << "? " << std::flush;
     if (!std::getline(*m_keys, line)) {
       m_keys = nullptr;
+      if (m_stop != nullptr && *m_stop != 0) {
+        m_out << "\n";
+        return 0;
+      }
       m_warnings.push_back("message box " + std::to_string(m_boxNumber) +
                            ": the terminal closed before an answer");
       return 0;

@@ -2,6 +2,7 @@
 // person at the terminal.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <istream>
 #include <ostream>
@@ -20,12 +21,15 @@ const char* IconNameOf(std::uint32_t style);
 
 class BoxAnswerer {
  public:
-  // `keys` is null when nobody is there to ask.
-  BoxAnswerer(std::vector<int> answers, std::istream* keys, std::ostream& out);
+  // `keys` is null when nobody is there to ask; `quiet` shows only the boxes
+  // asked there. A signal noted in `stop` while the terminal is asked is no
+  // answer, and nothing to warn about: the run says it was interrupted.
+  BoxAnswerer(std::vector<int> answers, std::istream* keys, std::ostream& out, bool quiet = false,
+              const volatile std::sig_atomic_t* stop = nullptr);
 
   int Answer(const sim::MessageBoxRecord& box);
-  // What went wrong with answers, one line each.
-  const std::vector<std::string>& Warnings() const { return m_warnings; }
+  // What went wrong with answers, one line each, answers left over included.
+  std::vector<std::string> Warnings() const;
 
  private:
   void Show(const sim::MessageBoxRecord& box);
@@ -36,6 +40,8 @@ class BoxAnswerer {
   std::size_t m_next = 0;
   std::istream* m_keys;
   std::ostream& m_out;
+  bool m_quiet;
+  const volatile std::sig_atomic_t* m_stop;
   int m_boxNumber = 0;
   std::vector<std::string> m_warnings;
 };

@@ -30,10 +30,33 @@ void SplitInline(const std::string& arg, std::string* name, std::optional<std::s
 
 // The switch an option without a value sets, or nullptr.
 bool* FlagOf(const std::string& name, Options& options) {
-  if (name == "--dry-run") return &options.dryRun;
+  if (name == "--dry-run" || name == "-n") return &options.dryRun;
   if (name == "--diff") return &options.diff;
   if (name == "--undo") return &options.undo;
+  if (name == "--quiet" || name == "-q") return &options.quiet;
+  if (name == "--strict") return &options.strict;
   return nullptr;
+}
+
+std::string TrimBlanks(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// --explain alone, or --explain=all; "" or why not.
+std::string ReadExplain(const std::optional<std::string>& value, Options& options) {
+  if (value && *value != "all") return "--explain takes no value but =all";
+  options.explain = value ? Explain::kAll : Explain::kRemoved;
+  return "";
+}
+
+// --report FILE, or --json as --report -.
+std::string ReadReportPath(const std::string& value, Options& options) {
+  if (!options.reportPath.empty()) return "--report given twice (--json is --report -)";
+  if (value.empty()) return "--report needs a file name";
+  options.reportPath = value;
+  return "";
 }
 
 }  // namespace
@@ -44,7 +67,7 @@ Outcome<std::vector<int>> ParseAnswers(const std::string& list) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = list.find(',', start);
-    const std::string word = list.substr(start, end - start);
+    const std::string word = TrimBlanks(list.substr(start, end - start));
     bool known = false;
     for (const AnswerWord& candidate : kAnswerWords) {
       if (EqualsIgnoringAsciiCase(word, candidate.word) ||
@@ -88,6 +111,13 @@ Outcome<Options> ParseOptions(const std::vector<std::string>& args) {
       *flag = true;
       continue;
     }
+    if (name == "--explain" || name == "--json") {
+      const std::string problem = name == "--explain" ? ReadExplain(value, options)
+                                  : value             ? "--json takes no value"
+                                                      : ReadReportPath("-", options);
+      if (!problem.empty()) return Result::Failure(problem);
+      continue;
+    }
     if (name != "--machine" && name != "--answers" && name != "--report") {
       if (arg.rfind("-", 0) == 0 && arg != "-") return Result::Failure("unknown option " + arg);
       return Result::Failure("unexpected argument \"" + arg +
@@ -102,9 +132,8 @@ Outcome<Options> ParseOptions(const std::vector<std::string>& args) {
       if (value->empty()) return Result::Failure("--machine needs a folder");
       options.machineDirectory = *value;
     } else if (name == "--report") {
-      if (!options.reportPath.empty()) return Result::Failure("--report given twice");
-      if (value->empty()) return Result::Failure("--report needs a file name");
-      options.reportPath = *value;
+      const std::string problem = ReadReportPath(*value, options);
+      if (!problem.empty()) return Result::Failure(problem);
     } else {
       if (answersGiven) return Result::Failure("--answers given twice");
       Outcome<std::vector<int>> answers = ParseAnswers(*value);
@@ -116,9 +145,10 @@ Outcome<Options> ParseOptions(const std::vector<std::string>& args) {
   if (!options.help && !options.version && options.machineDirectory.empty()) {
     return Result::Failure("--machine DIR is required");
   }
-  if (options.undo && (options.dryRun || options.diff || options.answers ||
-                       !options.reportPath.empty() || !options.programSwitches.empty())) {
-    return Result::Failure("--undo takes only --machine");
+  if (options.undo && (options.dryRun || options.diff || options.answers || options.strict ||
+                       options.explain != Explain::kNone || !options.reportPath.empty() ||
+                       !options.programSwitches.empty())) {
+    return Result::Failure("--undo takes only --machine and --quiet");
   }
   return options;
 }
@@ -258,6 +288,12 @@ folder is unchanged.
 )";
 }
 
-const char* VersionText() { return "uninst-sim " UNINST_VERSION "\n"; }
+// uninst-sim runs the core of the UNINST.EXE of its own source tree, whose
+// version resource gives the project's version too.
+const char* VersionText() {
+  return "uninst-sim " UNINST_VERSION
+         "\n"
+         "It runs the uninstaller of UNINST.EXE " UNINST_VERSION " over a simulated machine.\n";
+}
 
 }  // namespace uninst::tool

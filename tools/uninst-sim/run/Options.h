@@ -9,6 +9,10 @@
 
 namespace uninst::tool {
 
+// What --explain asks for: why each thing was removed, and with "all" also
+// why each thing looked at was kept.
+enum class Explain { kNone, kRemoved, kAll };
+
 struct Options {
   bool help = false;
   bool version = false;
@@ -18,6 +22,12 @@ struct Options {
   std::string reportPath;
   bool dryRun = false;
   bool diff = false;
+  // Nothing on standard output but the boxes asked at the terminal and a
+  // report written there.
+  bool quiet = false;
+  // Every warning refuses the run before anything changes.
+  bool strict = false;
+  Explain explain = Explain::kNone;
   // Put back what the last run changed instead of running.
   bool undo = false;
   // What follows "--", handed to the program.

@@ -191,7 +191,6 @@ std::string FormatSummary(const RunReport& report) {
   if (!report.undoRecord.empty()) {
     out += "Undo record: " + report.undoRecord + " (--undo puts the machine back)\n";
   }
-  for (const std::string& warning : report.answerWarnings) out += "Warning: " + warning + "\n";
   return out;
 }
 

@@ -16,11 +16,13 @@
 #include <optional>
 
 #include "app/Startup.h"
+#include "app/Switches.h"
 #include "app/UninstallApp.h"
 #include "platform/sim/CodePage.h"
 #include "platform/sim/HostFiles.h"
 #include "platform/sim/SimMachine.h"
 #include "tools/uninst-sim/machine/AtomicFile.h"
+#include "tools/uninst-sim/machine/MachineCheck.h"
 #include "tools/uninst-sim/machine/MachineFolder.h"
 #include "tools/uninst-sim/machine/ReportTarget.h"
 #include "tools/uninst-sim/run/BoxAnswerer.h"
@@ -99,10 +101,45 @@ void Say(ToolStreams& streams, const std::string& message) {
   streams.err << kToolName << ": " << TerminalText(message) << "\n";
 }
 
+void Warn(ToolStreams& streams, const std::vector<std::string>& warnings) {
+  for (const std::string& warning : warnings) Say(streams, "warning: " + warning);
+}
+
 int Fail(ToolStreams& streams, int status, const std::string& message) {
   Say(streams, message);
   if (status == kExitUsage) streams.err << "Try '" << kToolName << " --help'.\n";
   return status;
+}
+
+int RefuseStrictly(ToolStreams& streams, const char* when) {
+  Say(streams, std::string("--strict: the warnings above refuse the run; ") + when);
+  return kExitUsage;
+}
+
+// The windows directory the program's /D switch gives it, as the program
+// reads its command line, or nullopt without one.
+std::optional<std::string> SwitchDirectory(const Options& options, const MachineFolder& folder) {
+  sim::SimMachine reader;
+  reader.Config().ansiCodePage = AnsiCodePageOf(folder.settings);
+  std::string line = ProgramCommandLine(options);
+  const Switches switches = ReadSwitches(line.data(), reader);
+  if (!switches.directoryGiven) return std::nullopt;
+  return std::string(switches.directory);
+}
+
+// Names the machine and says what is wrong with it; false when --strict
+// then refuses the run.
+bool AcceptMachine(const Options& options, const MachineFolder& folder, ToolStreams& streams) {
+  if (!options.quiet) streams.out << TerminalText(DescribeMachine(folder)) << "\n";
+  const std::vector<std::string> warnings =
+      MachineWarnings(folder, SwitchDirectory(options, folder));
+  Warn(streams, warnings);
+  return !options.strict || warnings.empty();
+}
+
+bool RemovedSomething(const RunReport& report) {
+  return !report.keysDeleted.empty() || !report.valuesDeleted.empty() ||
+         !report.filesDeleted.empty();
 }
 
 // Everything that can be refused before the run starts.
@@ -141,7 +178,8 @@ RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMach
   SetUpMachine(folder, machine);
   machine.Config().commandLine = ProgramCommandLine(options);
   BoxAnswerer answerer(options.answers.value_or(std::vector<int>{}),
-                       streams.inIsTerminal ? &streams.in : nullptr, streams.out);
+                       streams.inIsTerminal ? &streams.in : nullptr, streams.out, options.quiet,
+                       InterruptGuard::Flag());
   const std::uint32_t codePage = machine.Config().ansiCodePage;
   machine.SetResponder([&answerer, codePage](const sim::MessageBoxRecord& box) {
     return answerer.Answer(BoxInUtf8(box, codePage));
@@ -175,22 +213,46 @@ void RemoveLeftovers(const Options& options, const MachineFolder& folder, ToolSt
   }
 }
 
-// The report to --report: "-" is standard output. "" or what failed.
+// The report to --report: "-" is `standardOutput`. "" or what failed.
 std::string WriteReport(const Options& options, const MachineFolder& folder,
-                        const RunReport& report, ToolStreams& streams) {
+                        const RunReport& report, std::ostream& standardOutput) {
   if (options.reportPath.empty()) return "";
   if (options.reportPath != kStandardOutput) {
     return WriteReportFile(options.reportPath, folder, FormatJson(report));
   }
-  streams.out << FormatJson(report);
+  standardOutput << FormatJson(report);
   return "";
+}
+
+// Under --strict the answers of --answers are first tried in a dry run over
+// a reading of the folder of its own, answered from the list alone: they must
+// answer every box the run asks, no more and no fewer. Says what the machine
+// is meanwhile. Returns the exit status that refuses the run, or -1.
+int RehearseAnswers(const Options& options, ToolStreams& streams) {
+  Outcome<MachineFolder> folder = ReadMachineFolder(options.machineDirectory, FolderUse::kRead);
+  if (!folder.Ok()) return Fail(streams, kExitUsage, folder.Error());
+  Options rehearsal = options;
+  rehearsal.dryRun = true;
+  const std::string refused = CheckBeforeRun(rehearsal, folder.Value());
+  if (!refused.empty()) return Fail(streams, kExitUsage, refused);
+  if (!AcceptMachine(options, folder.Value(), streams)) {
+    return RefuseStrictly(streams, "nothing was changed");
+  }
+  std::ostream nowhere(nullptr);
+  ToolStreams silent{streams.in, false, nowhere, nowhere};
+  sim::SimMachine machine;
+  machine.StopWhen(InterruptGuard::Flag());
+  const RunReport report = RunProgram(rehearsal, folder.Value(), machine, silent);
+  Warn(streams, report.answerWarnings);
+  if (!report.answerWarnings.empty()) return RefuseStrictly(streams, "nothing was changed");
+  return -1;
 }
 
 // Saves the registry, then says what became of the run: a failed save first,
 // then the summary, the report and an interruption. Returns the exit status.
 int EndRun(const Options& options, const MachineFolder& folder, sim::SimMachine& machine,
            const UndoRecord* record, const FileCalls& saveCalls, RunReport& report,
-           ToolStreams& streams) {
+           ToolStreams& streams, std::ostream& standardOutput) {
   if (options.dryRun) {
     report.save = RegistrySave::kDryRun;
   } else if (report.RegistryChanged()) {
@@ -213,16 +275,23 @@ int EndRun(const Options& options, const MachineFolder& folder, sim::SimMachine&
     if (undoError.empty()) report.undoRecord = record->Name();
   }
   if (!undoError.empty()) Say(streams, "the run cannot be undone: " + undoError);
-  streams.out << FormatSummary(report);
+  if (!options.quiet) streams.out << FormatSummary(report);
   if (options.diff) streams.out << FormatDiff(machine.GetJournal(), codePage);
-  const std::string reportError = WriteReport(options, folder, report, streams);
+  Warn(streams, report.answerWarnings);
+  const std::string reportError = WriteReport(options, folder, report, standardOutput);
   if (!reportError.empty()) return Fail(streams, kExitOutputFailed, reportError);
   if (report.save == RegistrySave::kFailed || !undoError.empty()) return kExitOutputFailed;
-  if (report.interruptedBy.empty()) return kExitOk;
-  Say(streams, "interrupted by " + report.interruptedBy +
-                   ": the run was stopped; what it did is listed above" +
-                   (report.save == RegistrySave::kSaved ? " and saved in registry.reg" : ""));
-  return InterruptGuard::ExitStatus();
+  if (!report.interruptedBy.empty()) {
+    Say(streams, "interrupted by " + report.interruptedBy +
+                     ": the run was stopped; what it did is listed above" +
+                     (report.save == RegistrySave::kSaved ? " and saved in registry.reg" : ""));
+    return InterruptGuard::ExitStatus();
+  }
+  // A real run's answers were tried before it began.
+  if (options.strict && options.dryRun && !report.answerWarnings.empty()) {
+    return RefuseStrictly(streams, "it was a dry run");
+  }
+  return RemovedSomething(report) ? kExitOk : kExitNothingRemoved;
 }
 
 int Undo(const Options& options, ToolStreams& streams) {
@@ -232,17 +301,27 @@ int Undo(const Options& options, ToolStreams& streams) {
   bool started = false;
   const std::string error = UndoLastRun(folder.Value(), &done, &started);
   if (!error.empty()) return Fail(streams, started ? kExitOutputFailed : kExitUsage, error);
+  if (options.quiet) return kExitOk;
   streams.out << "Undone: the machine folder is back as it was before the last run.\n";
   if (!done.empty()) streams.out << "Files put back:\n" << done;
   return kExitOk;
 }
 
-int RunOverMachine(const Options& options, ToolStreams& streams, const FileCalls& saveCalls) {
+int RunOverMachine(const Options& options, ToolStreams& streams, std::ostream& standardOutput,
+                   const FileCalls& saveCalls) {
+  const bool rehearse = options.strict && options.answers && !options.dryRun;
+  if (rehearse) {
+    const int refused = RehearseAnswers(options, streams);
+    if (refused >= 0) return refused;
+  }
   Outcome<MachineFolder> folder = ReadMachineFolder(
       options.machineDirectory, options.dryRun ? FolderUse::kRead : FolderUse::kChange);
   if (!folder.Ok()) return Fail(streams, kExitUsage, folder.Error());
   const std::string refused = CheckBeforeRun(options, folder.Value());
   if (!refused.empty()) return Fail(streams, kExitUsage, refused);
+  if (!rehearse && !AcceptMachine(options, folder.Value(), streams)) {
+    return RefuseStrictly(streams, "nothing was changed");
+  }
 
   RemoveLeftovers(options, folder.Value(), streams);
   sim::SimMachine machine;
@@ -260,7 +339,7 @@ int RunOverMachine(const Options& options, ToolStreams& streams, const FileCalls
   RunReport report = RunProgram(options, folder.Value(), machine, streams);
   report.interruptedBy = InterruptGuard::Received();
   return EndRun(options, folder.Value(), machine, record ? &*record : nullptr, saveCalls, report,
-                streams);
+                streams, standardOutput);
 }
 
 }  // namespace
@@ -290,8 +369,12 @@ int RunTool(const std::vector<std::string>& args, ToolStreams streams, const Fil
                 "standard input is not a terminal, so the message boxes need --answers");
   }
   const InterruptGuard interrupt;
-  const int status =
-      options.undo ? Undo(options, streams) : RunOverMachine(options, streams, saveCalls);
+  // Standard output that carries the report carries nothing else: what
+  // people read goes to standard error.
+  ToolStreams shown{streams.in, streams.inIsTerminal,
+                    options.reportPath == kStandardOutput ? streams.err : streams.out, streams.err};
+  const int status = options.undo ? Undo(options, streams)
+                                  : RunOverMachine(options, shown, streams.out, saveCalls);
   if (!streams.out.flush()) {
     Say(streams,
         "the standard output was closed before the end: part of what was shown is "

@@ -10,9 +10,12 @@
 
 namespace uninst::tool {
 
+// A run that ended normally: 0 when it removed (or, dry, would remove)
+// something, 3 when it removed nothing.
 constexpr int kExitOk = 0;
 constexpr int kExitOutputFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNothingRemoved = 3;
 // A run stopped by a signal ends with 128 + the signal's number.
 
 struct ToolStreams {
