@@ -21,8 +21,8 @@ TEST(MachineSettings, ReadsEverySetting) {
       "\xEF\xBB\xBF; comment\r\n"
       "# comment\n"
       "[Machine]\n"
-      "windows = 98\n"
-      "oem_code_page = 932\r\n"
+      "Windows = Me\n"
+      "OEM_Code_Page = 932\r\n"
       "time_zone_bias_minutes=-540\n"
       "windows_directory = D:\\WIN98\\\n"
       "[files]\n"
@@ -40,6 +40,39 @@ TEST(MachineSettings, ReadsEverySetting) {
   EXPECT_EQ(settings.Value().files[0].lastWriteUnixSeconds, std::optional<std::int64_t>(951868798));
   EXPECT_EQ(settings.Value().files[1].attributes, std::nullopt);
   EXPECT_EQ(settings.Value().files[1].lastWriteUnixSeconds, std::optional<std::int64_t>(920462400));
+  EXPECT_TRUE(settings.Value().warnings.empty());
+}
+
+TEST(MachineSettings, TakesTheEditionsPeopleName) {
+  const std::pair<const char*, sim::WindowsFamily> editions[] = {
+      {"95", sim::WindowsFamily::k9x},  {"98", sim::WindowsFamily::k9x},
+      {"ME", sim::WindowsFamily::k9x},  {"nt", sim::WindowsFamily::kNt},
+      {"NT4", sim::WindowsFamily::kNt}, {"2000", sim::WindowsFamily::kNt},
+      {"xp", sim::WindowsFamily::kNt}};
+  for (const auto& [edition, family] : editions) {
+    Outcome<MachineSettings> settings =
+        ReadMachineSettings(std::string("[MACHINE]\nWINDOWS = ") + edition + "\n");
+    ASSERT_TRUE(settings.Ok()) << settings.Error();
+    EXPECT_EQ(settings.Value().family, family) << edition;
+  }
+}
+
+// Read with a warning, in either byte order.
+TEST(MachineSettings, ReadsUtf16ByItsByteOrderMark) {
+  const std::string text = "[machine]\nwindows = 95\n";
+  std::string little = "\xFF\xFE";
+  std::string big = "\xFE\xFF";
+  for (const char c : text) {
+    little += {c, '\0'};
+    big += {'\0', c};
+  }
+  for (const std::string& bytes : {little, big}) {
+    Outcome<MachineSettings> settings = ReadMachineSettings(bytes);
+    ASSERT_TRUE(settings.Ok()) << settings.Error();
+    EXPECT_EQ(settings.Value().family, sim::WindowsFamily::k9x);
+    ASSERT_EQ(settings.Value().warnings.size(), 1u);
+  }
+  EXPECT_FALSE(ReadMachineSettings(little + "x").Ok());
 }
 
 TEST(MachineSettings, EmptyWindowsDirectoryMeansNone) {

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <sys/xattr.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <random>
 #include <sstream>
 
@@ -63,7 +65,25 @@ INSTANTIATE_TEST_SUITE_P(
                     "unknown answer \"\" in --answers (use yes, no, cancel, ok)"},
         OptionsCase{{"--machine", "m", "--dry-run=yes"}, "--dry-run takes no value"},
         OptionsCase{{"--machine", "m", "--report", "a", "--report", "b"},
-                    "--report given twice (--json is --report -)"}));
+                    "--report given twice (--json is --report -)"},
+        OptionsCase{{"--machine", "m", "--json", "--report", "b"},
+                    "--report given twice (--json is --report -)"},
+        OptionsCase{{"--machine", "m", "--json=yes"}, "--json takes no value"},
+        OptionsCase{{"--machine", "m", "--explain=keys"}, "--explain takes no value but =all"},
+        OptionsCase{{"--machine", "m", "--undo", "--strict"},
+                    "--undo takes only --machine and --quiet"}));
+
+TEST(UninstSim, ReadsTheShortFormsAndBlanksInAnswers) {
+  Outcome<Options> options = ParseOptions({"-n", "-q", "--strict", "--json", "--explain=all",
+                                           "--machine", "m", "--answers", " y , No"});
+  ASSERT_TRUE(options.Ok()) << options.Error();
+  const Options& o = options.Value();
+  EXPECT_TRUE(o.dryRun && o.quiet && o.strict);
+  EXPECT_EQ(o.reportPath, "-");
+  EXPECT_EQ(o.explain, Explain::kAll);
+  EXPECT_EQ(o.answers, (std::vector<int>{kIdYes, kIdNo}));
+  EXPECT_EQ(ParseOptions({"--machine", "m", "--explain"}).Value().explain, Explain::kRemoved);
+}
 
 TEST(UninstSim, BuildsTheProcessCommandLine) {
   Outcome<Options> options = ParseOptions({"--machine", "m", "--", "/E", "/DC:\\WIN 98"});
@@ -160,6 +180,55 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {"--answers", "yes"},
                     "machine is a file, not a folder"},
+        // Each warning: --strict refuses the machine that causes it.
+        RefusedCase{"WindowsDirectoryMissing",
+                    [](const fs::path& machine) {
+                      fs::rename(machine / "drive_c/WINDOWS", machine / "drive_c/WIN98");
+                    },
+                    {"--strict", "-q", "--answers", "yes,no"},
+                    "uninst-sim: warning: the windows directory C:\\WINDOWS does not exist in "
+                    "drive_c\n"},
+        RefusedCase{"SwitchDirectoryMissing",
+                    LeaveAlone,
+                    {"--strict", "-q", "--answers", "yes,no", "--", "/DC:\\WIN98"},
+                    "the windows directory C:\\WIN98 (given by /D) does not exist in drive_c"},
+        RefusedCase{
+            "NoDriveC",
+            [](const fs::path& machine) { fs::rename(machine / "drive_c", machine / "drive_d"); },
+            {"--strict", "-q", "--answers", "yes,no"},
+            "the windows directory C:\\WINDOWS is on drive C:, which has no folder "
+            "drive_c"},
+        RefusedCase{
+            "FilesEntryMatchesNothing",
+            [](const fs::path& machine) { fs::remove(machine / "drive_c/WINDOWS/INF/OEM4.INF"); },
+            {"--strict", "-q", "--answers", "yes,no"},
+            "uninst-sim: warning: machine.ini: the [files] entry C:\\WINDOWS\\INF\\"
+            "OEM4.INF matches no file of the machine\n"
+            "uninst-sim: --strict: the warnings above refuse the run; nothing was "
+            "changed\n"},
+        RefusedCase{"Utf16Settings",
+                    [](const fs::path& machine) {
+                      std::string utf16 = "\xFF\xFE";
+                      for (const char c : testing::ReadText(machine / "machine.ini")) {
+                        utf16 += {c, '\0'};
+                      }
+                      testing::WriteText(machine / "machine.ini", utf16);
+                    },
+                    {"--strict", "-q", "--answers", "yes,no"},
+                    "machine.ini is UTF-16 little-endian text: read as such"},
+        RefusedCase{"AnswersTooShort",
+                    LeaveAlone,
+                    {"--strict", "-q", "--answers", "yes"},
+                    "message box 2: no answer left in --answers"},
+        RefusedCase{"AnswersTooLong",
+                    LeaveAlone,
+                    {"--strict", "-q", "--answers", "yes,no,no"},
+                    "--answers gives 3 answers for 2 message boxes: 1 left over"},
+        RefusedCase{"AnswersTooLongInADryRun",
+                    LeaveAlone,
+                    {"--strict", "-n", "-q", "--answers", "yes , no,no"},
+                    "1 left over\nuninst-sim: --strict: the warnings above refuse the run; it "
+                    "was a dry run\n"},
         RefusedCase{"DanglingSettingsLink",
                     [](const fs::path& machine) {
                       fs::remove(machine / "machine.ini");
@@ -512,6 +581,51 @@ TEST(UninstSim, AsksTheTerminalAndRetriesUnknownKeys) {
   EXPECT_EQ(testing::TreePicture(machine), before);
 }
 
+// Ctrl-C while the person is asked: the read of the terminal is interrupted.
+class InterruptedKeys : public std::streambuf {
+ protected:
+  int_type underflow() override {
+    std::raise(SIGINT);
+    return traits_type::eof();
+  }
+};
+
+TEST(UninstSim, InterruptAtAPromptIsAnInterrupt) {
+  ScratchFolder scratch;
+  const fs::path machine = scratch.Path() / "machine";
+  testing::CopyDemoMachine(machine);
+  const auto before = testing::TreePicture(machine);
+  InterruptedKeys keys;
+  std::istream in(&keys);
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(RunTool({"--machine", machine.string()}, {in, true, out, err}), 128 + SIGINT);
+  EXPECT_EQ(
+      err.str(),
+      "uninst-sim: interrupted by SIGINT: the run was stopped; what it did is listed above\n");
+  EXPECT_EQ(testing::TreePicture(machine), before);
+}
+
+// The report on standard output is all there is; -q leaves it alone there.
+TEST(UninstSim, JsonOnStandardOutputStandsAlone) {
+  ScratchFolder scratch;
+  const fs::path machine = scratch.Path() / "machine";
+  testing::CopyDemoMachine(machine);
+  const ToolRun json =
+      RunWith({"--machine", machine.string(), "-n", "--answers", "yes,no", "--json", "--", "/E"});
+  EXPECT_EQ(json.status, kExitOk);
+  EXPECT_EQ(json.out.find("{\n  \"commandLine\": \"UNINST.EXE /E\""), 0u) << json.out;
+  EXPECT_EQ(json.out.rfind("\n}\n"), json.out.size() - 3);
+  EXPECT_EQ(json.err.find("Machine: Windows 95/98/Me family, ANSI code page 1252, OEM code page "
+                          "437, windows directory C:\\WINDOWS, 55 registry keys, 30 files\n"),
+            0u)
+      << json.err;
+  EXPECT_NE(json.err.find("Files deleted (23):"), std::string::npos);
+  const ToolRun quiet = RunWith({"--machine", machine.string(), "-n", "-q", "--answers", "yes,no"});
+  EXPECT_EQ(quiet.status, kExitOk);
+  EXPECT_EQ(quiet.out + quiet.err, "");
+}
+
 TEST(UninstSim, ListAnswersComeFirstThenTheTerminal) {
   ScratchFolder scratch;
   const fs::path machine = scratch.Path() / "machine";
@@ -541,6 +655,19 @@ TEST(UninstSim, AnswerTheBoxDoesNotOfferIsRefused) {
             "uninst-sim: warning: message box 1: the answer OK from --answers is not one of its "
             "buttons\n");
   EXPECT_EQ(testing::TreePicture(machine), before);
+}
+
+// The program's version is its version resource's.
+TEST(UninstSim, VersionNamesTheProgramItRuns) {
+  const std::string rc =
+      testing::ReadText(fs::path(__FILE__).parent_path() / ".." / ".." / "res" / "uninst.rc");
+  const std::size_t at = rc.find("FILEVERSION ");
+  ASSERT_NE(at, std::string::npos);
+  std::string version = rc.substr(at + 12, rc.find('\n', at) - at - 12);
+  version.erase(std::remove(version.begin(), version.end(), ' '), version.end());
+  std::replace(version.begin(), version.end(), ',', '.');
+  EXPECT_NE(std::string(VersionText()).find("UNINST.EXE " + version + " "), std::string::npos)
+      << VersionText();
 }
 
 TEST(UninstSim, HelpExplainsTheOptions) {
