@@ -161,47 +161,66 @@ std::string ProgramCommandLine(const Options& options) {
 
 const char* HelpText() {
   return R"(Usage: uninst-sim --machine DIR [options] -- [program switches]
+  or:  uninst-sim --machine DIR --undo
 
 Runs the uninstaller over a simulated Windows machine kept in the folder DIR,
 exactly as UNINST.EXE would run on that machine, and prints what it changed.
 The program sees the command line "UNINST.EXE" followed by the switches after
 "--", for example: uninst-sim --machine DIR -- /E /V
 
-The machine folder holds:
-  registry.reg   the registry below HKEY_LOCAL_MACHINE, as regedit writes it:
-                 "REGEDIT4" (single-byte text) or "Windows Registry Editor
-                 Version 5.00" (UTF-16LE); keys at most 512 levels deep,
-                 as in Windows
-  drive_c/ ...   one folder per drive letter (drive_c is C:\)
-  machine.ini    optional:  [machine]
-                              windows = nt                 (or 98)
-                              oem_code_page = 437          (932: Japanese)
-                              ansi_code_page = 1252        (932: Japanese)
-                              time_zone_bias_minutes = 0   (local = UTC - bias)
-                              windows_directory = C:\WINDOWS  (empty: none)
-                            [files]
-                              C:\WINDOWS\X.VXD = readonly hidden system
-                                                 1999-03-03T12:00:00Z
-                 [files] attributes and UTC last-write times are applied to
-                 the files each time the machine is loaded.
-                 windows = 98 is the Windows 95/98/Me family: no access
-                 rights on registry keys, version resources read from VxD
-                 (LE) files too. windows = nt is NT, 2000, XP and later, and
-                 the default, so that a folder written before the setting
-                 existed behaves as it always did. The code pages must be
-                 ones iconv converts; ansi_code_page, the code page of every
-                 single-byte text (messages, registry names and strings,
-                 paths), defaults to the one that goes with oem_code_page:
-                 932 beside 932, else 1252. A "REGEDIT4" registry.reg is in
-                 the ANSI code page, and its names and strings are kept and
-                 written back in the bytes read, even where two byte
-                 sequences stand for one character; a Unicode one is
-                 converted to it and back, and a character the code page
-                 lacks, or has only the code of another for, is refused.
-                 Registry names are read character by character of the ANSI
-                 code page, as Windows reads them: the second byte of a
-                 double-byte character never separates keys and keeps its
-                 case. The terminal and the report show every text as UTF-8.
+The run begins with one line on standard output that names the machine: its
+family, code pages, windows directory and how many registry keys and files it
+holds. Warnings, on standard error, tell what makes the run meaningless or
+surprising: a windows directory (machine.ini's, or the one the /D switch
+gives) or a drive C: that does not exist, a [files] entry that matches no
+file, a machine.ini in UTF-16, and at the end an --answers list that left a
+box without an answer or answers over. The run goes on unless --strict is
+given. Errors go to standard error as well.
+
+Options:
+  --machine DIR      the machine folder (required)
+  --answers LIST     answer the message boxes in order from a comma-separated
+                     list of yes, no, cancel, ok (or y, n, c, o), blanks
+                     around them allowed ("yes, no"). An answer the box does
+                     not offer is refused: that box gets no answer. When the
+                     list runs out, the terminal is asked.
+  --report FILE      also write the summary as JSON to FILE, a new or regular
+                     file outside the machine folder (a link, a FIFO or a
+                     folder there is refused), through a temporary file
+                     beside it; "-" writes it to standard output
+  --json             the same as --report -: the report alone goes to
+                     standard output, what people read to standard error
+  -n, --dry-run      run without changing anything anywhere: the machine folder
+                     is only read (it may be read-only), and the program sees
+                     its own changes as the run's journal holds them (a file
+                     it deleted is gone, an attribute it cleared is clear);
+                     report what would be changed
+  --diff             also show what the run changed (with --dry-run: would
+                     change) as a diff of registry.reg and a list of files
+  --explain[=all]    also say why each registry key, value and file was
+                     removed: the sweep and what it read on the way there;
+                     with =all, also why each key it looked at was kept
+  -q, --quiet        print on standard output only the message boxes asked at
+                     the terminal, what --diff and --explain ask for and a
+                     report written there; warnings and errors still go to
+                     standard error
+  --strict           refuse a run that gives a warning, with exit status 2,
+                     before anything changes: the --answers list is first
+                     tried in a dry run and must answer every box, no more
+                     and no fewer; a dry run ends with 2 after its warnings
+  --undo             put back what the last run changed, byte for byte, from
+                     the undo record it left (see below); refused, changing
+                     nothing, when the machine changed since in a way the
+                     undo would lose (registry.reg, or a file back at the
+                     place of a deleted one)
+  -h, --help         show this text
+  --version          show the version of uninst-sim and of the program it runs
+
+Message boxes are shown in the terminal with their caption, text and buttons;
+answer with Y (Yes), N (No), C (Cancel) or Enter (OK), then Enter. Without a
+terminal on standard input, --answers is required; uninst-sim then stops before
+changing anything. A box left without an answer acts as a box Windows could not
+show. Ctrl-C at the question stops the run as SIGINT does (below).
 
 A machine folder may come from anyone; uninst-sim never reads, writes, deletes
 or changes anything outside it. registry.reg, machine.ini and everything below
@@ -218,37 +237,6 @@ beside the drive folders are never looked at. While the program runs, every
 file is reached folder by folder from its drive folder without following a
 link: an entry that breaks the rule meanwhile is a file the program cannot
 open (through a linked folder, a path that does not exist) and stays as it is.
-
-Options:
-  --machine DIR      the machine folder (required)
-  --answers LIST     answer the message boxes in order from a comma-separated
-                     list of yes, no, cancel, ok (or y, n, c, o). An answer the
-                     box does not offer is refused: that box gets no answer.
-                     When the list runs out, the terminal is asked.
-  --report FILE      also write the summary as JSON to FILE, a new or regular
-                     file outside the machine folder (a link, a FIFO or a
-                     folder there is refused), through a temporary file
-                     beside it; "-" writes it to standard output
-  --dry-run          run without changing anything anywhere: the machine folder
-                     is only read (it may be read-only), and the program sees
-                     its own changes as the run's journal holds them (a file
-                     it deleted is gone, an attribute it cleared is clear);
-                     report what would be changed
-  --diff             also show what the run changed (with --dry-run: would
-                     change) as a diff of registry.reg and a list of files
-  --undo             put back what the last run changed, byte for byte, from
-                     the undo record it left (see below); refused, changing
-                     nothing, when the machine changed since in a way the
-                     undo would lose (registry.reg, or a file back at the
-                     place of a deleted one)
-  -h, --help         show this text
-  --version          show the version of uninst-sim and of the program it runs
-
-Message boxes are shown in the terminal with their caption, text and buttons;
-answer with Y (Yes), N (No), C (Cancel) or Enter (OK), then Enter. Without a
-terminal on standard input, --answers is required; uninst-sim then stops before
-changing anything. A box left without an answer acts as a box Windows could not
-show.
 
 Every run that may change the machine holds the folder alone: a second
 uninst-sim on the same folder is refused with a message until it has ended
@@ -279,12 +267,60 @@ temporary file (.registry.reg.uninst-sim-save-XXXXXXXXXXXX, marked as made by
 uninst-sim; registry.reg is then the old one); the next run removes it and
 says so.
 
-Exit status: 0 when the run ended normally, whatever the answers; 1 when the
-results could not be written; 2 for a usage error or a bad machine folder
-(missing or unreadable folder, malformed registry.reg or machine.ini, an entry
-that breaks the rule above, a value that could not be written back, a report
-path refused); 128 + N when signal N stopped the run. On status 2 the machine
-folder is unchanged.
+Files:
+  DIR/registry.reg   the registry below HKEY_LOCAL_MACHINE, as regedit writes
+                     it: "REGEDIT4" (single-byte text) or "Windows Registry
+                     Editor Version 5.00" (UTF-16LE); keys at most 512 levels
+                     deep, as in Windows
+  DIR/drive_c/ ...   one folder per drive letter (drive_c is C:)
+  DIR/machine.ini    optional, UTF-8 or UTF-16 with its byte-order mark;
+                     names of sections and settings in any case:
+    [machine]
+    windows = nt                (or 95, 98, me, nt4, 2000, xp)
+    oem_code_page = 437         (932: Japanese)
+    ansi_code_page = 1252       (932: Japanese)
+    time_zone_bias_minutes = 0  (local time = UTC - bias)
+    windows_directory = C:\WINDOWS  (empty: none)
+    [files]
+    C:\WINDOWS\X.VXD = readonly hidden system 1999-03-03T12:00:00Z
+  DIR/.uninst-sim-undo/N/  the undo record of each real run (above)
+
+[files] attributes and UTC last-write times are applied to the files each
+time the machine is loaded. windows = 95, 98 or me is the Windows 95/98/Me
+family: no access rights on registry keys, version resources read from VxD
+(LE) files too. nt, nt4, 2000 or xp is the NT family, and the default, so that
+a folder written before the setting existed behaves as it always did. The code
+pages must be ones iconv converts; ansi_code_page, the code page of every
+single-byte text (messages, registry names and strings, paths), defaults to
+the one that goes with oem_code_page: 932 beside 932, else 1252. A "REGEDIT4"
+registry.reg is in the ANSI code page, and its names and strings are kept and
+written back in the bytes read, even where two byte sequences stand for one
+character; a Unicode one is converted to it and back, and a character the code
+page lacks, or has only the code of another for, is refused. Registry names
+are read character by character of the ANSI code page, as Windows reads them:
+the second byte of a double-byte character never separates keys and keeps its
+case. The terminal and the report show every text as UTF-8.
+
+Exit status:
+  0      the run ended normally and removed something (a dry run: would)
+  3      the run ended normally and removed nothing: nothing of the drive was
+         there, or the answers kept it
+  1      the results could not be written: registry.reg, the undo record or
+         the report
+  2      a usage error, a bad machine folder (missing or unreadable folder,
+         malformed registry.reg or machine.ini, an entry that breaks the rule
+         above, a value that could not be written back, a report path
+         refused) or, under --strict, a warning; the machine folder is then
+         unchanged
+  128+N  signal N stopped the run
+
+Examples:
+  $ cp -r examples/demo-machine /tmp/m
+  $ uninst-sim --machine /tmp/m -n --answers yes,no -- /E
+  $ uninst-sim --machine /tmp/m --answers yes,no --report r.json -- /E
+  $ uninst-sim --machine /tmp/m --undo
+  $ uninst-sim --machine /tmp/m -- /E /V
+  $ uninst-sim --machine /tmp/m --strict -q --json --answers y,n
 )";
 }
 

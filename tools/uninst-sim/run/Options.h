@@ -22,8 +22,8 @@ struct Options {
   std::string reportPath;
   bool dryRun = false;
   bool diff = false;
-  // Nothing on standard output but the boxes asked at the terminal and a
-  // report written there.
+  // Standard output only for the boxes asked at the terminal, what --diff
+  // and --explain ask for and a report written there.
   bool quiet = false;
   // Every warning refuses the run before anything changes.
   bool strict = false;
