@@ -86,7 +86,7 @@ TEST(MachineSettings, EmptyWindowsDirectoryMeansNone) {
 }
 
 struct BadSettings {
-  const char* text;
+  std::string text;
   const char* error;
 };
 
@@ -112,6 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadSettings{"[machine]\nwindows = 3.1\n", "line 2: windows must name an edition"},
         BadSettings{"[machine]\ntime_zone_bias_minutes = 1441\n", "line 2: time_zone"},
         BadSettings{"[machine]\ncolour = blue\n", "line 2: unknown setting"},
+        BadSettings{std::string("[\0m\0]\0", 6), "holds NUL bytes"},
         BadSettings{"[machine]\njust words\n", "line 2: expected name = value"},
         BadSettings{"[files]\nX.SYS = readonly\n", "line 2: \"X.SYS\" is not a full path"},
         BadSettings{"[files]\nC:\\X.SYS =\n", "line 2: give attributes"},

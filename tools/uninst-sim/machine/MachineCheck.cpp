@@ -51,11 +51,14 @@ std::string WindowsDirectoryProblem(const MachineFolder& folder, sim::SimMachine
            DriveFolderName(letter);
   }
   const std::uint32_t attributes = probe.AttributesOf(directory);
-  if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) != 0) {
-    return "";
+  if (attributes == kInvalidFileAttributes) {
+    return "the windows directory " + shown + " does not exist" +
+           (letter != 0 ? " in " + DriveFolderName(letter) : " (it names no drive)");
   }
-  return "the windows directory " + shown + " does not exist" +
-         (letter != 0 ? " in " + DriveFolderName(letter) : " (it names no drive)");
+  if ((attributes & kFileAttributeDirectory) == 0) {
+    return "the windows directory " + shown + " is a file, not a folder";
+  }
+  return "";
 }
 
 const char* FamilyName(sim::WindowsFamily family) {

@@ -197,7 +197,11 @@ std::string ReadSettingsLine(const std::string& line, Section* section, MachineS
 // byte-order mark, which is read and noted in `settings`.
 Outcome<std::string> SettingsText(const std::string& bytes, MachineSettings* settings) {
   const bool little = bytes.compare(0, 2, "\xFF\xFE") == 0;
-  if (!little && bytes.compare(0, 2, "\xFE\xFF") != 0) return bytes;
+  if (!little && bytes.compare(0, 2, "\xFE\xFF") != 0) {
+    if (bytes.find('\0') == std::string::npos) return bytes;
+    return Outcome<std::string>::Failure(
+        "holds NUL bytes: UTF-16 without its byte-order mark? Save it as UTF-8");
+  }
   std::string units = bytes.substr(2);
   if (!little) {
     for (std::size_t i = 0; i + 1 < units.size(); i += 2) std::swap(units[i], units[i + 1]);

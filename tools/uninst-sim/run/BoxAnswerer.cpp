@@ -88,7 +88,8 @@ std::vector<std::string> BoxAnswerer::Warnings() const {
   const bool stopped = m_stop != nullptr && *m_stop != 0;
   if (m_next < m_answers.size() && !stopped) {
     warnings.push_back("--answers gives " + std::to_string(m_answers.size()) + " answers for " +
-                       std::to_string(m_boxNumber) + " message boxes: " +
+                       std::to_string(m_boxNumber) + " message box" +
+                       (m_boxNumber == 1 ? "" : "es") + ": " +
                        std::to_string(m_answers.size() - m_next) + " left over");
   }
   return warnings;
