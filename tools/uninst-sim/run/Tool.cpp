@@ -227,8 +227,8 @@ std::string WriteReport(const Options& options, const MachineFolder& folder,
 // Under --strict the answers of --answers are first tried in a dry run over
 // a reading of the folder of its own, answered from the list alone: they must
 // answer every box the run asks, no more and no fewer. Says what the machine
-// is meanwhile. Returns the exit status that refuses the run, or -1.
-int RehearseAnswers(const Options& options, ToolStreams& streams) {
+// is meanwhile. Returns the exit status that refuses the run, if any.
+std::optional<int> RehearseAnswers(const Options& options, ToolStreams& streams) {
   Outcome<MachineFolder> folder = ReadMachineFolder(options.machineDirectory, FolderUse::kRead);
   if (!folder.Ok()) return Fail(streams, kExitUsage, folder.Error());
   Options rehearsal = options;
@@ -245,7 +245,7 @@ int RehearseAnswers(const Options& options, ToolStreams& streams) {
   const RunReport report = RunProgram(rehearsal, folder.Value(), machine, silent);
   Warn(streams, report.answerWarnings);
   if (!report.answerWarnings.empty()) return RefuseStrictly(streams, "nothing was changed");
-  return -1;
+  return std::nullopt;
 }
 
 // Saves the registry, then says what became of the run: a failed save first,
@@ -311,8 +311,7 @@ int RunOverMachine(const Options& options, ToolStreams& streams, std::ostream& s
                    const FileCalls& saveCalls) {
   const bool rehearse = options.strict && options.answers && !options.dryRun;
   if (rehearse) {
-    const int refused = RehearseAnswers(options, streams);
-    if (refused >= 0) return refused;
+    if (const std::optional<int> refused = RehearseAnswers(options, streams)) return *refused;
   }
   Outcome<MachineFolder> folder = ReadMachineFolder(
       options.machineDirectory, options.dryRun ? FolderUse::kRead : FolderUse::kChange);
