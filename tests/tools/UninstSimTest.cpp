@@ -281,6 +281,7 @@ TEST(UninstSim, MinimalMachineShowsEachStep) {
   fs::copy(testing::DemoMachine() / ".." / "minimal-machine", machine, fs::copy_options::recursive);
   const ToolRun run = RunWith({"--machine", machine.string(), "--answers", "yes,no", "--", "/E"});
   ASSERT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_EQ(run.err, "");
   EXPECT_NE(run.out.find("Registry keys deleted (7):"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Registry values deleted (2):"), std::string::npos);
   EXPECT_NE(run.out.find("Files deleted (7):"), std::string::npos);
