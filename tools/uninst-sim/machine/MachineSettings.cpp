@@ -37,12 +37,6 @@ constexpr FamilyWord kFamilyWords[] = {
     {"xp", sim::WindowsFamily::kNt},
 };
 
-std::string Trim(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 std::vector<std::string> Words(const std::string& text) {
   std::vector<std::string> words;
   std::size_t i = 0;
@@ -184,8 +178,8 @@ std::string ReadSettingsLine(const std::string& line, Section* section, MachineS
   // A file name may hold '=', a setting name may not.
   const std::size_t equals = *section == Section::kFiles ? line.rfind('=') : line.find('=');
   if (equals == std::string::npos) return "expected name = value";
-  const std::string name = Trim(line.substr(0, equals));
-  const std::string value = Trim(line.substr(equals + 1));
+  const std::string name = TrimBlanks(line.substr(0, equals));
+  const std::string value = TrimBlanks(line.substr(equals + 1));
   if (*section == Section::kMachine) return ReadMachineValue(name, value, settings);
   FileSetting setting;
   std::string problem = ReadFileSetting(name, value, &setting);
@@ -229,8 +223,8 @@ Outcome<MachineSettings> ReadMachineSettings(const std::string& bytes) {
   for (int number = 1; start <= text.size(); ++number) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    std::string line = Trim(text.substr(start, end - start));
-    if (!line.empty() && line.back() == '\r') line = Trim(line.substr(0, line.size() - 1));
+    std::string line = TrimBlanks(text.substr(start, end - start));
+    if (!line.empty() && line.back() == '\r') line = TrimBlanks(line.substr(0, line.size() - 1));
     start = end + 1;
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     const std::string problem = ReadSettingsLine(line, &section, &settings);
@@ -239,6 +233,12 @@ Outcome<MachineSettings> ReadMachineSettings(const std::string& bytes) {
     }
   }
   return settings;
+}
+
+std::string TrimBlanks(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 std::uint32_t AnsiCodePageOf(const MachineSettings& settings) {

@@ -33,6 +33,10 @@ struct MachineSettings {
 // `bytes`: UTF-8, or UTF-16 with its byte-order mark.
 Outcome<MachineSettings> ReadMachineSettings(const std::string& bytes);
 
+// `text` without the blanks and tabs around it, which machine.ini and
+// --answers allow.
+std::string TrimBlanks(const std::string& text);
+
 // The ANSI code page of the settings: the one given, else 932 beside OEM 932
 // and 1252 beside any other.
 std::uint32_t AnsiCodePageOf(const MachineSettings& settings);

@@ -1,6 +1,7 @@
 #include "tools/uninst-sim/run/Options.h"
 
 #include "platform/Platform.h"
+#include "tools/uninst-sim/machine/MachineSettings.h"
 #include "tools/uninst-sim/regfile/TextCodec.h"
 
 namespace uninst::tool {
@@ -36,12 +37,6 @@ bool* FlagOf(const std::string& name, Options& options) {
   if (name == "--quiet" || name == "-q") return &options.quiet;
   if (name == "--strict") return &options.strict;
   return nullptr;
-}
-
-std::string TrimBlanks(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // --explain alone, or --explain=all; "" or why not.
