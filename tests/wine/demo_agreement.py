@@ -61,10 +61,13 @@ def typed_value(data, wide, encoding):
 def parse_typed_reg(text, encoding="cp1252"):
     """Maps each key of a .reg text (lower case) to its spelling and values:
     {key: (spelling, {lower-case name: (spelling, type, data)})}. A REGEDIT4
-    text's hex data of text types is in the given ANSI code page."""
+    text's hex data of text types is in the given ANSI code page. A key's
+    ancestors are keys too, whether or not the text gives them a line."""
     wide = not text.lstrip("\ufeff").startswith("REGEDIT4")
     keys = {}
     for key, name, data in runner.read_reg_entries(text):
+        for ancestor in ancestors(key):
+            keys.setdefault(ancestor.lower(), (ancestor, {}))
         _, values = keys.setdefault(key.lower(), (key, {}))
         if name is not None:
             values[name.lower()] = (name, ) + typed_value(data, wide, encoding)
