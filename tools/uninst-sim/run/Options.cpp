@@ -83,6 +83,11 @@ Outcome<Options> ParseOptions(const std::vector<std::string>& args) {
       options.version = true;
       continue;
     }
+    if (name == "--explain") {
+      if (value && *value != "all") return Result::Failure("--explain takes no value but =all");
+      options.explain = value ? ExplainLevel::kAll : ExplainLevel::kRemoved;
+      continue;
+    }
     if (bool* flag = FlagOf(name, options)) {
       if (value) return Result::Failure(name + " takes no value");
       *flag = true;
@@ -206,6 +211,10 @@ Options:
                      report what would be changed
   --diff             also show what the run changed (with --dry-run: would
                      change) as a diff of registry.reg and a list of files
+  --explain          also show, for each key, value and file removed, the
+                     chain that led to it: the sweep, the keys on the way and
+                     the values read; --explain=all also shows each key,
+                     value and file the sweeps looked at and kept, and why
   --undo             put back what the last run changed, byte for byte, from
                      the undo record it left (see below); refused, changing
                      nothing, when the machine changed since in a way the

@@ -9,6 +9,9 @@
 
 namespace uninst::tool {
 
+// --explain: why each removal was made; =all: also why each key looked at stayed.
+enum class ExplainLevel { kNone, kRemoved, kAll };
+
 struct Options {
   bool help = false;
   bool version = false;
@@ -18,6 +21,7 @@ struct Options {
   std::string reportPath;
   bool dryRun = false;
   bool diff = false;
+  ExplainLevel explain = ExplainLevel::kNone;
   // Put back what the last run changed instead of running.
   bool undo = false;
   // What follows "--", handed to the program.

@@ -127,18 +127,11 @@ sim::MessageBoxRecord BoxInUtf8(sim::MessageBoxRecord box, std::uint32_t codePag
   return box;
 }
 
-void ConvertDeletionsToUtf8(RunReport* report, std::uint32_t codePage) {
-  for (std::string& key : report->keysDeleted) key = sim::CodePageToUtf8Lossy(codePage, key);
-  for (DeletedValue& value : report->valuesDeleted) {
-    value.key = sim::CodePageToUtf8Lossy(codePage, value.key);
-    value.name = sim::CodePageToUtf8Lossy(codePage, value.name);
-  }
-}
-
 RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMachine& machine,
                      ToolStreams& streams) {
   if (options.dryRun) machine.KeepHostUnchanged();
   SetUpMachine(folder, machine);
+  if (options.explain != ExplainLevel::kNone || !options.reportPath.empty()) machine.KeepTrace();
   machine.Config().commandLine = ProgramCommandLine(options);
   BoxAnswerer answerer(options.answers.value_or(std::vector<int>{}),
                        streams.inIsTerminal ? &streams.in : nullptr, streams.out);
@@ -154,8 +147,9 @@ RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMach
     auto app = std::make_unique<UninstallApp>(machine);
     RunApplication(*app);
   }
-  ReadJournal(machine.GetJournal(), &report);
-  ConvertDeletionsToUtf8(&report, codePage);
+  ReadJournal(machine.GetJournal(), codePage, &report);
+  report.explanations = ExplainRun(machine.Trace(), machine.GetJournal(), codePage,
+                                   options.explain == ExplainLevel::kAll);
   for (const sim::MessageBoxRecord& box : machine.Boxes()) {
     report.boxes.push_back(BoxInUtf8(box, codePage));
   }
@@ -214,6 +208,8 @@ int EndRun(const Options& options, const MachineFolder& folder, sim::SimMachine&
   }
   if (!undoError.empty()) Say(streams, "the run cannot be undone: " + undoError);
   streams.out << FormatSummary(report);
+  if (options.explain != ExplainLevel::kNone)
+    streams.out << FormatExplanations(report.explanations);
   if (options.diff) streams.out << FormatDiff(machine.GetJournal(), codePage);
   const std::string reportError = WriteReport(options, folder, report, streams);
   if (!reportError.empty()) return Fail(streams, kExitOutputFailed, reportError);
