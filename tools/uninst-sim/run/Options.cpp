@@ -203,7 +203,9 @@ Options:
   --report FILE      also write the summary as JSON to FILE, a new or regular
                      file outside the machine folder (a link, a FIFO or a
                      folder there is refused), through a temporary file
-                     beside it; "-" writes it to standard output
+                     beside it; "-" writes it to standard output. Its
+                     layout ("schemaVersion": 2) is the JSON Schema
+                     share/uninst-sim/report.schema.json
   --dry-run          run without changing anything anywhere: the machine folder
                      is only read (it may be read-only), and the program sees
                      its own changes as the run's journal holds them (a file
@@ -243,8 +245,9 @@ file in the same folder, flushed and exchanged with the old one; comments are
 not kept); when registry.reg was changed by someone else since it was read, it
 is left as it is and the run's registry is written beside it to
 registry.reg.uninst-sim-unsaved (a failed save, below). Then uninst-sim prints
-the registry keys, registry values and files that were deleted, whether a
-restart was requested and where the undo record is; names from the machine
+the registry keys, registry values and files that were deleted (each list
+sorted, keys from their root HKEY_LOCAL_MACHINE on, values with their data),
+whether a restart was requested and where the undo record is; names from the machine
 are shown with control characters escaped as \xNN. When registry.reg cannot be
 saved, uninst-sim says so first, lists the deleted files (they stay deleted,
 while registry.reg keeps the old registry), still writes the report with
