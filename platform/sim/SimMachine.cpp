@@ -66,11 +66,8 @@ void SimMachine::KeepHostUnchanged() { m_state->hostUnchanged = true; }
 
 void SimMachine::KeepDeletedFilesIn(UniqueFd folder) { m_state->keptDeletions = std::move(folder); }
 
-void SimMachine::KeepTrace() { m_state->trace.emplace(); }
-
-const std::vector<TraceEntry>& SimMachine::Trace() const {
-  static const std::vector<TraceEntry> kNone;
-  return m_state->trace ? *m_state->trace : kNone;
+void SimMachine::ObserveTrace(std::function<void(const TraceEntry&)> observer) {
+  m_state->trace = std::move(observer);
 }
 
 void SimMachine::Note(TraceEntry entry) {
@@ -82,7 +79,7 @@ void SimMachine::Note(TraceEntry entry) {
   if (deletion && entry.result == kErrorSuccess && !journaled.empty()) {
     entry.journalEntry = journaled.size() - 1;
   }
-  m_state->trace->push_back(std::move(entry));
+  m_state->trace(entry);
 }
 
 void SimMachine::AddFault(Fault fault) { m_state->faults.push_back({std::move(fault), 0}); }

@@ -76,9 +76,9 @@ class SimMachine final : public Platform {
   // number in the journal, so that they can be put back; without it they
   // are unlinked.
   void KeepDeletedFilesIn(UniqueFd folder);
-  // From now on, keeps the reads, removals and answers the program asks for.
-  void KeepTrace();
-  const std::vector<TraceEntry>& Trace() const;
+  // From now on, tells `observer` of each read, removal and answer the
+  // program asks for, as it is made.
+  void ObserveTrace(std::function<void(const TraceEntry&)> observer);
 
   // Once `*stop` is non-zero every call fails with ERROR_OPERATION_ABORTED
   // and boxes get no answer, so that a run comes to its end changing nothing
@@ -152,7 +152,7 @@ class SimMachine final : public Platform {
                       bool inheritHandle);
   bool RemoveFile(const char* path);
   void TraceOpen(RegHandle root, const char* path, long result);
-  // Keeps `entry` when the machine keeps a trace, with the journal entry a
+  // Tells the trace's observer of `entry`, with the journal entry a
   // successful deletion made.
   void Note(TraceEntry entry);
 

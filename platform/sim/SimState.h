@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -93,7 +94,7 @@ struct SimMachine::State {
   bool hostUnchanged = false;
   // Where deleted files move to be put back later; unset: they are unlinked.
   UniqueFd keptDeletions;
-  std::optional<std::vector<TraceEntry>> trace;  // kept on request
+  std::function<void(const TraceEntry&)> trace;  // observes the trace, on request
   std::vector<ArmedFault> faults;
   std::map<std::uint64_t, long> failingCalls;
   long lastError = 0;

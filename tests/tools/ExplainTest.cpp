@@ -25,18 +25,18 @@ TEST(Explain, NamesRegistryLinksThatWereNotFollowed) {
   ASSERT_TRUE(registry.CreateLink("System\\CurrentControlSet\\Services\\Class\\fdc\\0001",
                                   "Software\\Other\\0000"));
   machine.SetResponder([](const sim::MessageBoxRecord&) { return kIdYes; });
-  machine.KeepTrace();
+  RunExplainer explainer(machine.GetJournal(), 1252, true);
+  machine.ObserveTrace([&explainer](const sim::TraceEntry& entry) { explainer.Take(entry); });
   UninstallApp app(machine);
   app.SetCommandLine("UNINST.EXE /E");
   EXPECT_FALSE(app.InitInstance());
   ASSERT_TRUE(registry.KeyExists("Software\\Other\\0000"));
 
-  const std::vector<Explanation> explained =
-      ExplainRun(machine.Trace(), machine.GetJournal(), 1252, true);
+  const std::vector<Explanation> explained = explainer.Finish();
   const Explanation* instance = Find(explained, "Enum\\USB\\VID_0D7C&PID_FFFF\\Link");
   ASSERT_NE(instance, nullptr);
   EXPECT_EQ(instance->verdict, Explanation::Verdict::kRemoved);
-  EXPECT_EQ(instance->chain.back().role, "registry link");
+  EXPECT_EQ(instance->chain.back()->role, "registry link");
   const Explanation* classKey =
       Find(explained, "System\\CurrentControlSet\\Services\\Class\\fdc\\0001");
   ASSERT_NE(classKey, nullptr);

@@ -62,6 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{{"--machine", "m", "--answers", "yes,,no"},
                     "unknown answer \"\" in --answers (use yes, no, cancel, ok)"},
         OptionsCase{{"--machine", "m", "--dry-run=yes"}, "--dry-run takes no value"},
+        OptionsCase{{"--machine", "m", "--explain", "--explain=all"}, ""},
+        OptionsCase{{"--machine", "m", "--explain=some"}, "--explain takes no value but =all"},
         OptionsCase{{"--machine", "m", "--report", "a", "--report", "b"}, "--report given twice"}));
 
 TEST(UninstSim, BuildsTheProcessCommandLine) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <set>
 #include <utility>
 
 #include "platform/Platform.h"
@@ -117,9 +116,11 @@ struct FileAttempt {
   bool removed = false;
 };
 
-class ChainBuilder {
+}  // namespace
+
+class RunExplainer::Builder {
  public:
-  ChainBuilder(const sim::Journal& journal, std::uint32_t codePage, bool kept)
+  Builder(const sim::Journal& journal, std::uint32_t codePage, bool kept)
       : m_journal(journal), m_codePage(codePage), m_kept(kept) {}
 
   void Take(const sim::TraceEntry& entry) {
@@ -148,7 +149,7 @@ class ChainBuilder {
     EndFileAttempt();
     if (!m_kept) return std::move(m_out);
     for (const auto& [folded, key] : m_keys) {
-      if (key.keptReason.empty() || IsDeleted(folded)) continue;
+      if (key.keptReason.empty()) continue;
       Explanation kept;
       kept.key = Full(key.path);
       kept.verdict = key.absent ? Verdict::kAbsent : Verdict::kKept;
@@ -165,7 +166,7 @@ class ChainBuilder {
   }
   std::string Full(const std::string& path) const { return FullKeyPath(Utf8(path)); }
 
-  ChainStep KeyStep(const char* role, const std::string& path, const std::string& note = "") const {
+  ChainStep KeyLink(const char* role, const std::string& path, const std::string& note) const {
     ChainStep step;
     step.role = role;
     step.key = Full(path);
@@ -173,15 +174,19 @@ class ChainBuilder {
     return step;
   }
 
-  ChainStep ReadStep(const sim::TraceEntry& read, const std::string& note) const {
-    ChainStep step = KeyStep("read", read.keyPath, note);
+  Step KeyStep(const char* role, const std::string& path, const std::string& note = "") const {
+    return std::make_shared<const ChainStep>(KeyLink(role, path, note));
+  }
+
+  Step ReadStep(const sim::TraceEntry& read, const std::string& note) const {
+    ChainStep step = KeyLink("read", read.keyPath, note);
     step.valueName = Utf8(read.name);
     if (read.result == kErrorSuccess) {
       step.data = MakeValueData(read.type, read.data, m_codePage);
     } else {
       step.note = NoStringReason(read) + (note.empty() ? "" : ": " + note);
     }
-    return step;
+    return std::make_shared<const ChainStep>(std::move(step));
   }
 
   KeyState* Find(const std::string& path) {
@@ -196,14 +201,15 @@ class ChainBuilder {
     return key;
   }
 
-  // Whether the key or one above it was deleted.
-  bool IsDeleted(std::string folded) const {
-    for (;;) {
-      if (m_deleted.count(folded)) return true;
-      const std::size_t separator = folded.rfind('\\');
-      if (separator == std::string::npos) return false;
-      folded.resize(separator);
-    }
+  // Forgets the key at `path` and every key below it, which are gone.
+  void Forget(const std::string& path) {
+    const std::string folded = Folded(path);
+    m_keys.erase(folded);
+    const std::string below = folded + '\\';
+    const auto first = m_keys.lower_bound(below);
+    auto last = first;
+    while (last != m_keys.end() && last->first.compare(0, below.size(), below) == 0) ++last;
+    m_keys.erase(first, last);
   }
 
   bool StartSweep(const sim::TraceEntry& open) {
@@ -329,16 +335,15 @@ class ChainBuilder {
       return;
     }
     const sim::JournalEntry& entry = m_journal.Entries()[deletion.journalEntry];
-    m_deleted.insert(Folded(deletion.keyPath));
+    const Step below = KeyStep("below the deleted key", entry.keyPath);
     entry.ForEachDeletedKey([&](const std::string& path, const sim::ValueList&) {
       Explanation removed;
       removed.key = Full(path);
       removed.chain = key.chain;
-      if (path.size() != entry.keyPath.size()) {
-        removed.chain.push_back(KeyStep("below the deleted key", entry.keyPath));
-      }
+      if (path.size() != entry.keyPath.size()) removed.chain.push_back(below);
       m_out.push_back(std::move(removed));
     });
+    Forget(deletion.keyPath);
   }
 
   void TakeValueDeletion(const sim::TraceEntry& deletion) {
@@ -358,8 +363,8 @@ class ChainBuilder {
   Chain FileChain(const std::string& path) {
     if (m_sweep == Sweep::kValues) {
       m_sweep = Sweep::kFiles;
-      m_sweepStep = ChainStep{"driver file table", "", "",
-                              std::nullopt,        "", "its files below the windows directory"};
+      m_sweepStep = std::make_shared<const ChainStep>(ChainStep{
+          "driver file table", "", "", std::nullopt, "", "its files below the windows directory"});
     }
     Chain chain = m_sweep == Sweep::kFiles ? Chain{m_sweepStep} : m_fileChain;
     ChainStep file{"file", "", "", std::nullopt, Utf8(path), ""};
@@ -373,7 +378,7 @@ class ChainBuilder {
     } else {
       file.note = "an INF copy";
     }
-    chain.push_back(std::move(file));
+    chain.push_back(std::make_shared<const ChainStep>(std::move(file)));
     return chain;
   }
 
@@ -429,9 +434,10 @@ class ChainBuilder {
   bool m_kept;
   Sweep m_sweep = Sweep::kNone;
   std::string m_root;
-  ChainStep m_sweepStep{"run", "", "", std::nullopt, "", "before any sweep"};
-  std::map<std::string, KeyState> m_keys;  // by upper-cased path
-  std::set<std::string> m_deleted;         // upper-cased paths
+  Step m_sweepStep = std::make_shared<const ChainStep>(
+      ChainStep{"run", "", "", std::nullopt, "", "before any sweep"});
+  // The keys reached and not deleted, by upper-cased path.
+  std::map<std::string, KeyState> m_keys;
   std::map<std::string, Chain> m_valueChains;
   Chain m_fileChain;
   std::string m_catalogueData;
@@ -439,6 +445,8 @@ class ChainBuilder {
   std::optional<FileAttempt> m_file;
   std::vector<Explanation> m_out;
 };
+
+namespace {
 
 std::string SubjectText(const Explanation& explanation) {
   switch (explanation.subject) {
@@ -497,13 +505,14 @@ std::string FullKeyPath(const std::string& path) {
   return path.empty() ? kRootName : std::string(kRootName) + '\\' + path;
 }
 
-std::vector<Explanation> ExplainRun(const std::vector<sim::TraceEntry>& trace,
-                                    const sim::Journal& journal, std::uint32_t codePage,
-                                    bool kept) {
-  ChainBuilder builder(journal, codePage, kept);
-  for (const sim::TraceEntry& entry : trace) builder.Take(entry);
-  return builder.Finish();
-}
+RunExplainer::RunExplainer(const sim::Journal& journal, std::uint32_t codePage, bool kept)
+    : m_builder(std::make_unique<Builder>(journal, codePage, kept)) {}
+
+RunExplainer::~RunExplainer() = default;
+
+void RunExplainer::Take(const sim::TraceEntry& entry) { m_builder->Take(entry); }
+
+std::vector<Explanation> RunExplainer::Finish() { return m_builder->Finish(); }
 
 std::string StepText(const ChainStep& step) {
   std::string text = step.role;
@@ -537,21 +546,24 @@ const char* VerdictName(Explanation::Verdict verdict) {
 }
 
 std::string FormatExplanations(const std::vector<Explanation>& explanations) {
-  std::vector<const Explanation*> sorted;
-  for (const Explanation& explanation : explanations) sorted.push_back(&explanation);
-  std::stable_sort(sorted.begin(), sorted.end(), [](const Explanation* a, const Explanation* b) {
-    if (a->subject != b->subject) return a->subject < b->subject;
-    return Folded(SubjectText(*a)) < Folded(SubjectText(*b));
-  });
+  // By subject, then by the upper-cased text that names it.
+  std::vector<std::pair<std::string, const Explanation*>> sorted;
+  for (const Explanation& explanation : explanations) {
+    sorted.emplace_back(static_cast<char>('0' + static_cast<int>(explanation.subject)) +
+                            Folded(SubjectText(explanation)),
+                        &explanation);
+  }
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
   std::string out = "Why:\n";
-  for (const Explanation* explanation : sorted) {
+  for (const auto& [order, explanation] : sorted) {
     std::string heading = std::string(SubjectName(explanation->subject)) + " " +
                           SubjectText(*explanation) + ": " + VerdictName(explanation->verdict);
     if (!explanation->reason.empty()) heading += ", " + explanation->reason;
     out += "  " + TerminalText(heading) + '\n';
     for (std::size_t i = 0; i < explanation->chain.size(); ++i) {
-      out += "    " + std::to_string(i + 1) + ". " + TerminalText(StepText(explanation->chain[i])) +
-             '\n';
+      out += "    " + std::to_string(i + 1) + ". " +
+             TerminalText(StepText(*explanation->chain[i])) + '\n';
     }
   }
   return out;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,7 +41,9 @@ struct ChainStep {
   std::string file;
   std::string note;  // why this link leads on
 };
-using Chain = std::vector<ChainStep>;
+// Chains share their first steps, as keys below one key share its way there.
+using Step = std::shared_ptr<const ChainStep>;
+using Chain = std::vector<Step>;
 
 struct Explanation {
   enum class Subject { kKey, kValue, kFile };
@@ -54,10 +57,25 @@ struct Explanation {
   Chain chain;
 };
 
-// Every removal of the journal with its chain; with `kept`, also what the
-// sweeps looked at and left, and what they looked for and did not find.
-std::vector<Explanation> ExplainRun(const std::vector<sim::TraceEntry>& trace,
-                                    const sim::Journal& journal, std::uint32_t codePage, bool kept);
+// Follows the trace of a run as the machine makes it (ObserveTrace) and
+// gives each removal of the run's journal its chain.
+class RunExplainer {
+ public:
+  // With `kept`, also what the sweeps looked at and left, and what they
+  // looked for and did not find.
+  RunExplainer(const sim::Journal& journal, std::uint32_t codePage, bool kept);
+  ~RunExplainer();
+  RunExplainer(const RunExplainer&) = delete;
+  RunExplainer& operator=(const RunExplainer&) = delete;
+
+  void Take(const sim::TraceEntry& entry);
+  // The explanations, removals in the order they were made.
+  std::vector<Explanation> Finish();
+
+ private:
+  class Builder;
+  std::unique_ptr<Builder> m_builder;
+};
 
 std::string StepText(const ChainStep& step);
 const char* SubjectName(Explanation::Subject subject);

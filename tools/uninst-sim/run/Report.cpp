@@ -126,19 +126,24 @@ std::string JsonStringOrNull(const std::string& text) {
   return text.empty() ? "null" : JsonString(text);
 }
 
-std::string JsonList(const std::vector<std::string>& items, const char* indent) {
-  if (items.empty()) return "[]";
-  std::string out = "[\n";
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    out += std::string(indent) + "  " + items[i] + (i + 1 < items.size() ? ",\n" : "\n");
+// A JSON array of `items`, one a line, each written by `format`, appended to
+// `out`: a report may list a whole machine's keys.
+template <typename Item, typename Format>
+void AppendJsonList(std::string& out, const std::vector<Item>& items, const char* indent,
+                    Format format) {
+  if (items.empty()) {
+    out += "[]";
+    return;
   }
-  return out + indent + "]";
-}
-
-std::vector<std::string> Quoted(const std::vector<std::string>& items) {
-  std::vector<std::string> quoted;
-  for (const std::string& item : items) quoted.push_back(JsonString(item));
-  return quoted;
+  out += "[\n";
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    out += indent;
+    out += "  ";
+    out += format(items[i]);
+    out += i + 1 < items.size() ? ",\n" : "\n";
+  }
+  out += indent;
+  out += ']';
 }
 
 std::string JsonInlineList(const std::vector<std::string>& items) {
@@ -182,16 +187,21 @@ std::string JsonStep(const ChainStep& step) {
 }
 
 std::string JsonExplanation(const Explanation& explanation) {
-  std::vector<std::string> steps;
-  for (const ChainStep& step : explanation.chain) steps.push_back(JsonStep(step));
-  return "{\"subject\": " + JsonString(SubjectName(explanation.subject)) +
-         JsonMembers({{"key", explanation.key}, {"file", explanation.file}}) +
-         (explanation.subject == Explanation::Subject::kValue
-              ? ", \"value\": " + JsonString(explanation.valueName)
-              : "") +
-         ", \"verdict\": " + JsonString(VerdictName(explanation.verdict)) +
-         JsonMembers({{"reason", explanation.reason}}) + ", \"chain\": " + JsonList(steps, "    ") +
-         "}";
+  std::string out = "{\"subject\": " + JsonString(SubjectName(explanation.subject)) +
+                    JsonMembers({{"key", explanation.key}, {"file", explanation.file}}) +
+                    (explanation.subject == Explanation::Subject::kValue
+                         ? ", \"value\": " + JsonString(explanation.valueName)
+                         : "") +
+                    ", \"verdict\": " + JsonString(VerdictName(explanation.verdict)) +
+                    JsonMembers({{"reason", explanation.reason}}) + ", \"chain\": ";
+  AppendJsonList(out, explanation.chain, "    ", [](const Step& step) { return JsonStep(*step); });
+  out += '}';
+  return out;
+}
+
+std::string JsonValue(const DeletedValue& value) {
+  return "{\"key\": " + JsonString(value.key) + ", \"name\": " + JsonString(value.name) +
+         ", \"data\": " + JsonData(value.data) + "}";
 }
 
 }  // namespace
@@ -302,32 +312,30 @@ std::string FormatSummary(const RunReport& report) {
 }
 
 std::string FormatJson(const RunReport& report) {
-  std::vector<std::string> boxes;
-  for (const sim::MessageBoxRecord& box : report.boxes) boxes.push_back(JsonBox(box));
-  std::vector<std::string> values;
-  for (const DeletedValue& value : report.valuesDeleted) {
-    values.push_back("{\"key\": " + JsonString(value.key) + ", \"name\": " +
-                     JsonString(value.name) + ", \"data\": " + JsonData(value.data) + "}");
-  }
-  std::vector<std::string> explanations;
-  for (const Explanation& explanation : report.explanations) {
-    explanations.push_back(JsonExplanation(explanation));
-  }
-  return "{\n  \"schemaVersion\": " + std::to_string(kReportSchemaVersion) +
-         ",\n  \"commandLine\": " + JsonString(report.commandLine) +
-         ",\n  \"dryRun\": " + (report.dryRun ? "true" : "false") +
-         ",\n  \"registrySave\": " + JsonString(SaveName(report.save)) +
-         ",\n  \"registrySaveError\": " + JsonStringOrNull(report.saveError) +
-         ",\n  \"interruptedBy\": " + JsonStringOrNull(report.interruptedBy) +
-         ",\n  \"messageBoxes\": " + JsonList(boxes, "  ") +
-         ",\n  \"keysDeleted\": " + JsonList(Quoted(report.keysDeleted), "  ") +
-         ",\n  \"valuesDeleted\": " + JsonList(values, "  ") +
-         ",\n  \"filesDeleted\": " + JsonList(Quoted(report.filesDeleted), "  ") +
-         ",\n  \"filesChanged\": " + JsonList(Quoted(report.filesChanged), "  ") +
-         ",\n  \"restartRequested\": " + (report.restartRequested ? "true" : "false") +
-         ",\n  \"undoRecord\": " + JsonStringOrNull(report.undoRecord) +
-         ",\n  \"warnings\": " + JsonList(Quoted(report.answerWarnings), "  ") +
-         ",\n  \"explain\": " + JsonList(explanations, "  ") + "\n}\n";
+  std::string out = "{\n  \"schemaVersion\": " + std::to_string(kReportSchemaVersion) +
+                    ",\n  \"commandLine\": " + JsonString(report.commandLine) +
+                    ",\n  \"dryRun\": " + (report.dryRun ? "true" : "false") +
+                    ",\n  \"registrySave\": " + JsonString(SaveName(report.save)) +
+                    ",\n  \"registrySaveError\": " + JsonStringOrNull(report.saveError) +
+                    ",\n  \"interruptedBy\": " + JsonStringOrNull(report.interruptedBy) +
+                    ",\n  \"messageBoxes\": ";
+  const auto quoted = [](const std::string& text) { return JsonString(text); };
+  AppendJsonList(out, report.boxes, "  ", JsonBox);
+  out += ",\n  \"keysDeleted\": ";
+  AppendJsonList(out, report.keysDeleted, "  ", quoted);
+  out += ",\n  \"valuesDeleted\": ";
+  AppendJsonList(out, report.valuesDeleted, "  ", JsonValue);
+  out += ",\n  \"filesDeleted\": ";
+  AppendJsonList(out, report.filesDeleted, "  ", quoted);
+  out += ",\n  \"filesChanged\": ";
+  AppendJsonList(out, report.filesChanged, "  ", quoted);
+  out += std::string(",\n  \"restartRequested\": ") + (report.restartRequested ? "true" : "false") +
+         ",\n  \"undoRecord\": " + JsonStringOrNull(report.undoRecord) + ",\n  \"warnings\": ";
+  AppendJsonList(out, report.answerWarnings, "  ", quoted);
+  out += ",\n  \"explain\": ";
+  AppendJsonList(out, report.explanations, "  ", JsonExplanation);
+  out += "\n}\n";
+  return out;
 }
 
 }  // namespace uninst::tool

@@ -131,11 +131,15 @@ RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMach
                      ToolStreams& streams) {
   if (options.dryRun) machine.KeepHostUnchanged();
   SetUpMachine(folder, machine);
-  if (options.explain != ExplainLevel::kNone || !options.reportPath.empty()) machine.KeepTrace();
   machine.Config().commandLine = ProgramCommandLine(options);
   BoxAnswerer answerer(options.answers.value_or(std::vector<int>{}),
                        streams.inIsTerminal ? &streams.in : nullptr, streams.out);
   const std::uint32_t codePage = machine.Config().ansiCodePage;
+  std::optional<RunExplainer> explainer;
+  if (options.explain != ExplainLevel::kNone || !options.reportPath.empty()) {
+    explainer.emplace(machine.GetJournal(), codePage, options.explain == ExplainLevel::kAll);
+    machine.ObserveTrace([&explainer](const sim::TraceEntry& entry) { explainer->Take(entry); });
+  }
   machine.SetResponder([&answerer, codePage](const sim::MessageBoxRecord& box) {
     return answerer.Answer(BoxInUtf8(box, codePage));
   });
@@ -148,8 +152,10 @@ RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMach
     RunApplication(*app);
   }
   ReadJournal(machine.GetJournal(), codePage, &report);
-  report.explanations = ExplainRun(machine.Trace(), machine.GetJournal(), codePage,
-                                   options.explain == ExplainLevel::kAll);
+  if (explainer) {
+    machine.ObserveTrace(nullptr);
+    report.explanations = explainer->Finish();
+  }
   for (const sim::MessageBoxRecord& box : machine.Boxes()) {
     report.boxes.push_back(BoxInUtf8(box, codePage));
   }
