@@ -1,4 +1,5 @@
-// Chains over what a registry.reg cannot hold: registry links of the NT family.
+// Why a run left what a machine folder cannot show: registry links of the NT
+// family and a file in use; and a file answered No.
 #include <gtest/gtest.h>
 
 #include "app/UninstallApp.h"
@@ -8,14 +9,17 @@
 namespace uninst::tool {
 namespace {
 
-const Explanation* Find(const std::vector<Explanation>& explanations, const std::string& key) {
+// The explanation of the key below the root, or of the file, `name`.
+const Explanation* Find(const std::vector<Explanation>& explanations, const std::string& name) {
   for (const Explanation& explanation : explanations) {
-    if (explanation.key == "HKEY_LOCAL_MACHINE\\" + key) return &explanation;
+    if (explanation.key == "HKEY_LOCAL_MACHINE\\" + name || explanation.file == name) {
+      return &explanation;
+    }
   }
   return nullptr;
 }
 
-TEST(Explain, NamesRegistryLinksThatWereNotFollowed) {
+TEST(Explain, SaysWhyTheRunLeftWhatItLookedAt) {
   testsupport::SimWorld world;
   sim::SimMachine& machine = world.machine;
   sim::Registry& registry = machine.GetRegistry();
@@ -24,11 +28,18 @@ TEST(Explain, NamesRegistryLinksThatWereNotFollowed) {
   ASSERT_TRUE(registry.CreateLink("Enum\\USB\\VID_0D7C&PID_FFFF\\Link", "Software\\Other"));
   ASSERT_TRUE(registry.CreateLink("System\\CurrentControlSet\\Services\\Class\\fdc\\0001",
                                   "Software\\Other\\0000"));
-  machine.SetResponder([](const sim::MessageBoxRecord&) { return kIdYes; });
+  const std::string inUse = "C:\\WINDOWS\\SYSTEM\\USBFDD.SYS";
+  const std::string refused = "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\KMNFD.VXD";
+  machine.WriteFile(inUse, {1});
+  machine.WriteFile(refused, {2});
+  machine.SetInUse(inUse, true);
+  machine.SetResponder([&refused](const sim::MessageBoxRecord& box) {
+    return box.text.find(refused) != std::string::npos ? kIdNo : kIdYes;
+  });
   RunExplainer explainer(machine.GetJournal(), 1252, true);
   machine.ObserveTrace([&explainer](const sim::TraceEntry& entry) { explainer.Take(entry); });
   UninstallApp app(machine);
-  app.SetCommandLine("UNINST.EXE /E");
+  app.SetCommandLine("UNINST.EXE /E /V");
   EXPECT_FALSE(app.InitInstance());
   ASSERT_TRUE(registry.KeyExists("Software\\Other\\0000"));
 
@@ -42,6 +53,10 @@ TEST(Explain, NamesRegistryLinksThatWereNotFollowed) {
   ASSERT_NE(classKey, nullptr);
   EXPECT_EQ(classKey->verdict, Explanation::Verdict::kKept);
   EXPECT_EQ(classKey->reason, "a registry link on its path: not followed");
+  ASSERT_NE(Find(explained, inUse), nullptr);
+  EXPECT_EQ(Find(explained, inUse)->reason, "in use: it cannot be opened");
+  ASSERT_NE(Find(explained, refused), nullptr);
+  EXPECT_EQ(Find(explained, refused)->reason, "answered No");
 }
 
 }  // namespace

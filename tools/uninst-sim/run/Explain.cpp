@@ -114,6 +114,9 @@ struct FileAttempt {
   int answer = 0;
   long deleteError = 0;
   bool removed = false;
+  // Past its question: the file opened again for its times, or its deletion
+  // tried. A box after that is another's.
+  bool settled = false;
 };
 
 }  // namespace
@@ -140,7 +143,9 @@ class RunExplainer::Builder {
       case Kind::kFileDeleted:
         return TakeFileDeletion(entry);
       case Kind::kBoxAnswered:
-        if (m_file) m_file->answer = static_cast<int>(entry.result);
+        if (m_file && !m_file->settled && m_file->answer == 0) {
+          m_file->answer = static_cast<int>(entry.result);
+        }
         return;
     }
   }
@@ -385,14 +390,16 @@ class RunExplainer::Builder {
   void TakeFileOpen(const sim::TraceEntry& open) {
     // The same removal opens its file again to write its times back.
     if (m_file && !m_file->removed && SamePath(m_file->path, open.name) && m_file->openError == 0) {
+      m_file->settled = true;
       return;
     }
     EndFileAttempt();
-    m_file = FileAttempt{open.name, FileChain(open.name), open.result, 0, 0, false};
+    m_file = FileAttempt{open.name, FileChain(open.name), open.result};
   }
 
   void TakeFileDeletion(const sim::TraceEntry& deletion) {
     if (!m_file) return;
+    m_file->settled = true;
     if (deletion.journalEntry == sim::TraceEntry::kNoJournalEntry) {
       m_file->deleteError = deletion.result;
       return;
@@ -415,12 +422,12 @@ class RunExplainer::Builder {
     if (m_file->openError != 0) {
       kept.reason = FileReason(m_file->openError);
       if (kept.reason == "not present") kept.verdict = Verdict::kAbsent;
+    } else if (m_file->deleteError != 0) {
+      kept.reason = "could not be deleted (error " + std::to_string(m_file->deleteError) + ")";
     } else if (m_file->answer == kIdNo) {
       kept.reason = "answered No";
     } else if (m_file->answer == kIdCancel) {
       kept.reason = "answered Cancel: the run ended there";
-    } else if (m_file->deleteError != 0) {
-      kept.reason = "could not be deleted (error " + std::to_string(m_file->deleteError) + ")";
     } else {
       kept.reason = "its attributes or times could not be reset";
     }
