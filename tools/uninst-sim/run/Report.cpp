@@ -63,12 +63,16 @@ bool FoldedLess(const std::string& a, const std::string& b) {
   });
 }
 
-void AppendSection(std::string& out, const std::string& title, std::vector<std::string> lines) {
-  std::stable_sort(lines.begin(), lines.end(), FoldedLess);
+void AppendSection(std::string& out, const std::string& title,
+                   const std::vector<std::string>& lines) {
+  std::vector<const std::string*> sorted;
+  for (const std::string& line : lines) sorted.push_back(&line);
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const std::string* a, const std::string* b) { return FoldedLess(*a, *b); });
   out += title + " (" + std::to_string(lines.size()) + ")" + (lines.empty() ? "\n" : ":\n");
-  for (const std::string& line : lines) {
+  for (const std::string* line : sorted) {
     out += "  ";
-    out += TerminalText(line);
+    out += TerminalText(*line);
     out += '\n';
   }
 }
@@ -183,7 +187,7 @@ std::string JsonStep(const ChainStep& step) {
   return "{\"step\": " + JsonString(step.role) +
          JsonMembers({{"key", step.key}, {"value", step.valueName}, {"file", step.file}}) +
          (step.data ? ", \"data\": " + JsonData(*step.data) : "") +
-         JsonMembers({{"note", step.note}}) + ", \"text\": " + JsonString(StepText(step)) + "}";
+         JsonMembers({{"note", step.note}}) + "}";
 }
 
 std::string JsonExplanation(const Explanation& explanation) {
