@@ -247,11 +247,11 @@ is left as it is and the run's registry is written beside it to
 registry.reg.uninst-sim-unsaved (a failed save, below). Then uninst-sim prints
 the registry keys, registry values and files that were deleted (each list
 sorted, keys from their root HKEY_LOCAL_MACHINE on, values with their data),
-whether a restart was requested and where the undo record is; names from the machine
-are shown with control characters escaped as \xNN. When registry.reg cannot be
-saved, uninst-sim says so first, lists the deleted files (they stay deleted,
-while registry.reg keeps the old registry), still writes the report with
-"registrySave": "failed", and exits with 1.
+whether a restart was requested and where the undo record is; names from the
+machine are shown with control characters escaped as \xNN. When registry.reg
+cannot be saved, uninst-sim says so first, lists the deleted files (they stay
+deleted, while registry.reg keeps the old registry), still writes the report
+with "registrySave": "failed", and exits with 1.
 
 SIGINT, SIGTERM and SIGHUP stop the program where it is (every further call it
 makes fails); the registry is saved as far as the run went, the summary and
