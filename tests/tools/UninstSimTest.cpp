@@ -64,6 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{{"--machine", "m", "--dry-run=yes"}, "--dry-run takes no value"},
         OptionsCase{{"--machine", "m", "--explain", "--explain=all"}, ""},
         OptionsCase{{"--machine", "m", "--explain=some"}, "--explain takes no value but =all"},
+        OptionsCase{{"--machine", "m", "--undo", "--explain"}, "--undo takes only --machine"},
         OptionsCase{{"--machine", "m", "--report", "a", "--report", "b"}, "--report given twice"}));
 
 TEST(UninstSim, BuildsTheProcessCommandLine) {

@@ -122,7 +122,8 @@ Outcome<Options> ParseOptions(const std::vector<std::string>& args) {
     return Result::Failure("--machine DIR is required");
   }
   if (options.undo && (options.dryRun || options.diff || options.answers ||
-                       !options.reportPath.empty() || !options.programSwitches.empty())) {
+                       options.explain != ExplainLevel::kNone || !options.reportPath.empty() ||
+                       !options.programSwitches.empty())) {
     return Result::Failure("--undo takes only --machine");
   }
   return options;
