@@ -498,7 +498,18 @@ void SimMachine::SetInUse(const std::string& windowsPath, bool inUse) {
 // Platform file calls.
 
 FileHandle SimMachine::CreateFile(const char* path, std::uint32_t access, std::uint32_t shareMode,
-                                  bool /*inheritHandle*/) {
+                                  bool inheritHandle) {
+  const FileHandle handle = OpenFile(path, access, shareMode, inheritHandle);
+  TraceEntry entry;
+  entry.kind = TraceEntry::Kind::kFileOpened;
+  entry.name = path ? path : "";
+  entry.result = handle == kInvalidFile ? m_state->lastError : kErrorSuccess;
+  Note(std::move(entry));
+  return handle;
+}
+
+FileHandle SimMachine::OpenFile(const char* path, std::uint32_t access, std::uint32_t shareMode,
+                                bool /*inheritHandle*/) {
   const std::string windowsPath = path ? path : "";
   if (Enter(Op::kCreateFile, windowsPath)) return kInvalidFile;
   Resolution resolution;
@@ -623,6 +634,16 @@ bool SimMachine::SetFileAttributes(const char* path, std::uint32_t attributes) {
 }
 
 bool SimMachine::DeleteFile(const char* path) {
+  const bool deleted = RemoveFile(path);
+  TraceEntry entry;
+  entry.kind = TraceEntry::Kind::kFileDeleted;
+  entry.name = path ? path : "";
+  entry.result = deleted ? kErrorSuccess : m_state->lastError;
+  Note(std::move(entry));
+  return deleted;
+}
+
+bool SimMachine::RemoveFile(const char* path) {
   const std::string windowsPath = path ? path : "";
   if (Enter(Op::kDeleteFile, windowsPath)) return false;
   Resolution resolution;

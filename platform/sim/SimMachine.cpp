@@ -66,6 +66,22 @@ void SimMachine::KeepHostUnchanged() { m_state->hostUnchanged = true; }
 
 void SimMachine::KeepDeletedFilesIn(UniqueFd folder) { m_state->keptDeletions = std::move(folder); }
 
+void SimMachine::ObserveTrace(std::function<void(const TraceEntry&)> observer) {
+  m_state->trace = std::move(observer);
+}
+
+void SimMachine::Note(TraceEntry entry) {
+  if (!m_state->trace) return;
+  const std::vector<JournalEntry>& journaled = m_state->journal.Entries();
+  const bool deletion = entry.kind == TraceEntry::Kind::kKeyDeleted ||
+                        entry.kind == TraceEntry::Kind::kValueDeleted ||
+                        entry.kind == TraceEntry::Kind::kFileDeleted;
+  if (deletion && entry.result == kErrorSuccess && !journaled.empty()) {
+    entry.journalEntry = journaled.size() - 1;
+  }
+  m_state->trace(entry);
+}
+
 void SimMachine::AddFault(Fault fault) { m_state->faults.push_back({std::move(fault), 0}); }
 
 void SimMachine::FailCallNumber(std::uint64_t n, long error) { m_state->failingCalls[n] = error; }
@@ -166,6 +182,10 @@ int SimMachine::MessageBox(const char* text, const char* caption, std::uint32_t 
     ++m_unanswered;
   }
   m_boxes.push_back(record);
+  TraceEntry answered;
+  answered.kind = TraceEntry::Kind::kBoxAnswered;
+  answered.result = record.answer;
+  Note(std::move(answered));
   return record.answer;
 }
 

@@ -17,6 +17,7 @@
 #include "platform/sim/Journal.h"
 #include "platform/sim/MachineConfig.h"
 #include "platform/sim/Registry.h"
+#include "platform/sim/Trace.h"
 
 namespace uninst::sim {
 
@@ -75,6 +76,9 @@ class SimMachine final : public Platform {
   // number in the journal, so that they can be put back; without it they
   // are unlinked.
   void KeepDeletedFilesIn(UniqueFd folder);
+  // From now on, tells `observer` of each read, removal and answer the
+  // program asks for, as it is made.
+  void ObserveTrace(std::function<void(const TraceEntry&)> observer);
 
   // Once `*stop` is non-zero every call fails with ERROR_OPERATION_ABORTED
   // and boxes get no answer, so that a run comes to its end changing nothing
@@ -139,6 +143,18 @@ class SimMachine final : public Platform {
   long OpenKey(Op op, RegHandle root, const char* path, std::uint32_t access, RegHandle* key);
   // The path below HKEY_LOCAL_MACHINE of `path` opened relative to `root`.
   std::string KeyPathOf(RegHandle root, const char* path) const;
+  long EnumKey(RegHandle key, std::uint32_t index, char* name, std::uint32_t size);
+  long QueryValue(RegHandle key, const char* valueName, std::uint32_t* type, std::uint8_t* data,
+                  std::uint32_t* size);
+  long DeleteKey(RegHandle root, const char* path);
+  long DeleteValue(RegHandle key, const char* valueName);
+  FileHandle OpenFile(const char* path, std::uint32_t access, std::uint32_t shareMode,
+                      bool inheritHandle);
+  bool RemoveFile(const char* path);
+  void TraceOpen(RegHandle root, const char* path, long result);
+  // Tells the trace's observer of `entry`, with the journal entry a
+  // successful deletion made.
+  void Note(TraceEntry entry);
 
   // Implementation state is the helper's to define; kept here so tests can
   // construct the machine on the stack.

@@ -76,6 +76,18 @@ long SimMachine::State::ResolveKey(Registry& registry, RegHandle root, const cha
   return *node ? kErrorSuccess : kErrorFileNotFound;
 }
 
+bool SimMachine::State::MeetsLink(Registry& registry, RegHandle root, const char* path) const {
+  Registry::Node* node = nullptr;
+  std::uint32_t access = 0;
+  if (KeyOf(registry, root, &node, &access) != kErrorSuccess) return false;
+  for (const std::string_view component : registry.Names().Split(path ? path : "")) {
+    node = node->FindChild(component, registry.Names());
+    if (node == nullptr) return false;
+    if (node->IsLink()) return true;
+  }
+  return false;
+}
+
 std::string SimMachine::KeyPathOf(RegHandle root, const char* path) const {
   return m_state->KeyPathOf(root, path, m_registry.Names());
 }
@@ -101,16 +113,46 @@ long SimMachine::OpenKey(Op op, RegHandle root, const char* path, std::uint32_t 
   return kErrorSuccess;
 }
 
+void SimMachine::TraceOpen(RegHandle root, const char* path, long result) {
+  if (!m_state->trace) return;
+  TraceEntry entry;
+  entry.keyPath = KeyPathOf(root, path);
+  entry.result = result;
+  entry.atLink = result == kErrorFileNotFound && m_state->MeetsLink(m_registry, root, path);
+  Note(std::move(entry));
+}
+
 long SimMachine::RegOpenKey(RegHandle root, const char* path, RegHandle* key) {
-  return OpenKey(Op::kRegOpenKey, root, path, kKeyAllAccess, key);
+  const long result = OpenKey(Op::kRegOpenKey, root, path, kKeyAllAccess, key);
+  TraceOpen(root, path, result);
+  return result;
 }
 
 long SimMachine::RegOpenKeyEx(RegHandle root, const char* path, std::uint32_t access,
                               RegHandle* key) {
-  return OpenKey(Op::kRegOpenKeyEx, root, path, access, key);
+  const long result = OpenKey(Op::kRegOpenKeyEx, root, path, access, key);
+  TraceOpen(root, path, result);
+  return result;
 }
 
 long SimMachine::RegEnumKey(RegHandle key, std::uint32_t index, char* name, std::uint32_t size) {
+  const long result = EnumKey(key, index, name, size);
+  if (!m_state->trace || result == kErrorNoMoreItems) return result;
+  TraceEntry entry;
+  entry.kind = TraceEntry::Kind::kSubKeyNamed;
+  entry.keyPath = KeyPathOf(key, "");
+  entry.result = result;
+  Registry::Node* node = nullptr;
+  std::uint32_t access = 0;
+  if (m_state->KeyOf(m_registry, key, &node, &access) == kErrorSuccess) {
+    const Registry::Node* child = node->ChildAt(index, m_config.family, m_registry.Names());
+    if (child) entry.name = child->name;
+  }
+  Note(std::move(entry));
+  return result;
+}
+
+long SimMachine::EnumKey(RegHandle key, std::uint32_t index, char* name, std::uint32_t size) {
   if (const auto fault = Enter(Op::kRegEnumKey, KeyPathOf(key, ""))) return *fault;
   Registry::Node* node = nullptr;
   std::uint32_t access = 0;
@@ -138,6 +180,24 @@ long SimMachine::RegQueryInfoKey(RegHandle key, std::uint32_t* subKeyCount) {
 
 long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint32_t* type,
                                  std::uint8_t* data, std::uint32_t* size) {
+  if (!m_state->trace) return QueryValue(key, valueName, type, data, size);
+  // The name may live in the buffer the data is written to.
+  TraceEntry entry;
+  entry.kind = TraceEntry::Kind::kValueRead;
+  entry.keyPath = KeyPathOf(key, "");
+  entry.name = valueName ? valueName : "";
+  const long result = QueryValue(key, valueName, type, data, size);
+  entry.result = result;
+  if (result == kErrorSuccess && type && data && size) {
+    entry.type = *type;
+    entry.data.assign(reinterpret_cast<const char*>(data), *size);
+  }
+  Note(std::move(entry));
+  return result;
+}
+
+long SimMachine::QueryValue(RegHandle key, const char* valueName, std::uint32_t* type,
+                            std::uint8_t* data, std::uint32_t* size) {
   if (const auto fault = Enter(Op::kRegQueryValueEx, KeyPathOf(key, ""))) return *fault;
   Registry::Node* node = nullptr;
   std::uint32_t access = 0;
@@ -171,6 +231,16 @@ long SimMachine::RegQueryValueEx(RegHandle key, const char* valueName, std::uint
 }
 
 long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
+  const long result = DeleteKey(root, path);
+  TraceEntry entry;
+  entry.kind = TraceEntry::Kind::kKeyDeleted;
+  entry.result = result;
+  if (m_state->trace) entry.keyPath = KeyPathOf(root, path);
+  Note(std::move(entry));
+  return result;
+}
+
+long SimMachine::DeleteKey(RegHandle root, const char* path) {
   if (const auto fault = Enter(Op::kRegDeleteKey, KeyPathOf(root, path))) return *fault;
   if (path && path[0] == '\\') return kErrorBadPathname;
   std::vector<std::string_view> components = m_registry.Names().Split(path ? path : "");
@@ -211,6 +281,19 @@ long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
 }
 
 long SimMachine::RegDeleteValue(RegHandle key, const char* valueName) {
+  const long result = DeleteValue(key, valueName);
+  TraceEntry entry;
+  entry.kind = TraceEntry::Kind::kValueDeleted;
+  entry.result = result;
+  if (m_state->trace) {
+    entry.keyPath = KeyPathOf(key, "");
+    entry.name = valueName ? valueName : "";
+  }
+  Note(std::move(entry));
+  return result;
+}
+
+long SimMachine::DeleteValue(RegHandle key, const char* valueName) {
   if (const auto fault = Enter(Op::kRegDeleteValue, KeyPathOf(key, ""))) return *fault;
   Registry::Node* node = nullptr;
   std::uint32_t access = 0;

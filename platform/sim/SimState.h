@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -93,6 +94,7 @@ struct SimMachine::State {
   bool hostUnchanged = false;
   // Where deleted files move to be put back later; unset: they are unlinked.
   UniqueFd keptDeletions;
+  std::function<void(const TraceEntry&)> trace;  // observes the trace, on request
   std::vector<ArmedFault> faults;
   std::map<std::uint64_t, long> failingCalls;
   long lastError = 0;
@@ -105,6 +107,8 @@ struct SimMachine::State {
              std::string* storedPath = nullptr) const;
   long ResolveKey(Registry& registry, RegHandle root, const char* path, Registry::Node** node,
                   std::string* storedPath) const;
+  // Whether a registry link stands on the way from `root` along `path`.
+  bool MeetsLink(Registry& registry, RegHandle root, const char* path) const;
 
   // Files.
   Resolution Resolve(const std::string& windowsPath, bool createDirectories) const;

@@ -6,6 +6,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -86,6 +87,41 @@ struct ToolRun {
   std::string err;
 };
 
+// Every report a test makes must match the schema shipped with the tool.
+inline void ExpectValidReport(const fs::path& report) {
+  const fs::path source = fs::path(__FILE__).parent_path() / ".." / "..";
+  const std::string command = std::string(UNINST_PYTHON) + " '" +
+                              (source / "tests/tools/check_report.py").string() + "' '" +
+                              (source / "tools/uninst-sim/report.schema.json").string() + "' '" +
+                              report.string() + "' 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[512];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    output.append(buffer, got);
+  }
+  EXPECT_EQ(::pclose(pipe), 0) << output;
+}
+
+// The report a run was asked for, when it wrote one; "-" is the standard
+// output from its first line "{" on.
+inline void ExpectValidReportOf(const std::vector<std::string>& args, const std::string& out) {
+  for (std::size_t i = 0; i + 1 < args.size() && args[i] != "--"; ++i) {
+    if (args[i] != "--report") continue;
+    if (args[i + 1] != "-") {
+      if (fs::is_regular_file(args[i + 1])) ExpectValidReport(args[i + 1]);
+      continue;
+    }
+    const std::size_t start = out.rfind("{\n", 0) == 0 ? 0 : out.find("\n{\n");
+    ASSERT_NE(start, std::string::npos) << out;
+    const testsupport::ScratchFolder scratch;
+    const fs::path report = fs::path(scratch.Path()) / "report.json";
+    WriteText(report, out.substr(start));
+    ExpectValidReport(report);
+  }
+}
+
 inline ToolRun RunWith(const std::vector<std::string>& args, const std::string& keys = "",
                        bool terminal = false, const FileCalls& saveCalls = SystemFileCalls()) {
   std::istringstream in(keys);
@@ -95,6 +131,7 @@ inline ToolRun RunWith(const std::vector<std::string>& args, const std::string& 
   run.status = RunTool(args, {in, terminal, out, err}, saveCalls);
   run.out = out.str();
   run.err = err.str();
+  if (run.status != kExitUsage) ExpectValidReportOf(args, run.out);
   return run;
 }
 

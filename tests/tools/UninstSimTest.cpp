@@ -80,9 +80,9 @@ TEST(UninstSim, ReadsTheShortFormsAndBlanksInAnswers) {
   const Options& o = options.Value();
   EXPECT_TRUE(o.dryRun && o.quiet && o.strict);
   EXPECT_EQ(o.reportPath, "-");
-  EXPECT_EQ(o.explain, Explain::kAll);
+  EXPECT_EQ(o.explain, ExplainLevel::kAll);
   EXPECT_EQ(o.answers, (std::vector<int>{kIdYes, kIdNo}));
-  EXPECT_EQ(ParseOptions({"--machine", "m", "--explain"}).Value().explain, Explain::kRemoved);
+  EXPECT_EQ(ParseOptions({"--machine", "m", "--explain"}).Value().explain, ExplainLevel::kRemoved);
 }
 
 TEST(UninstSim, BuildsTheProcessCommandLine) {
@@ -269,6 +269,8 @@ const char* const kKeptFiles[] = {
     "WINDOWS/CATROOT/{F750E6C3-38EE-11D1-85E5-00C04FC295EE}/ACMESCAN.CAT",
 };
 
+constexpr char kRoot[] = "HKEY_LOCAL_MACHINE\\";
+
 bool Mentions(const std::string& text, const std::string& line) {
   return text.find("\n  " + line + "\n") != std::string::npos;
 }
@@ -311,11 +313,20 @@ TEST(UninstSim, DemoRunRemovesTheDriveAndKeepsItsNeighbours) {
   EXPECT_NE(run.out.find("Restart requested: no\nUndo record: .uninst-sim-undo/1"),
             std::string::npos);
   EXPECT_TRUE(Mentions(run.out, "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\KMNFD.VXD"));
-  EXPECT_TRUE(Mentions(run.out,
-                       "Software\\Microsoft\\Windows\\CurrentVersion\\Setup\\SetupX\\Catalogs : "
-                       "\"C:\\WINDOWS\\INF\\KMNUFD1.INF\""));
-  for (const char* key : kRemovedKeys) EXPECT_TRUE(Mentions(run.out, key)) << key;
-  for (const char* key : kKeptKeys) EXPECT_FALSE(Mentions(run.out, key)) << key;
+  EXPECT_TRUE(
+      Mentions(run.out, std::string(kRoot) +
+                            "Software\\Microsoft\\Windows\\CurrentVersion\\Setup\\SetupX\\"
+                            "Catalogs  value \"C:\\WINDOWS\\INF\\KMNUFD1.INF\" = \"C:\\WINDOWS\\"
+                            "CATROOT\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\KMNUFD1.CAT\""))
+      << run.out;
+  // Sorted: a deleted key comes before the keys below it.
+  EXPECT_LT(
+      run.out.find(std::string("\n  ") + kRoot + "Enum\\ESDI\\KELMORINUSB_FLOPPY_DISK_1.00\n"),
+      run.out.find(std::string("\n  ") + kRoot + "Enum\\FLOP\\KELMORINUSB_FLOPPY_DISK_1.00\n"));
+  for (const char* key : kRemovedKeys)
+    EXPECT_TRUE(Mentions(run.out, kRoot + std::string(key))) << key;
+  for (const char* key : kKeptKeys)
+    EXPECT_FALSE(Mentions(run.out, kRoot + std::string(key))) << key;
 
   // Read without holding the folder, which the second run below needs alone.
   Outcome<RegDocument> after = ReadRegFile(testing::ReadText(machine / "registry.reg"));
@@ -331,20 +342,24 @@ TEST(UninstSim, DemoRunRemovesTheDriveAndKeepsItsNeighbours) {
   EXPECT_FALSE(fs::exists(machine / "drive_c/WINDOWS/SYSTEM/USBFDD.SYS"));
 
   const std::string json = testing::ReadText(report);
-  EXPECT_NE(json.find("\"commandLine\": \"UNINST.EXE /E\""), std::string::npos) << json;
+  EXPECT_EQ(json.find("{\n  \"schemaVersion\": 2,\n  \"commandLine\": \"UNINST.EXE /E\""), 0u)
+      << json;
   EXPECT_NE(json.find("\"dryRun\": false"), std::string::npos);
   EXPECT_NE(json.find("\"restartRequested\": false"), std::string::npos);
   EXPECT_NE(json.find("{\"caption\": \"Corrindo Driver for Windows\", \"text\": \"This program "
                       "will uninstall the driver files from your system.\\n\\nDo you want to "
-                      "continue?\", \"style\": 36, \"buttons\": [\"Yes\", \"No\"], \"icon\": "
+                      "continue?\", \"style\": 36, \"styleNames\": \"MB_YESNO|MB_ICONQUESTION\", "
+                      "\"buttons\": [\"Yes\", \"No\"], \"icon\": "
                       "\"question\", \"answer\": \"Yes\"}"),
             std::string::npos)
       << json;
   EXPECT_NE(json.find("    \"C:\\\\WINDOWS\\\\SYSTEM32\\\\DRIVERS\\\\USBFDD.SYS\""),
             std::string::npos);
   EXPECT_NE(
-      json.find("{\"key\": \"Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Setup\\\\"
-                "SetupX\\\\INF\\\\OEM Name\", \"name\": \"C:\\\\WINDOWS\\\\INF\\\\KMNUFD2.INF\"}"),
+      json.find("{\"key\": \"HKEY_LOCAL_MACHINE\\\\Software\\\\Microsoft\\\\Windows\\\\"
+                "CurrentVersion\\\\Setup\\\\SetupX\\\\INF\\\\OEM Name\", \"name\": "
+                "\"C:\\\\WINDOWS\\\\INF\\\\KMNUFD2.INF\", \"data\": {\"type\": \"REG_SZ\", "
+                "\"typeNumber\": 1, \"hex\": \"4b656c6d6f72696e00\", \"text\": \"Kelmorin\"}}"),
       std::string::npos);
 
   // Nothing is left of the drive: a second run finds nothing to delete.
@@ -356,6 +371,112 @@ TEST(UninstSim, DemoRunRemovesTheDriveAndKeepsItsNeighbours) {
             std::string::npos)
       << second.out;
 }
+
+// --explain=all over the demo machine, with the report on standard output.
+const ToolRun& ExplainedDemoRun() {
+  static const struct Explained {
+    ScratchFolder scratch;
+    ToolRun run;
+    Explained() {
+      testing::CopyDemoMachine(scratch.Path() / "machine");
+      run = RunWith({"--machine", (scratch.Path() / "machine").string(), "--dry-run", "--answers",
+                     "yes,no", "--explain=all", "--report", "-", "--", "/E"});
+    }
+  } explained;
+  return explained.run;
+}
+
+// The lines of the summary's section `title`.
+std::vector<std::string> SectionLines(const std::string& out, const std::string& title) {
+  std::vector<std::string> lines;
+  std::size_t at = out.find("\n" + title + " (");
+  at = out.find('\n', at + 1);
+  while (at != std::string::npos && out.compare(at + 1, 2, "  ") == 0) {
+    const std::size_t end = out.find('\n', at + 1);
+    lines.push_back(out.substr(at + 3, end - at - 3));
+    at = end;
+  }
+  return lines;
+}
+
+TEST(UninstSim, ExplainGivesEveryRemovalItsChain) {
+  const ToolRun& run = ExplainedDemoRun();
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+  std::vector<std::string> headings;
+  for (const std::string& key : SectionLines(run.out, "Registry keys deleted")) {
+    headings.push_back("key " + key);
+  }
+  for (const std::string& value : SectionLines(run.out, "Registry values deleted")) {
+    headings.push_back("value " + value.substr(0, value.find("\" = ") + 1));
+  }
+  for (const std::string& file : SectionLines(run.out, "Files deleted")) {
+    headings.push_back("file " + file);
+  }
+  EXPECT_EQ(headings.size(), 21u + 8u + 23u);
+  for (const std::string& heading : headings) {
+    EXPECT_NE(run.out.find("\n  " + heading + ": removed\n    1. "), std::string::npos) << heading;
+  }
+}
+
+// What each kind of chain holds: the heading of an explanation, and the text
+// of one of its steps.
+struct ChainCase {
+  const char* heading;
+  const char* step;
+};
+
+class DemoChains : public ::testing::TestWithParam<ChainCase> {};
+
+TEST_P(DemoChains, NameWhatLedThere) {
+  const std::string& out = ExplainedDemoRun().out;
+  const std::size_t at = out.find(std::string("\n  ") + GetParam().heading + "\n");
+  ASSERT_NE(at, std::string::npos) << out;
+  std::size_t end = at + 1;
+  do {
+    end = out.find("\n  ", end + 1);
+  } while (end != std::string::npos && out[end + 3] == ' ');
+  const std::string chain = out.substr(at, end - at);
+  EXPECT_NE(chain.find(GetParam().step), std::string::npos) << chain;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UninstSim, DemoChains,
+    ::testing::Values(
+        ChainCase{"key HKEY_LOCAL_MACHINE\\Enum\\FLOP\\KELMORINUSB_FLOPPY_DISK_1.00: removed",
+                  "2. device key: HKEY_LOCAL_MACHINE\\Enum\\FLOP\\KELMORINUSB_FLOPPY_DISK_1.00 "
+                  "(its name starts with KELMORINUSB_FLOPPY_DISK)"},
+        ChainCase{"key HKEY_LOCAL_MACHINE\\Enum\\ESDI\\KELMORINUSB_FLOPPY_DISK_1.00\\USB&VID_0D7C&"
+                  "PID_FFFF&0001: removed",
+                  "3. below the deleted key: HKEY_LOCAL_MACHINE\\Enum\\ESDI\\"},
+        ChainCase{"key HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\fdc\\0003: "
+                  "removed",
+                  "value \"Driver\" = \"fdc\\0003\" (names the class key)"},
+        ChainCase{"key HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_0D7C&PID_0000: removed",
+                  "1. drive branch sweep: HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_0D7C&PID_0000"},
+        ChainCase{"key HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\fdc\\0009: "
+                  "removed",
+                  "value \"InfPath\" (not present: no INF copies)"},
+        ChainCase{"file C:\\WINDOWS\\INF\\OEM2.INF: removed",
+                  "value \"InfSection\" = \"kmncrn.dev\" (the drive's INF section)"},
+        ChainCase{"file C:\\WINDOWS\\INF\\OEM4.INF: removed",
+                  "1. floppy class sweep: HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\"},
+        ChainCase{"file C:\\WINDOWS\\INF\\OTHER\\KELMORINKMNUFD2.INF: removed",
+                  "(the catalogued INF path itself)"},
+        ChainCase{"file C:\\WINDOWS\\INF\\CATALOG\\KMNUFD2.CAT: removed",
+                  "(the file the value names)"},
+        ChainCase{"value HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Setup\\"
+                  "SetupX\\INF\\OEM Name  value \"C:\\WINDOWS\\INF\\KMNUFD2.INF\": removed",
+                  "= \"Kelmorin\" (a string named after a catalogued INF path)"},
+        ChainCase{"file C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\KMNFD.VXD: removed", "1. driver file table"},
+        ChainCase{
+            "key HKEY_LOCAL_MACHINE\\Enum\\FLOP\\GENERIC_NEC_FLOPPY_DISK_: kept, its name does "
+            "not start with KELMORINUSB_FLOPPY_DISK",
+            "1. named device sweep: HKEY_LOCAL_MACHINE\\Enum\\FLOP"},
+        ChainCase{"key HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\fdc\\0010: "
+                  "kept, its \"InfSection\" is not KMNCRN.DEV",
+                  "value \"InfSection\" = \"FDC_OTHER\""},
+        ChainCase{"file C:\\WINDOWS\\inf\\other\\OEM3.INF: absent, not present",
+                  "value \"InfPath\" = \"OEM3.INF\""}));
 
 // The demo machine as each family and language, asked about every file
 // with /V: VxDs show their versions on Windows 98 only; a Japanese machine
@@ -404,7 +525,9 @@ TEST_P(DemoFamilies, ShowVersionsAndTextsAsTheMachineWould) {
   EXPECT_NE(run.out.find("+-- " + caption), std::string::npos) << run.out;
   EXPECT_NE(testing::ReadText(report).find("\"caption\": \"" + caption), std::string::npos);
   if (japanese) {
-    EXPECT_TRUE(Mentions(run.out, "Enum\\USB\\VID_0D7C&PID_FFFF\\\xE3\x82\xBE")) << run.out;
+    EXPECT_TRUE(
+        Mentions(run.out, kRoot + std::string("Enum\\USB\\VID_0D7C&PID_FFFF\\\xE3\x82\xBE")))
+        << run.out;
     EXPECT_NE(testing::ReadText(machine / "registry.reg").find(keptKey), std::string::npos);
   }
   // The undo gives back every byte, attribute and time.

@@ -23,6 +23,8 @@ import subprocess
 import sys
 import tempfile
 
+import jsonschema
+
 import run_scenario as runner
 
 NAME = "demo-agreement"
@@ -33,6 +35,8 @@ SIM_TIMEOUT_S = 120
 # uninst-sim's statuses of a run that ended normally: it removed something,
 # or nothing.
 SIM_RAN = (0, 3)
+REPORT_SCHEMA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                             "uninst-sim", "report.schema.json")
 # Types that hold text: a REGEDIT4 file writes their hex bytes in the ANSI
 # code page, a version 5 export in UTF-16.
 TEXT_TYPES = {1: "REG_SZ", 2: "REG_EXPAND_SZ", 7: "REG_MULTI_SZ"}
@@ -311,6 +315,20 @@ def machine_locale(ini_path):
     return LOCALE_OF_CODE_PAGE.get(match.group(1), "en") if match else "en"
 
 
+def load_report(path):
+    """The report uninst-sim wrote, which must match its shipped schema."""
+    with open(path, encoding="utf-8") as handle:
+        report = json.load(handle)
+    with open(REPORT_SCHEMA, encoding="utf-8") as handle:
+        schema = json.load(handle)
+    try:
+        jsonschema.validate(report, schema, cls=jsonschema.Draft202012Validator)
+    except jsonschema.ValidationError as error:
+        raise runner.ScenarioError("%s does not match the report schema: %s" %
+                                   (path, error.message))
+    return report
+
+
 def run_sim(machine, uninst_sim, work_dir, switches, answers):
     """Runs uninst-sim on a copy of the machine; returns the copy's registry,
     its files and the report."""
@@ -326,8 +344,7 @@ def run_sim(machine, uninst_sim, work_dir, switches, answers):
             timeout=SIM_TIMEOUT_S).returncode
     if status not in SIM_RAN:
         raise runner.ScenarioError("uninst-sim ended with status %d, see sim-output.txt" % status)
-    with open(report_path, encoding="utf-8") as handle:
-        report = json.load(handle)
+    report = load_report(report_path)
     after = Machine(folder)
     return after.registry, after.files, report
 

@@ -16,7 +16,6 @@ Needs WINEPREFIX and DISPLAY, as wine-env.sh exports them.
 """
 
 import argparse
-import json
 import os
 import random
 import shutil
@@ -47,8 +46,7 @@ def answers_of(args, machine, work_dir):
         stderr=subprocess.DEVNULL, timeout=demo_agreement.SIM_TIMEOUT_S).returncode
     if status not in demo_agreement.SIM_RAN:
         raise runner.ScenarioError("the dry run of uninst-sim ended with status %d" % status)
-    with open(report, encoding="utf-8") as handle:
-        boxes = json.load(handle).get("messageBoxes", [])
+    boxes = demo_agreement.load_report(report).get("messageBoxes", [])
     answers = ["yes" if "Yes" in box.get("buttons", []) else "ok" for box in boxes]
     if boxes and "No" in boxes[-1].get("buttons", []):
         answers[-1] = "no"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a built uninst-sim under a temporary prefix and checks what lands
-# there: the command runs and reports its version, and the manual page
-# renders without a warning and shows that version and the options.
+# there: the command runs and reports its version, the manual page renders
+# without a warning and shows that version and the options, and the report's
+# JSON Schema lies beside it.
 #
 #   check-install.sh <build-dir>
 set -euo pipefail
@@ -35,4 +36,10 @@ for wanted in "[machine]" "windows = nt (or 95, 98, me, nt4, 2000, xp)" \
     exit 1
   fi
 done
-echo "check-install: $prefix/bin/uninst-sim ($version) and its manual page"
+schema="$prefix/share/uninst-sim/report.schema.json"
+if ! python3 -c 'import json, sys, jsonschema
+jsonschema.Draft202012Validator.check_schema(json.load(open(sys.argv[1])))' "$schema"; then
+  echo "check-install: $schema is missing or no JSON Schema" >&2
+  exit 1
+fi
+echo "check-install: $prefix/bin/uninst-sim ($version), its manual page and report schema"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a fresh Debian machine (as root):
-# the host toolchain and GoogleTest, help2man for the manual page of
-# uninst-sim, mingw-w64 for the Windows program (32-bit, and 64-bit for the
-# Wine tests on a kernel without 32-bit programs), clang for its second build
+# the host toolchain and GoogleTest, jsonschema to check the reports the
+# tests make, help2man for the manual page of uninst-sim, mingw-w64 for the
+# Windows program (32-bit, and 64-bit for the Wine tests on a kernel without
+# 32-bit programs), clang for its second build
 # and the fuzz targets, 64-bit Wine with Xvfb for the end-to-end tests, pefile
 # for the program checks and man-db to check the manual page. 32-bit Wine is
 # added only where the kernel runs 32-bit programs, and only if it installs.
@@ -18,7 +19,7 @@ set -euo pipefail
 host_only=0
 [ "${1:-}" = "--host" ] && host_only=1
 
-packages=(cmake make g++ googletest libgtest-dev python3 help2man)
+packages=(cmake make g++ googletest libgtest-dev python3 python3-jsonschema help2man)
 if [ "$host_only" = 0 ]; then
   packages+=(
     clang libclang-rt-14-dev clang-format python3-pefile man-db

@@ -42,7 +42,7 @@ bool* FlagOf(const std::string& name, Options& options) {
 // --explain alone, or --explain=all; "" or why not.
 std::string ReadExplain(const std::optional<std::string>& value, Options& options) {
   if (value && *value != "all") return "--explain takes no value but =all";
-  options.explain = value ? Explain::kAll : Explain::kRemoved;
+  options.explain = value ? ExplainLevel::kAll : ExplainLevel::kRemoved;
   return "";
 }
 
@@ -141,7 +141,7 @@ Outcome<Options> ParseOptions(const std::vector<std::string>& args) {
     return Result::Failure("--machine DIR is required");
   }
   if (options.undo && (options.dryRun || options.diff || options.answers || options.strict ||
-                       options.explain != Explain::kNone || !options.reportPath.empty() ||
+                       options.explain != ExplainLevel::kNone || !options.reportPath.empty() ||
                        !options.programSwitches.empty())) {
     return Result::Failure("--undo takes only --machine and --quiet");
   }
@@ -182,7 +182,9 @@ Options:
   --report FILE      also write the summary as JSON to FILE, a new or regular
                      file outside the machine folder (a link, a FIFO or a
                      folder there is refused), through a temporary file
-                     beside it; "-" writes it to standard output
+                     beside it; "-" writes it to standard output. Its
+                     layout ("schemaVersion": 2) is the JSON Schema
+                     share/uninst-sim/report.schema.json
   --json             the same as --report -: the report alone goes to
                      standard output, what people read to standard error
   -n, --dry-run      run without changing anything anywhere: the machine folder
@@ -247,12 +249,13 @@ file in the same folder, flushed and exchanged with the old one; comments are
 not kept); when registry.reg was changed by someone else since it was read, it
 is left as it is and the run's registry is written beside it to
 registry.reg.uninst-sim-unsaved (a failed save, below). Then uninst-sim prints
-the registry keys, registry values and files that were deleted, whether a
-restart was requested and where the undo record is; names from the machine
-are shown with control characters escaped as \xNN. When registry.reg cannot be
-saved, uninst-sim says so first, lists the deleted files (they stay deleted,
-while registry.reg keeps the old registry), still writes the report with
-"registrySave": "failed", and exits with 1.
+the registry keys, registry values and files that were deleted (each list
+sorted, keys from their root HKEY_LOCAL_MACHINE on, values with their data),
+whether a restart was requested and where the undo record is; names from the
+machine are shown with control characters escaped as \xNN. When registry.reg
+cannot be saved, uninst-sim says so first, lists the deleted files (they stay
+deleted, while registry.reg keeps the old registry), still writes the report
+with "registrySave": "failed", and exits with 1.
 
 SIGINT, SIGTERM and SIGHUP stop the program where it is (every further call it
 makes fails); the registry is saved as far as the run went, the summary and

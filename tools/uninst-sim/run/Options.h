@@ -11,7 +11,7 @@ namespace uninst::tool {
 
 // What --explain asks for: why each thing was removed, and with "all" also
 // why each thing looked at was kept.
-enum class Explain { kNone, kRemoved, kAll };
+enum class ExplainLevel { kNone, kRemoved, kAll };
 
 struct Options {
   bool help = false;
@@ -27,7 +27,7 @@ struct Options {
   bool quiet = false;
   // Every warning refuses the run before anything changes.
   bool strict = false;
-  Explain explain = Explain::kNone;
+  ExplainLevel explain = ExplainLevel::kNone;
   // Put back what the last run changed instead of running.
   bool undo = false;
   // What follows "--", handed to the program.

@@ -1,9 +1,14 @@
 #include "tools/uninst-sim/run/Report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <set>
+#include <utility>
 
+#include "platform/AsciiCase.h"
+#include "platform/sim/CodePage.h"
 #include "tools/uninst-sim/regfile/TextCodec.h"
 #include "tools/uninst-sim/run/BoxAnswerer.h"
 
@@ -11,16 +16,63 @@ namespace uninst::tool {
 
 namespace {
 
+// A message box style is a field of buttons, of icon, of default button and
+// of modality, and single flags; each named where its bits equal `value`.
+struct StyleFlag {
+  std::uint32_t mask;
+  std::uint32_t value;
+  const char* name;
+};
+constexpr StyleFlag kStyleFlags[] = {
+    {0xF, 0x0, "MB_OK"},
+    {0xF, 0x1, "MB_OKCANCEL"},
+    {0xF, 0x2, "MB_ABORTRETRYIGNORE"},
+    {0xF, 0x3, "MB_YESNOCANCEL"},
+    {0xF, 0x4, "MB_YESNO"},
+    {0xF, 0x5, "MB_RETRYCANCEL"},
+    {0xF, 0x6, "MB_CANCELTRYCONTINUE"},
+    {0xF0, 0x10, "MB_ICONERROR"},
+    {0xF0, 0x20, "MB_ICONQUESTION"},
+    {0xF0, 0x30, "MB_ICONWARNING"},
+    {0xF0, 0x40, "MB_ICONINFORMATION"},
+    {0xF0, 0x80, "MB_USERICON"},
+    {0xF00, 0x100, "MB_DEFBUTTON2"},
+    {0xF00, 0x200, "MB_DEFBUTTON3"},
+    {0xF00, 0x300, "MB_DEFBUTTON4"},
+    {0x3000, 0x1000, "MB_SYSTEMMODAL"},
+    {0x3000, 0x2000, "MB_TASKMODAL"},
+    {0x4000, 0x4000, "MB_HELP"},
+    {0x8000, 0x8000, "MB_NOFOCUS"},
+    {0x10000, 0x10000, "MB_SETFOREGROUND"},
+    {0x20000, 0x20000, "MB_DEFAULT_DESKTOP_ONLY"},
+    {0x40000, 0x40000, "MB_TOPMOST"},
+    {0x80000, 0x80000, "MB_RIGHT"},
+    {0x100000, 0x100000, "MB_RTLREADING"},
+    {0x200000, 0x200000, "MB_SERVICE_NOTIFICATION"},
+};
+
 std::string ValueLabel(const DeletedValue& value) {
-  return value.key + " : " + (value.name.empty() ? "(default)" : "\"" + value.name + "\"");
+  return value.key + "  value " + (value.name.empty() ? "(default)" : "\"" + value.name + "\"") +
+         " = " + DataText(value.data);
+}
+
+bool FoldedLess(const std::string& a, const std::string& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(uninst::UpperAscii(x)) <
+           static_cast<unsigned char>(uninst::UpperAscii(y));
+  });
 }
 
 void AppendSection(std::string& out, const std::string& title,
                    const std::vector<std::string>& lines) {
+  std::vector<const std::string*> sorted;
+  for (const std::string& line : lines) sorted.push_back(&line);
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const std::string* a, const std::string* b) { return FoldedLess(*a, *b); });
   out += title + " (" + std::to_string(lines.size()) + ")" + (lines.empty() ? "\n" : ":\n");
-  for (const std::string& line : lines) {
+  for (const std::string* line : sorted) {
     out += "  ";
-    out += TerminalText(line);
+    out += TerminalText(*line);
     out += '\n';
   }
 }
@@ -78,19 +130,24 @@ std::string JsonStringOrNull(const std::string& text) {
   return text.empty() ? "null" : JsonString(text);
 }
 
-std::string JsonList(const std::vector<std::string>& items, const char* indent) {
-  if (items.empty()) return "[]";
-  std::string out = "[\n";
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    out += std::string(indent) + "  " + items[i] + (i + 1 < items.size() ? ",\n" : "\n");
+// A JSON array of `items`, one a line, each written by `format`, appended to
+// `out`: a report may list a whole machine's keys.
+template <typename Item, typename Format>
+void AppendJsonList(std::string& out, const std::vector<Item>& items, const char* indent,
+                    Format format) {
+  if (items.empty()) {
+    out += "[]";
+    return;
   }
-  return out + indent + "]";
-}
-
-std::vector<std::string> Quoted(const std::vector<std::string>& items) {
-  std::vector<std::string> quoted;
-  for (const std::string& item : items) quoted.push_back(JsonString(item));
-  return quoted;
+  out += "[\n";
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    out += indent;
+    out += "  ";
+    out += format(items[i]);
+    out += i + 1 < items.size() ? ",\n" : "\n";
+  }
+  out += indent;
+  out += ']';
 }
 
 std::string JsonInlineList(const std::vector<std::string>& items) {
@@ -103,27 +160,90 @@ std::string JsonBox(const sim::MessageBoxRecord& box) {
   std::vector<std::string> buttons;
   for (int answer : ButtonsOf(box.style)) buttons.push_back(JsonString(AnswerName(answer)));
   return "{\"caption\": " + JsonString(box.caption) + ", \"text\": " + JsonString(box.text) +
-         ", \"style\": " + std::to_string(box.style) + ", \"buttons\": " + JsonInlineList(buttons) +
+         ", \"style\": " + std::to_string(box.style) +
+         ", \"styleNames\": " + JsonString(StyleNames(box.style)) +
+         ", \"buttons\": " + JsonInlineList(buttons) +
          ", \"icon\": " + JsonString(IconNameOf(box.style)) +
          ", \"answer\": " + JsonString(box.answer == 0 ? "none" : AnswerName(box.answer)) + "}";
 }
 
+std::string JsonData(const ValueData& data) {
+  return "{\"type\": " + JsonString(TypeName(data.type)) +
+         ", \"typeNumber\": " + std::to_string(data.type) +
+         ", \"hex\": " + JsonString(HexBytes(data.bytes, "")) +
+         (data.text ? ", \"text\": " + JsonString(*data.text) : "") + "}";
+}
+
+// A member for each text that is not "".
+std::string JsonMembers(std::initializer_list<std::pair<const char*, std::string>> members) {
+  std::string out;
+  for (const auto& [name, text] : members) {
+    if (!text.empty()) out += std::string(", \"") + name + "\": " + JsonString(text);
+  }
+  return out;
+}
+
+std::string JsonStep(const ChainStep& step) {
+  return "{\"step\": " + JsonString(step.role) +
+         JsonMembers({{"key", step.key}, {"value", step.valueName}, {"file", step.file}}) +
+         (step.data ? ", \"data\": " + JsonData(*step.data) : "") +
+         JsonMembers({{"note", step.note}}) + "}";
+}
+
+std::string JsonExplanation(const Explanation& explanation) {
+  std::string out = "{\"subject\": " + JsonString(SubjectName(explanation.subject)) +
+                    JsonMembers({{"key", explanation.key}, {"file", explanation.file}}) +
+                    (explanation.subject == Explanation::Subject::kValue
+                         ? ", \"value\": " + JsonString(explanation.valueName)
+                         : "") +
+                    ", \"verdict\": " + JsonString(VerdictName(explanation.verdict)) +
+                    JsonMembers({{"reason", explanation.reason}}) + ", \"chain\": ";
+  AppendJsonList(out, explanation.chain, "    ", [](const Step& step) { return JsonStep(*step); });
+  out += '}';
+  return out;
+}
+
+std::string JsonValue(const DeletedValue& value) {
+  return "{\"key\": " + JsonString(value.key) + ", \"name\": " + JsonString(value.name) +
+         ", \"data\": " + JsonData(value.data) + "}";
+}
+
 }  // namespace
 
-void ReadJournal(const sim::Journal& journal, RunReport* report) {
+std::string StyleNames(std::uint32_t style) {
+  std::string names;
+  std::uint32_t named = 0;
+  for (const StyleFlag& flag : kStyleFlags) {
+    if ((style & flag.mask) != flag.value) continue;
+    names += (names.empty() ? "" : "|") + std::string(flag.name);
+    named |= flag.mask;
+  }
+  if (const std::uint32_t rest = style & ~named) {
+    char number[16];
+    std::snprintf(number, sizeof number, "0x%X", rest);
+    names += std::string("|") + number;
+  }
+  return names;
+}
+
+void ReadJournal(const sim::Journal& journal, std::uint32_t codePage, RunReport* report) {
   using Kind = sim::JournalEntry::Kind;
   std::set<std::string> deleted;
   for (const sim::JournalEntry& entry : journal.Entries()) {
     if (entry.bySetup) continue;
     switch (entry.kind) {
       case Kind::kKeyDeleted:
-        entry.ForEachDeletedKey([report](const std::string& path, const sim::ValueList&) {
-          report->keysDeleted.push_back(path);
+        entry.ForEachDeletedKey([&](const std::string& path, const sim::ValueList&) {
+          report->keysDeleted.push_back(FullKeyPath(sim::CodePageToUtf8Lossy(codePage, path)));
         });
         break;
       case Kind::kValueDeleted:
         entry.value.ForEach([&](const sim::ValueList::View& value) {
-          report->valuesDeleted.push_back(DeletedValue{entry.keyPath, std::string(value.name)});
+          const std::string bytes(reinterpret_cast<const char*>(value.data), value.size);
+          report->valuesDeleted.push_back(
+              DeletedValue{FullKeyPath(sim::CodePageToUtf8Lossy(codePage, entry.keyPath)),
+                           sim::CodePageToUtf8Lossy(codePage, std::string(value.name)),
+                           MakeValueData(value.type, bytes, codePage)});
         });
         break;
       case Kind::kFileDeleted:
@@ -195,26 +315,30 @@ std::string FormatSummary(const RunReport& report) {
 }
 
 std::string FormatJson(const RunReport& report) {
-  std::vector<std::string> boxes;
-  for (const sim::MessageBoxRecord& box : report.boxes) boxes.push_back(JsonBox(box));
-  std::vector<std::string> values;
-  for (const DeletedValue& value : report.valuesDeleted) {
-    values.push_back("{\"key\": " + JsonString(value.key) +
-                     ", \"name\": " + JsonString(value.name) + "}");
-  }
-  return "{\n  \"commandLine\": " + JsonString(report.commandLine) +
-         ",\n  \"dryRun\": " + (report.dryRun ? "true" : "false") +
-         ",\n  \"registrySave\": " + JsonString(SaveName(report.save)) +
-         ",\n  \"registrySaveError\": " + JsonStringOrNull(report.saveError) +
-         ",\n  \"interruptedBy\": " + JsonStringOrNull(report.interruptedBy) +
-         ",\n  \"messageBoxes\": " + JsonList(boxes, "  ") +
-         ",\n  \"keysDeleted\": " + JsonList(Quoted(report.keysDeleted), "  ") +
-         ",\n  \"valuesDeleted\": " + JsonList(values, "  ") +
-         ",\n  \"filesDeleted\": " + JsonList(Quoted(report.filesDeleted), "  ") +
-         ",\n  \"filesChanged\": " + JsonList(Quoted(report.filesChanged), "  ") +
-         ",\n  \"restartRequested\": " + (report.restartRequested ? "true" : "false") +
-         ",\n  \"undoRecord\": " + JsonStringOrNull(report.undoRecord) +
-         ",\n  \"warnings\": " + JsonList(Quoted(report.answerWarnings), "  ") + "\n}\n";
+  std::string out = "{\n  \"schemaVersion\": " + std::to_string(kReportSchemaVersion) +
+                    ",\n  \"commandLine\": " + JsonString(report.commandLine) +
+                    ",\n  \"dryRun\": " + (report.dryRun ? "true" : "false") +
+                    ",\n  \"registrySave\": " + JsonString(SaveName(report.save)) +
+                    ",\n  \"registrySaveError\": " + JsonStringOrNull(report.saveError) +
+                    ",\n  \"interruptedBy\": " + JsonStringOrNull(report.interruptedBy) +
+                    ",\n  \"messageBoxes\": ";
+  const auto quoted = [](const std::string& text) { return JsonString(text); };
+  AppendJsonList(out, report.boxes, "  ", JsonBox);
+  out += ",\n  \"keysDeleted\": ";
+  AppendJsonList(out, report.keysDeleted, "  ", quoted);
+  out += ",\n  \"valuesDeleted\": ";
+  AppendJsonList(out, report.valuesDeleted, "  ", JsonValue);
+  out += ",\n  \"filesDeleted\": ";
+  AppendJsonList(out, report.filesDeleted, "  ", quoted);
+  out += ",\n  \"filesChanged\": ";
+  AppendJsonList(out, report.filesChanged, "  ", quoted);
+  out += std::string(",\n  \"restartRequested\": ") + (report.restartRequested ? "true" : "false") +
+         ",\n  \"undoRecord\": " + JsonStringOrNull(report.undoRecord) + ",\n  \"warnings\": ";
+  AppendJsonList(out, report.answerWarnings, "  ", quoted);
+  out += ",\n  \"explain\": ";
+  AppendJsonList(out, report.explanations, "  ", JsonExplanation);
+  out += "\n}\n";
+  return out;
 }
 
 }  // namespace uninst::tool

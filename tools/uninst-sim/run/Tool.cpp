@@ -164,14 +164,6 @@ sim::MessageBoxRecord BoxInUtf8(sim::MessageBoxRecord box, std::uint32_t codePag
   return box;
 }
 
-void ConvertDeletionsToUtf8(RunReport* report, std::uint32_t codePage) {
-  for (std::string& key : report->keysDeleted) key = sim::CodePageToUtf8Lossy(codePage, key);
-  for (DeletedValue& value : report->valuesDeleted) {
-    value.key = sim::CodePageToUtf8Lossy(codePage, value.key);
-    value.name = sim::CodePageToUtf8Lossy(codePage, value.name);
-  }
-}
-
 RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMachine& machine,
                      ToolStreams& streams) {
   if (options.dryRun) machine.KeepHostUnchanged();
@@ -181,6 +173,11 @@ RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMach
                        streams.inIsTerminal ? &streams.in : nullptr, streams.out, options.quiet,
                        InterruptGuard::Flag());
   const std::uint32_t codePage = machine.Config().ansiCodePage;
+  std::optional<RunExplainer> explainer;
+  if (options.explain != ExplainLevel::kNone || !options.reportPath.empty()) {
+    explainer.emplace(machine.GetJournal(), codePage, options.explain == ExplainLevel::kAll);
+    machine.ObserveTrace([&explainer](const sim::TraceEntry& entry) { explainer->Take(entry); });
+  }
   machine.SetResponder([&answerer, codePage](const sim::MessageBoxRecord& box) {
     return answerer.Answer(BoxInUtf8(box, codePage));
   });
@@ -192,8 +189,11 @@ RunReport RunProgram(const Options& options, MachineFolder& folder, sim::SimMach
     auto app = std::make_unique<UninstallApp>(machine);
     RunApplication(*app);
   }
-  ReadJournal(machine.GetJournal(), &report);
-  ConvertDeletionsToUtf8(&report, codePage);
+  ReadJournal(machine.GetJournal(), codePage, &report);
+  if (explainer) {
+    machine.ObserveTrace(nullptr);
+    report.explanations = explainer->Finish();
+  }
   for (const sim::MessageBoxRecord& box : machine.Boxes()) {
     report.boxes.push_back(BoxInUtf8(box, codePage));
   }
@@ -276,6 +276,8 @@ int EndRun(const Options& options, const MachineFolder& folder, sim::SimMachine&
   }
   if (!undoError.empty()) Say(streams, "the run cannot be undone: " + undoError);
   if (!options.quiet) streams.out << FormatSummary(report);
+  if (options.explain != ExplainLevel::kNone)
+    streams.out << FormatExplanations(report.explanations);
   if (options.diff) streams.out << FormatDiff(machine.GetJournal(), codePage);
   Warn(streams, report.answerWarnings);
   const std::string reportError = WriteReport(options, folder, report, standardOutput);
