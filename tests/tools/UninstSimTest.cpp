@@ -379,6 +379,7 @@ const ToolRun& ExplainedDemoRun() {
     ToolRun run;
     Explained() {
       testing::CopyDemoMachine(scratch.Path() / "machine");
+      // The report goes to standard output, what people read to standard error.
       run = RunWith({"--machine", (scratch.Path() / "machine").string(), "--dry-run", "--answers",
                      "yes,no", "--explain=all", "--report", "-", "--", "/E"});
     }
@@ -403,18 +404,18 @@ TEST(UninstSim, ExplainGivesEveryRemovalItsChain) {
   const ToolRun& run = ExplainedDemoRun();
   ASSERT_EQ(run.status, kExitOk) << run.err;
   std::vector<std::string> headings;
-  for (const std::string& key : SectionLines(run.out, "Registry keys deleted")) {
+  for (const std::string& key : SectionLines(run.err, "Registry keys deleted")) {
     headings.push_back("key " + key);
   }
-  for (const std::string& value : SectionLines(run.out, "Registry values deleted")) {
+  for (const std::string& value : SectionLines(run.err, "Registry values deleted")) {
     headings.push_back("value " + value.substr(0, value.find("\" = ") + 1));
   }
-  for (const std::string& file : SectionLines(run.out, "Files deleted")) {
+  for (const std::string& file : SectionLines(run.err, "Files deleted")) {
     headings.push_back("file " + file);
   }
   EXPECT_EQ(headings.size(), 21u + 8u + 23u);
   for (const std::string& heading : headings) {
-    EXPECT_NE(run.out.find("\n  " + heading + ": removed\n    1. "), std::string::npos) << heading;
+    EXPECT_NE(run.err.find("\n  " + heading + ": removed\n    1. "), std::string::npos) << heading;
   }
 }
 
@@ -428,7 +429,7 @@ struct ChainCase {
 class DemoChains : public ::testing::TestWithParam<ChainCase> {};
 
 TEST_P(DemoChains, NameWhatLedThere) {
-  const std::string& out = ExplainedDemoRun().out;
+  const std::string& out = ExplainedDemoRun().err;
   const std::size_t at = out.find(std::string("\n  ") + GetParam().heading + "\n");
   ASSERT_NE(at, std::string::npos) << out;
   std::size_t end = at + 1;
@@ -738,7 +739,8 @@ TEST(UninstSim, JsonOnStandardOutputStandsAlone) {
   const ToolRun json =
       RunWith({"--machine", machine.string(), "-n", "--answers", "yes,no", "--json", "--", "/E"});
   EXPECT_EQ(json.status, kExitOk);
-  EXPECT_EQ(json.out.find("{\n  \"commandLine\": \"UNINST.EXE /E\""), 0u) << json.out;
+  EXPECT_EQ(json.out.find("{\n  \"schemaVersion\": 2,\n  \"commandLine\": \"UNINST.EXE /E\""), 0u)
+      << json.out;
   EXPECT_EQ(json.out.rfind("\n}\n"), json.out.size() - 3);
   EXPECT_EQ(json.err.find("Machine: Windows 95/98/Me family, ANSI code page 1252, OEM code page "
                           "437, windows directory C:\\WINDOWS, 55 registry keys, 30 files\n"),
