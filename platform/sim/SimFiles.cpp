@@ -21,7 +21,11 @@ namespace uninst::sim {
 namespace {
 
 constexpr std::uint32_t kFileShareWrite = 0x00000002u;
-constexpr std::uint32_t kDosAttributeMask = kFileAttributeHidden | kFileAttributeSystem;
+constexpr std::uint32_t kDosAttributeMask =
+    kFileAttributeHidden | kFileAttributeSystem | kFileAttributeArchive;
+// A host file that carries no DOS attribute text is as Windows makes a file:
+// archived, nothing else.
+constexpr std::uint32_t kFreshAttributes = kFileAttributeArchive;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -114,7 +118,9 @@ std::optional<std::uint32_t> ReadDosAttributeText(int fd) {
 }
 
 bool WriteDosAttributeText(int fd, std::uint32_t attributes) {
-  if (attributes == 0) return ::fremovexattr(fd, kDosAttributeName) == 0 || errno == ENODATA;
+  if (attributes == kFreshAttributes) {
+    return ::fremovexattr(fd, kDosAttributeName) == 0 || errno == ENODATA;
+  }
   char text[32];
   const int length = std::snprintf(text, sizeof(text), "0x%x", attributes);
   return ::fsetxattr(fd, kDosAttributeName, text, static_cast<std::size_t>(length), 0) == 0;
@@ -301,19 +307,26 @@ long SimMachine::State::OpenExisting(const std::string& windowsPath, Resolution*
 
 std::uint32_t SimMachine::State::AttributesOf(int fd, const struct stat& status,
                                               const std::string& hostPath) const {
-  std::uint32_t attributes =
-      S_ISDIR(status.st_mode) ? kFileAttributeDirectory : kFileAttributeArchive;
+  std::uint32_t attributes = 0;
   const FileOverlay* overlay = OverlayOf(hostPath);
   if (overlay && overlay->attributes) {
-    return attributes | (*overlay->attributes & (kFileAttributeReadOnly | kDosAttributeMask));
+    attributes = *overlay->attributes & (kFileAttributeReadOnly | kDosAttributeMask);
+  } else {
+    if (IsReadOnly(status)) attributes |= kFileAttributeReadOnly;
+    std::optional<std::uint32_t> dos = ReadDosAttributeText(fd);
+    if (!dos) {
+      const auto kept = dosAttributes.find(hostPath);
+      dos = kept != dosAttributes.end() ? kept->second : kFreshAttributes;
+    }
+    attributes |= *dos & kDosAttributeMask;
   }
-  if (IsReadOnly(status)) attributes |= kFileAttributeReadOnly;
-  std::optional<std::uint32_t> dos = ReadDosAttributeText(fd);
-  if (!dos) {
-    const auto kept = dosAttributes.find(hostPath);
-    if (kept != dosAttributes.end()) dos = kept->second;
+  if (S_ISDIR(status.st_mode)) {
+    return kFileAttributeDirectory | (attributes & ~kFileAttributeArchive);
   }
-  return attributes | (dos.value_or(0) & kDosAttributeMask);
+  // NT names a file with no attribute at all "normal"; the 9x family hands
+  // back the directory entry's attribute byte as it is.
+  if (attributes == 0 && config->family == WindowsFamily::kNt) return kFileAttributeNormal;
+  return attributes;
 }
 
 void SimMachine::State::ApplyAttributes(const Resolution& resolution, int fd,
@@ -330,7 +343,7 @@ void SimMachine::State::ApplyAttributes(const Resolution& resolution, int fd,
   const std::uint32_t dos = attributes & kDosAttributeMask;
   const std::string& hostPath = resolution.hostPath;
   dosAttributes.erase(hostPath);
-  if (!WriteDosAttributeText(fd, dos) && dos != 0) dosAttributes[hostPath] = dos;
+  if (!WriteDosAttributeText(fd, dos) && dos != kFreshAttributes) dosAttributes[hostPath] = dos;
 }
 
 bool SimMachine::State::ApplyTimes(const Resolution& resolution, int fd,

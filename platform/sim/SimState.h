@@ -23,6 +23,7 @@ constexpr long kErrorNotEnoughMemory = 8;
 constexpr long kErrorInsufficientBuffer = 122;
 constexpr long kErrorBadPathname = 161;
 constexpr long kErrorOperationAborted = 995;
+constexpr long kErrorBadKey = 1010;
 constexpr long kErrorResourceTypeNotFound = 1813;
 constexpr long kErrorResourceNameNotFound = 1814;
 
@@ -98,6 +99,11 @@ struct SimMachine::State {
   long lastError = 0;
 
   std::uintptr_t NewHandle();
+  // What a registry call answers for a handle that is not open: Windows 98
+  // knows no such key, NT no such handle.
+  long BadHandleError() const {
+    return config->family == WindowsFamily::k9x ? kErrorBadKey : kErrorInvalidHandle;
+  }
   // Path below HKEY_LOCAL_MACHINE of `path` opened relative to `root`.
   std::string KeyPathOf(RegHandle root, const char* path, const NameRules& names) const;
   // The key behind a handle: 0, or 6 (not open) or 1018 (deleted since).

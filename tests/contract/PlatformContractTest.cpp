@@ -472,6 +472,83 @@ TEST_P(FamilyContract, EnumeratesFromTheHighestIndexWhileDeleting) {
 INSTANTIATE_TEST_SUITE_P(Families, FamilyContract, ::testing::ValuesIn(ContractFamilies()),
                          [](const auto& info) { return FamilyName(info.param); });
 
+enum class KeyErrorCall { kOpen, kOpenEx, kDelete, kQueryStaleHandle, kCloseStaleHandle };
+
+struct KeyErrorCase {
+  const char* label;
+  KeyErrorCall call;
+  std::string path;  // below the scratch key, or with its own leading backslash
+  long windows98;
+  long nt;
+  const char* wineDiffers = nullptr;  // why the case is skipped under Wine
+};
+
+class KeyErrorContract : public PlatformContract,
+                         public ::testing::WithParamInterface<std::tuple<Family, KeyErrorCase>> {
+ protected:
+  Family FamilyUnderTest() const override { return std::get<0>(GetParam()); }
+
+  long Call(const KeyErrorCase& c) {
+    const std::string path = c.path[0] == '\\' ? c.path : Key(c.path);
+    RegKey key(Machine());
+    switch (c.call) {
+      case KeyErrorCall::kOpen:
+        return Machine().RegOpenKey(kLocalMachine, path.c_str(), key.Receive());
+      case KeyErrorCall::kOpenEx:
+        return Machine().RegOpenKeyEx(kLocalMachine, path.c_str(), kKeyQueryValue, key.Receive());
+      case KeyErrorCall::kDelete:
+        return Machine().RegDeleteKey(kLocalMachine, path.c_str());
+      case KeyErrorCall::kQueryStaleHandle:
+      case KeyErrorCall::kCloseStaleHandle:
+        break;
+    }
+    RegHandle stale = 0;
+    if (Machine().RegOpenKey(kLocalMachine, kScratchKey, &stale) != kErrorSuccess ||
+        Machine().RegCloseKey(stale) != kErrorSuccess) {
+      return -1;
+    }
+    std::uint32_t count = 0;
+    return c.call == KeyErrorCall::kCloseStaleHandle ? Machine().RegCloseKey(stale)
+                                                     : Machine().RegQueryInfoKey(stale, &count);
+  }
+};
+
+// Windows 98 answers a handle it does not know with ERROR_BADKEY and a
+// leading backslash with a missing key (Wine's registry tests, test_reg_close_key
+// and the "Win9x,ME" branch of test_reg_open_key); NT refuses a key name of
+// more than 255 characters ("Registry Element Size Limits").
+TEST_P(KeyErrorContract, AnswersAsTheFamilyDoes) {
+  const KeyErrorCase& c = std::get<1>(GetParam());
+  if (c.wineDiffers && Env().UnderWine()) GTEST_SKIP() << c.wineDiffers;
+  EXPECT_EQ(FamilyUnderTest() == Family::k9x ? c.windows98 : c.nt, Call(c));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, KeyErrorContract,
+    ::testing::Combine(
+        ::testing::ValuesIn(ContractFamilies()),
+        ::testing::Values(
+            KeyErrorCase{"StaleHandle", KeyErrorCall::kQueryStaleHandle, "", 1010,
+                         kErrorInvalidHandle},
+            KeyErrorCase{"ClosedTwice", KeyErrorCall::kCloseStaleHandle, "", 1010,
+                         kErrorInvalidHandle},
+            KeyErrorCase{"LeadingBackslash", KeyErrorCall::kOpen, "\\Software", kErrorFileNotFound,
+                         161},
+            KeyErrorCase{"LeadingBackslashEx", KeyErrorCall::kOpenEx, "\\Software",
+                         kErrorFileNotFound, 161},
+            KeyErrorCase{"NameOf255Characters", KeyErrorCall::kOpenEx, std::string(255, 'k'),
+                         kErrorFileNotFound, kErrorFileNotFound},
+            KeyErrorCase{"NameOf256Characters", KeyErrorCall::kOpenEx, std::string(256, 'k'),
+                         kErrorFileNotFound, kErrorInvalidParameter,
+                         "Wine holds key names of 256 characters"},
+            KeyErrorCase{"LongNameOnThePath", KeyErrorCall::kOpen, std::string(300, 'k') + "\\Sub",
+                         kErrorFileNotFound, kErrorInvalidParameter},
+            KeyErrorCase{"LongNameDeleted", KeyErrorCall::kDelete, std::string(300, 'k'),
+                         kErrorFileNotFound, kErrorInvalidParameter})),
+    [](const ::testing::TestParamInfo<std::tuple<Family, KeyErrorCase>>& info) {
+      return FamilyName(std::get<0>(info.param)) + std::get<1>(info.param).label;
+    });
+
 // System.
 
 TEST_F(PlatformContract, ATooSmallBufferGetsTheSizeOfTheWindowsDirectory) {
@@ -595,6 +672,54 @@ INSTANTIATE_TEST_SUITE_P(Bits, AttributeContract,
                                            kFileAttributeSystem,
                                            kFileAttributeReadOnly | kFileAttributeHidden |
                                                kFileAttributeSystem));
+
+struct AttributeAnswerCase {
+  const char* label;
+  std::uint32_t set;
+  std::uint32_t windows98;
+  std::uint32_t nt;
+  bool wineDiffers;
+};
+
+class AttributeAnswerContract
+    : public PlatformContract,
+      public ::testing::WithParamInterface<std::tuple<Family, AttributeAnswerCase>> {
+ protected:
+  Family FamilyUnderTest() const override { return std::get<0>(GetParam()); }
+};
+
+// NT names a file with no attribute at all "normal" (GetFileAttributes
+// docs); the 9x family hands back the attribute byte of the directory entry.
+TEST_P(AttributeAnswerContract, AnswersTheFilesAttributes) {
+  const AttributeAnswerCase& c = std::get<1>(GetParam());
+  if (c.wineDiffers && Env().UnderWine()) GTEST_SKIP() << "Wine reports every file archived";
+  const std::string path = File("plain.inf");
+  Env().WriteFile(path, {1}, FileTime{kTime1999});
+  ASSERT_TRUE(Machine().SetFileAttributes(path.c_str(), c.set));
+  const std::uint32_t expected = FamilyUnderTest() == Family::k9x ? c.windows98 : c.nt;
+  EXPECT_EQ(expected, Machine().GetFileAttributes(path.c_str()));
+  FindData data;
+  ASSERT_TRUE(Machine().FindFile(path.c_str(), &data));
+  EXPECT_EQ(expected, data.attributes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, AttributeAnswerContract,
+    ::testing::Combine(
+        ::testing::ValuesIn(ContractFamilies()),
+        ::testing::Values(
+            AttributeAnswerCase{"None", 0, 0, kFileAttributeNormal, true},
+            AttributeAnswerCase{"Normal", kFileAttributeNormal, 0, kFileAttributeNormal, true},
+            AttributeAnswerCase{"Hidden", kFileAttributeHidden, kFileAttributeHidden,
+                                kFileAttributeHidden, true},
+            AttributeAnswerCase{"Archive", kFileAttributeArchive, kFileAttributeArchive,
+                                kFileAttributeArchive, false},
+            AttributeAnswerCase{"HiddenArchive", kFileAttributeHidden | kFileAttributeArchive,
+                                kFileAttributeHidden | kFileAttributeArchive,
+                                kFileAttributeHidden | kFileAttributeArchive, false})),
+    [](const ::testing::TestParamInfo<std::tuple<Family, AttributeAnswerCase>>& info) {
+      return FamilyName(std::get<0>(info.param)) + std::get<1>(info.param).label;
+    });
 
 TEST_F(PlatformContract, ReadOnlyFileCannotBeOpenedForWriting) {
   if (Env().UnderWine()) GTEST_SKIP() << "Wine run as root opens a read-only file for writing";
