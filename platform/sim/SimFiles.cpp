@@ -9,6 +9,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -211,13 +212,23 @@ Resolution SimMachine::State::Resolve(const std::string& windowsPath,
 
 // The entry of `folder` whose name equals `name` case-insensitively when no
 // entry is spelt exactly so: the first in byte order, so that the choice is
-// stable on a case-sensitive host.
+// stable on a case-sensitive host. Else the entry whose short name it is.
 std::optional<std::string> SimMachine::State::FindFolded(int folder,
                                                          const std::string& name) const {
   const FolderListing& listing = ListingOf(folder);
-  const auto found = listing.namesByFolded.find(FoldName(name));
-  if (found == listing.namesByFolded.end()) return std::nullopt;
-  return *found->second.begin();
+  const std::string folded = FoldName(name);
+  const auto found = listing.namesByFolded.find(folded);
+  if (found != listing.namesByFolded.end()) return *found->second.begin();
+  if (name.find('~') == std::string::npos) return std::nullopt;
+  std::optional<std::string> longName = listing.shortNames->LongNameOf(folded);
+  // A long name gone since keeps its short name, naming nothing.
+  if (longName) {
+    const auto named = listing.namesByFolded.find(FoldName(*longName));
+    if (named == listing.namesByFolded.end() || !named->second.count(*longName)) {
+      longName.reset();
+    }
+  }
+  return longName;
 }
 
 // A missing name would otherwise cost a listing of the whole folder. A
@@ -229,14 +240,22 @@ SimMachine::State::FolderListing& SimMachine::State::ListingOf(int folder) const
   ::clock_gettime(CLOCK_REALTIME_COARSE, &start);
   struct stat status {};
   if (::fstat(folder, &status) != 0) status = {};
-  FolderListing& listing = listings[FolderId(status.st_dev, status.st_ino)];
+  const FolderId id(status.st_dev, status.st_ino);
+  FolderListing& listing = listings[id];
   if (listing.settled && SameTime(listing.modified, status.st_mtim)) return listing;
-  listing = FolderListing{status.st_mtim, Earlier(status.st_mtim, start), {}};
+  listing = FolderListing{status.st_mtim, Earlier(status.st_mtim, start), {}, &shortNames[id]};
   std::vector<FolderEntry> entries;
   ListFolder(folder, &entries);
+  std::vector<std::string> names;
+  names.reserve(entries.size());
   for (FolderEntry& entry : entries) {
+    names.push_back(entry.name);
     listing.namesByFolded[FoldName(entry.name)].insert(std::move(entry.name));
   }
+  // Short names are given in the order of the names, once, at the first
+  // listing of the folder and of each name that appears in it later.
+  std::sort(names.begin(), names.end());
+  listing.shortNames->Assign(names);
   return listing;
 }
 

@@ -14,6 +14,7 @@
 #include "platform/sim/HostFiles.h"
 #include "platform/sim/Journal.h"
 #include "platform/sim/RegistryNode.h"
+#include "platform/sim/ShortNames.h"
 #include "platform/sim/SimMachine.h"
 
 namespace uninst::sim {
@@ -70,6 +71,8 @@ struct SimMachine::State {
     struct timespec modified {};
     bool settled = false;
     std::map<std::string, std::set<std::string>> namesByFolded;
+    // The folder's short names, which outlive its listings.
+    ShortNameTable* shortNames = nullptr;
   };
   using FolderId = std::pair<dev_t, ino_t>;
   struct ArmedFault {
@@ -79,6 +82,7 @@ struct SimMachine::State {
 
   std::map<char, Drive> drives;
   mutable std::map<FolderId, FolderListing> listings;
+  mutable std::map<FolderId, ShortNameTable> shortNames;
   std::map<RegHandle, KeyHandle> keys;
   std::map<FileHandle, OpenFile> files;
   std::uintptr_t nextHandle = 0x1000;

@@ -801,6 +801,73 @@ TEST_F(PlatformContract, PathsIgnoreLetterCase) {
   EXPECT_FALSE(Env().FileExists(File("Drivers\\MixedCase.Sys")));
 }
 
+struct ShortNameCase {
+  const char* label;
+  std::vector<std::string> files;  // written in this order
+  const char* asked;
+  int named;  // the index of the file that `asked` names; -1: none
+  bool deleteFirst = false;
+};
+
+class ShortNameContract : public PlatformContract,
+                          public ::testing::WithParamInterface<std::tuple<Family, ShortNameCase>> {
+ protected:
+  Family FamilyUnderTest() const override { return std::get<0>(GetParam()); }
+};
+
+// A long name has an 8.3 short name that names the file in every call: the
+// first six characters that a short name can hold, "~1" for the first long
+// name of its kind in a folder, "~2" for the next ("Naming Files, Paths, and
+// Namespaces"), kept when the others go.
+TEST_P(ShortNameContract, NamesTheLongFile) {
+  if (Env().UnderWine()) GTEST_SKIP() << "Wine makes other short names than Windows";
+  const ShortNameCase& c = std::get<1>(GetParam());
+  for (const std::string& name : c.files) Env().WriteFile(File(name), {1}, FileTime{kTime1999});
+  if (c.deleteFirst) {
+    ASSERT_TRUE(Machine().DeleteFile(File(c.files[0]).c_str()));
+  }
+  const std::string asked = File(c.asked);
+  if (c.named < 0) {
+    EXPECT_EQ(kInvalidFileAttributes, Machine().GetFileAttributes(asked.c_str()));
+    return;
+  }
+  FindData data;
+  EXPECT_TRUE(Machine().FindFile(asked.c_str(), &data));
+  ASSERT_TRUE(Machine().SetFileAttributes(asked.c_str(), kFileAttributeHidden));
+  EXPECT_EQ(kFileAttributeHidden, Env().Attributes(File(c.files[c.named])) & kFileAttributeHidden);
+  OpenedFile file(Machine(), Machine().CreateFile(asked.c_str(), kGenericRead, 0, true));
+  EXPECT_NE(kInvalidFile, file.Get());
+  file.Reset();
+  EXPECT_TRUE(Machine().DeleteFile(asked.c_str()));
+  EXPECT_FALSE(Env().FileExists(File(c.files[c.named])));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ShortNameContract,
+    ::testing::Combine(
+        ::testing::ValuesIn(ContractFamilies()),
+        ::testing::Values(
+            ShortNameCase{"FirstIsOne", {"KELMORINUSBFD.INF"}, "KELMOR~1.INF", 0},
+            ShortNameCase{"LetterCaseAside", {"KelmorinUsbFd.inf"}, "kelmor~1.inf", 0},
+            ShortNameCase{"NextIsTwo", {"KelmorinA.inf", "KelmorinB.inf"}, "KELMOR~2.INF", 1},
+            ShortNameCase{"KeptWhenTheFirstGoes",
+                          {"KelmorinA.inf", "KelmorinB.inf"},
+                          "KELMOR~2.INF",
+                          1,
+                          true},
+            ShortNameCase{
+                "GoneWithItsFile", {"KelmorinA.inf", "KelmorinB.inf"}, "KELMOR~1.INF", -1, true},
+            ShortNameCase{"BlanksDropped", {"Usb Fd Driver.sys"}, "USBFDD~1.SYS", 0},
+            ShortNameCase{"OddCharactersMadeUnderscores", {"a+b=c[d].vxd"}, "A_B_C_~1.VXD", 0},
+            ShortNameCase{"ExtensionCut", {"usbfd.inf1234"}, "USBFD~1.INF", 0},
+            ShortNameCase{"PeriodsButTheLastDropped", {"kmn.usb.fd.inf"}, "KMNUSB~1.INF", 0},
+            ShortNameCase{"NoneForAShortName", {"OEM1.INF"}, "OEM1~1.INF", -1},
+            ShortNameCase{
+                "FolderShortName", {"Program Files\\usbfd.sys"}, "PROGRA~1\\USBFD.SYS", 0})),
+    [](const ::testing::TestParamInfo<std::tuple<Family, ShortNameCase>>& info) {
+      return FamilyName(std::get<0>(info.param)) + std::get<1>(info.param).label;
+    });
+
 // Version information.
 
 struct VersionCase {
