@@ -103,6 +103,8 @@ struct SimMachine::State {
   long lastError = 0;
 
   std::uintptr_t NewHandle();
+  // The bias of the machine's time zone on its clock now, in minutes.
+  std::int64_t BiasNow() const;
   // What a registry call answers for a handle that is not open: Windows 98
   // knows no such key, NT no such handle.
   long BadHandleError() const {

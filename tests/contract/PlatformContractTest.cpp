@@ -15,8 +15,12 @@
 namespace uninst::contract {
 namespace {
 
-constexpr std::uint64_t kTime1999 = 125648928000000000ULL;  // 1999-03-03 00:00:00 UTC
-constexpr std::uint64_t kTime2000 = 125963012960000000ULL;  // 2000-02-29 12:34:56 UTC
+constexpr std::uint64_t kTime1999 = 125648928000000000ULL;          // 1999-03-03 00:00:00 UTC
+constexpr std::uint64_t kTime2000 = 125963012960000000ULL;          // 2000-02-29 12:34:56 UTC
+constexpr std::uint64_t kSummer1999 = 125760384000000000ULL;        // 1999-07-10 00:00:00 UTC
+constexpr std::uint64_t kJanuary2026 = 134129088000000000ULL;       // 2026-01-15 00:00:00 UTC
+constexpr std::uint64_t kJuly2026 = 134285472000000000ULL;          // 2026-07-15 00:00:00 UTC
+constexpr std::uint64_t kBerlinChange2026 = 134192196000000000ULL;  // 2026-03-29 01:00 UTC
 constexpr std::uint32_t kReadWrite = kGenericRead | kGenericWrite;
 // Written into out-parameters first, to see whether a call set them.
 constexpr RegHandle kSentinelHandle = 0x5E7;
@@ -1007,6 +1011,55 @@ INSTANTIATE_TEST_SUITE_P(
                       CalendarCase{125963012967890000ULL, {2000, 2, 2, 29, 12, 34, 56, 789}},
                       CalendarCase{137919572470000000ULL, {2038, 1, 2, 19, 3, 14, 7, 0}},
                       CalendarCase{2650467743999990000ULL, {9999, 12, 5, 31, 23, 59, 59, 999}}));
+
+struct TimeZoneCase {
+  const char* label;
+  const char* zone;
+  std::uint64_t now;
+  int localMinusUtc;  // minutes, for every date converted
+};
+
+class TimeZoneContract : public PlatformContract,
+                         public ::testing::WithParamInterface<TimeZoneCase> {};
+
+// Windows converts a time with the bias in force now, whatever the time's
+// own date (FileTimeToLocalFileTime docs): a summer file seen in winter is
+// an hour off its own local time. The Windows layer keeps the zone and clock
+// of its machine, where winter and summer times still shift alike.
+TEST_P(TimeZoneContract, TakesTheBiasInForceNow) {
+  const TimeZoneCase& c = GetParam();
+  const bool clockSet = Env().UseTimeZone(c.zone, FileTime{c.now});
+  constexpr std::uint64_t kTicksPerMinute = 60 * kFileTimeTicksPerSecond;
+  std::vector<std::int64_t> shifts;
+  for (const std::uint64_t utc : {kTime1999, kSummer1999}) {
+    FileTime local;
+    FileTime back;
+    ASSERT_TRUE(Machine().FileTimeToLocalFileTime(FileTime{utc}, &local));
+    ASSERT_TRUE(Machine().LocalFileTimeToFileTime(local, &back));
+    EXPECT_EQ(utc, back.ticks);
+    shifts.push_back((static_cast<std::int64_t>(local.ticks) - static_cast<std::int64_t>(utc)) /
+                     static_cast<std::int64_t>(kTicksPerMinute));
+  }
+  EXPECT_EQ(shifts[0], shifts[1]);
+  if (clockSet) {
+    EXPECT_EQ(c.localMinusUtc, shifts[0]);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Zones, TimeZoneContract,
+    ::testing::Values(
+        TimeZoneCase{"BerlinInWinter", "Europe/Berlin", kJanuary2026, 60},
+        TimeZoneCase{"BerlinInSummer", "Europe/Berlin", kJuly2026, 120},
+        // 2026-03-29 01:00 UTC: the clocks go from 02:00 to 03:00.
+        TimeZoneCase{"BerlinJustBeforeTheChange", "Europe/Berlin", kBerlinChange2026 - 1, 60},
+        TimeZoneCase{"BerlinAtTheChange", "Europe/Berlin", kBerlinChange2026, 120},
+        TimeZoneCase{"RuleGivenInWinter", "CET-1CEST,M3.5.0,M10.5.0/3", kJanuary2026, 60},
+        TimeZoneCase{"SouthInJanuary", "AEST-10AEDT,M10.1.0,M4.1.0/3", kJanuary2026, 660},
+        TimeZoneCase{"SouthInJuly", "AEST-10AEDT,M10.1.0,M4.1.0/3", kJuly2026, 600},
+        TimeZoneCase{"NoChange", "Asia/Tokyo", kJuly2026, 540},
+        TimeZoneCase{"WestOfGreenwich", "EST5EDT,M3.2.0,M11.1.0", kJuly2026, -240}),
+    [](const ::testing::TestParamInfo<TimeZoneCase>& info) { return info.param.label; });
 
 TEST_F(PlatformContract, RefusesTheLeapDayOfACommonYear) {
   if (Env().UnderWine()) GTEST_SKIP() << "Wine accepts 29 February of a common year";
