@@ -86,7 +86,12 @@ class RuleReader {
 
   // [+-]hh[:mm[:ss]] in minutes; seconds are no part of a Windows bias.
   bool ReadTime(int largestHours, int* minutes) {
-    const int sign = Take('-') ? -1 : (Take('+'), 1);
+    int sign = 1;
+    if (Take('-')) {
+      sign = -1;
+    } else {
+      Take('+');
+    }
     int hours = 0;
     int minute = 0;
     int second = 0;
