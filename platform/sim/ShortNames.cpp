@@ -58,11 +58,9 @@ std::string ShortNameOf(const std::string& name, int number) {
   return shortName;
 }
 
-void ShortNameTable::Assign(const std::vector<std::string>& names) {
-  std::set<std::string> taken;
-  for (const std::string& name : names) {
-    if (IsShortName(name)) taken.insert(UpperUtf8(name));
-  }
+void ShortNameTable::Assign(const std::vector<std::string>& names,
+                            const std::function<bool(const std::string&)>& isName) {
+  m_assigned = true;
   for (const std::string& name : names) {
     if (IsShortName(name) || !m_named.insert(name).second) continue;
     // Names that share a basis count on from the last one's number, so that
@@ -71,7 +69,7 @@ void ShortNameTable::Assign(const std::vector<std::string>& names) {
     std::string shortName;
     do {
       shortName = ShortNameOf(name, ++number);
-    } while (taken.count(shortName) || m_longByShort.count(shortName));
+    } while (isName(shortName) || m_longByShort.count(shortName));
     m_longByShort.emplace(std::move(shortName), name);
   }
 }

@@ -1,6 +1,7 @@
 // The 8.3 short names that Windows gives long file names, on FAT as on NTFS.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -26,8 +27,12 @@ std::string ShortNameOf(const std::string& name, int number);
 class ShortNameTable {
  public:
   // Gives each name of `names` (a folder's listing, sorted) that has none
-  // the first short name that no name of the folder holds.
-  void Assign(const std::vector<std::string>& names);
+  // the first short name that no other has and no name of the folder is
+  // (`isName`, given an upper-cased name).
+  void Assign(const std::vector<std::string>& names,
+              const std::function<bool(const std::string&)>& isName);
+  // Whether the folder's names were ever given their short names.
+  bool Assigned() const { return m_assigned; }
   // The long name whose short name is `name` (upper-cased), if any.
   std::optional<std::string> LongNameOf(const std::string& upperName) const;
 
@@ -36,6 +41,7 @@ class ShortNameTable {
   std::set<std::string> m_named;
   // The last number given, by the short name of number 0.
   std::map<std::string, int> m_nextNumber;
+  bool m_assigned = false;
 };
 
 }  // namespace uninst::sim

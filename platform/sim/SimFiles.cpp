@@ -220,7 +220,7 @@ std::optional<std::string> SimMachine::State::FindFolded(int folder,
   const auto found = listing.namesByFolded.find(folded);
   if (found != listing.namesByFolded.end()) return *found->second.begin();
   if (name.find('~') == std::string::npos) return std::nullopt;
-  std::optional<std::string> longName = listing.shortNames->LongNameOf(folded);
+  std::optional<std::string> longName = ShortNamesOf(listing).LongNameOf(folded);
   // A long name gone since keeps its short name, naming nothing.
   if (longName) {
     const auto named = listing.namesByFolded.find(FoldName(*longName));
@@ -246,17 +246,25 @@ SimMachine::State::FolderListing& SimMachine::State::ListingOf(int folder) const
   listing = FolderListing{status.st_mtim, Earlier(status.st_mtim, start), {}, &shortNames[id]};
   std::vector<FolderEntry> entries;
   ListFolder(folder, &entries);
-  std::vector<std::string> names;
-  names.reserve(entries.size());
   for (FolderEntry& entry : entries) {
-    names.push_back(entry.name);
     listing.namesByFolded[FoldName(entry.name)].insert(std::move(entry.name));
   }
-  // Short names are given in the order of the names, once, at the first
-  // listing of the folder and of each name that appears in it later.
-  std::sort(names.begin(), names.end());
-  listing.shortNames->Assign(names);
   return listing;
+}
+
+// Short names are given in the order of the names, to every name of the
+// folder before the machine first deletes one of them, and to names that
+// appeared since when a short name is looked for.
+const ShortNameTable& SimMachine::State::ShortNamesOf(const FolderListing& listing) const {
+  std::vector<std::string> names;
+  for (const auto& [folded, spellings] : listing.namesByFolded) {
+    names.insert(names.end(), spellings.begin(), spellings.end());
+  }
+  std::sort(names.begin(), names.end());
+  listing.shortNames->Assign(names, [&listing](const std::string& upperName) {
+    return listing.namesByFolded.count(upperName) != 0;
+  });
+  return *listing.shortNames;
 }
 
 // The machine's own removal keeps the listing, which it brought up to date
@@ -271,6 +279,7 @@ bool SimMachine::State::RemoveEntry(const Resolution& resolution, int fd) {
   const std::string& name = resolution.name;
   entry.folderBefore = StateOf(folder);
   FolderListing& listing = ListingOf(folder);
+  if (!listing.shortNames->Assigned()) ShortNamesOf(listing);
   // A kept file is named by its number in the journal, which hears of it
   // before it moves, so that a kill in between never strands it; a move
   // that fails takes the entry back.

@@ -122,6 +122,7 @@ struct SimMachine::State {
   Resolution Resolve(const std::string& windowsPath, bool createDirectories) const;
   std::optional<std::string> FindFolded(int folder, const std::string& name) const;
   FolderListing& ListingOf(int folder) const;
+  const ShortNameTable& ShortNamesOf(const FolderListing& listing) const;
   // Deletes the file `fd` found at `resolution`, keeping the folder's
   // listing, and journals it.
   bool RemoveEntry(const Resolution& resolution, int fd);
