@@ -13,4 +13,12 @@ unsigned DaysInMonth(std::int64_t year, unsigned month);
 // (the era arithmetic keeps it exact for any year).
 std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);
 
+struct CivilDate {
+  std::int64_t year = 0;
+  unsigned month = 0;
+  unsigned day = 0;
+};
+// The civil date of a count of days since 1970-01-01.
+CivilDate CivilFromDays(std::int64_t days);
+
 }  // namespace uninst::sim

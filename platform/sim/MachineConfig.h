@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/sim/TimeZone.h"
 
 namespace uninst::sim {
 
@@ -84,8 +85,12 @@ struct MachineConfig {
   std::uint32_t ansiCodePage = kWesternAnsiCodePage;
   // Empty: the system gives no windows directory (GetWindowsDirectory fails).
   std::optional<std::string> windowsDirectory = std::string("C:\\WINDOWS");
-  // Local time = UTC - bias, as Windows' TIME_ZONE_INFORMATION::Bias. No DST.
+  // Local time = UTC - bias, as Windows' TIME_ZONE_INFORMATION::Bias.
   int timeZoneBiasMinutes = 0;
+  // When the clocks change; none: never.
+  std::optional<DaylightRule> daylight;
+  // The machine's clock, in seconds since 1970 (UTC); unset: the host's.
+  std::optional<std::int64_t> clockUnixSeconds;
   // The whole process command line, program name included.
   std::string commandLine = "UNINST.EXE";
 };

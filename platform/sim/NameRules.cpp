@@ -62,6 +62,12 @@ std::size_t NameRules::FindSeparator(std::string_view path, std::size_t from) co
   return std::min(at, path.size());
 }
 
+std::size_t NameRules::Length(std::string_view name) const {
+  std::size_t characters = 0;
+  for (std::size_t at = 0; at < name.size(); at += IsLead(name[at]) ? 2 : 1) ++characters;
+  return characters;
+}
+
 std::vector<std::string_view> NameRules::Split(std::string_view path) const {
   std::vector<std::string_view> components;
   std::size_t start = 0;

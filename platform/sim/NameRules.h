@@ -12,6 +12,9 @@
 
 namespace uninst::sim {
 
+// The longest key name the NT family holds, in characters.
+constexpr std::size_t kMaxKeyNameLength = 255;
+
 // A lead byte and the byte after it are one double-byte character: never a
 // path separator, however much the trail byte looks like an ASCII letter or
 // a backslash. The 9x family compares ASCII letters without case and every
@@ -45,6 +48,8 @@ class NameRules {
   // The non-empty components of a backslash-separated path, as parts of it.
   std::vector<std::string_view> Split(std::string_view path) const;
   bool IsLead(char c) const { return m_leadBytes[static_cast<unsigned char>(c)]; }
+  // The characters of `name`, a double-byte one counting once.
+  std::size_t Length(std::string_view name) const;
   // A string equal for two names exactly when the names are equal.
   std::string FoldKey(std::string_view name) const;
 

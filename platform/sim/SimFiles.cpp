@@ -9,6 +9,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +22,11 @@ namespace uninst::sim {
 namespace {
 
 constexpr std::uint32_t kFileShareWrite = 0x00000002u;
-constexpr std::uint32_t kDosAttributeMask = kFileAttributeHidden | kFileAttributeSystem;
+constexpr std::uint32_t kDosAttributeMask =
+    kFileAttributeHidden | kFileAttributeSystem | kFileAttributeArchive;
+// A host file that carries no DOS attribute text is as Windows makes a file:
+// archived, nothing else.
+constexpr std::uint32_t kFreshAttributes = kFileAttributeArchive;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -114,7 +119,9 @@ std::optional<std::uint32_t> ReadDosAttributeText(int fd) {
 }
 
 bool WriteDosAttributeText(int fd, std::uint32_t attributes) {
-  if (attributes == 0) return ::fremovexattr(fd, kDosAttributeName) == 0 || errno == ENODATA;
+  if (attributes == kFreshAttributes) {
+    return ::fremovexattr(fd, kDosAttributeName) == 0 || errno == ENODATA;
+  }
   char text[32];
   const int length = std::snprintf(text, sizeof(text), "0x%x", attributes);
   return ::fsetxattr(fd, kDosAttributeName, text, static_cast<std::size_t>(length), 0) == 0;
@@ -205,13 +212,23 @@ Resolution SimMachine::State::Resolve(const std::string& windowsPath,
 
 // The entry of `folder` whose name equals `name` case-insensitively when no
 // entry is spelt exactly so: the first in byte order, so that the choice is
-// stable on a case-sensitive host.
+// stable on a case-sensitive host. Else the entry whose short name it is.
 std::optional<std::string> SimMachine::State::FindFolded(int folder,
                                                          const std::string& name) const {
   const FolderListing& listing = ListingOf(folder);
-  const auto found = listing.namesByFolded.find(FoldName(name));
-  if (found == listing.namesByFolded.end()) return std::nullopt;
-  return *found->second.begin();
+  const std::string folded = FoldName(name);
+  const auto found = listing.namesByFolded.find(folded);
+  if (found != listing.namesByFolded.end()) return *found->second.begin();
+  if (name.find('~') == std::string::npos) return std::nullopt;
+  std::optional<std::string> longName = ShortNamesOf(listing).LongNameOf(folded);
+  // A long name gone since keeps its short name, naming nothing.
+  if (longName) {
+    const auto named = listing.namesByFolded.find(FoldName(*longName));
+    if (named == listing.namesByFolded.end() || !named->second.count(*longName)) {
+      longName.reset();
+    }
+  }
+  return longName;
 }
 
 // A missing name would otherwise cost a listing of the whole folder. A
@@ -223,15 +240,31 @@ SimMachine::State::FolderListing& SimMachine::State::ListingOf(int folder) const
   ::clock_gettime(CLOCK_REALTIME_COARSE, &start);
   struct stat status {};
   if (::fstat(folder, &status) != 0) status = {};
-  FolderListing& listing = listings[FolderId(status.st_dev, status.st_ino)];
+  const FolderId id(status.st_dev, status.st_ino);
+  FolderListing& listing = listings[id];
   if (listing.settled && SameTime(listing.modified, status.st_mtim)) return listing;
-  listing = FolderListing{status.st_mtim, Earlier(status.st_mtim, start), {}};
+  listing = FolderListing{status.st_mtim, Earlier(status.st_mtim, start), {}, &shortNames[id]};
   std::vector<FolderEntry> entries;
   ListFolder(folder, &entries);
   for (FolderEntry& entry : entries) {
     listing.namesByFolded[FoldName(entry.name)].insert(std::move(entry.name));
   }
   return listing;
+}
+
+// Short names are given in the order of the names, to every name of the
+// folder before the machine first deletes one of them, and to names that
+// appeared since when a short name is looked for.
+const ShortNameTable& SimMachine::State::ShortNamesOf(const FolderListing& listing) const {
+  std::vector<std::string> names;
+  for (const auto& [folded, spellings] : listing.namesByFolded) {
+    names.insert(names.end(), spellings.begin(), spellings.end());
+  }
+  std::sort(names.begin(), names.end());
+  listing.shortNames->Assign(names, [&listing](const std::string& upperName) {
+    return listing.namesByFolded.count(upperName) != 0;
+  });
+  return *listing.shortNames;
 }
 
 // The machine's own removal keeps the listing, which it brought up to date
@@ -246,6 +279,7 @@ bool SimMachine::State::RemoveEntry(const Resolution& resolution, int fd) {
   const std::string& name = resolution.name;
   entry.folderBefore = StateOf(folder);
   FolderListing& listing = ListingOf(folder);
+  if (!listing.shortNames->Assigned()) ShortNamesOf(listing);
   // A kept file is named by its number in the journal, which hears of it
   // before it moves, so that a kill in between never strands it; a move
   // that fails takes the entry back.
@@ -301,19 +335,26 @@ long SimMachine::State::OpenExisting(const std::string& windowsPath, Resolution*
 
 std::uint32_t SimMachine::State::AttributesOf(int fd, const struct stat& status,
                                               const std::string& hostPath) const {
-  std::uint32_t attributes =
-      S_ISDIR(status.st_mode) ? kFileAttributeDirectory : kFileAttributeArchive;
+  std::uint32_t attributes = 0;
   const FileOverlay* overlay = OverlayOf(hostPath);
   if (overlay && overlay->attributes) {
-    return attributes | (*overlay->attributes & (kFileAttributeReadOnly | kDosAttributeMask));
+    attributes = *overlay->attributes & (kFileAttributeReadOnly | kDosAttributeMask);
+  } else {
+    if (IsReadOnly(status)) attributes |= kFileAttributeReadOnly;
+    std::optional<std::uint32_t> dos = ReadDosAttributeText(fd);
+    if (!dos) {
+      const auto kept = dosAttributes.find(hostPath);
+      dos = kept != dosAttributes.end() ? kept->second : kFreshAttributes;
+    }
+    attributes |= *dos & kDosAttributeMask;
   }
-  if (IsReadOnly(status)) attributes |= kFileAttributeReadOnly;
-  std::optional<std::uint32_t> dos = ReadDosAttributeText(fd);
-  if (!dos) {
-    const auto kept = dosAttributes.find(hostPath);
-    if (kept != dosAttributes.end()) dos = kept->second;
+  if (S_ISDIR(status.st_mode)) {
+    return kFileAttributeDirectory | (attributes & ~kFileAttributeArchive);
   }
-  return attributes | (dos.value_or(0) & kDosAttributeMask);
+  // NT names a file with no attribute at all "normal"; the 9x family hands
+  // back the directory entry's attribute byte as it is.
+  if (attributes == 0 && config->family == WindowsFamily::kNt) return kFileAttributeNormal;
+  return attributes;
 }
 
 void SimMachine::State::ApplyAttributes(const Resolution& resolution, int fd,
@@ -330,7 +371,7 @@ void SimMachine::State::ApplyAttributes(const Resolution& resolution, int fd,
   const std::uint32_t dos = attributes & kDosAttributeMask;
   const std::string& hostPath = resolution.hostPath;
   dosAttributes.erase(hostPath);
-  if (!WriteDosAttributeText(fd, dos) && dos != 0) dosAttributes[hostPath] = dos;
+  if (!WriteDosAttributeText(fd, dos) && dos != kFreshAttributes) dosAttributes[hostPath] = dos;
 }
 
 bool SimMachine::State::ApplyTimes(const Resolution& resolution, int fd,

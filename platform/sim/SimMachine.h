@@ -46,9 +46,11 @@ class SimMachine final : public Platform {
   void WriteFile(const std::string& windowsPath, const std::vector<std::uint8_t>& bytes,
                  std::int64_t lastWriteUnixSeconds = 920419200 /* 1999-03-03 00:00 UTC */);
   bool FileExists(const std::string& windowsPath) const;
-  // Read-only maps to the host's write permission, hidden and system to the
-  // user.DOSATTRIB extended attribute (kept in memory where the host file
-  // system has no extended attributes).
+  // Read-only maps to the host's write permission, hidden, system and
+  // archive to the user.DOSATTRIB extended attribute (kept in memory where
+  // the host file system has no extended attributes); a file without it is
+  // archived and nothing else, as Windows makes a file. The attributes are
+  // set as given, as SetFileAttributes sets them.
   void SetAttributesOf(const std::string& windowsPath, std::uint32_t attributes);
   std::uint32_t AttributesOf(const std::string& windowsPath) const;
   // Sets the last-write and last-access times (seconds since 1970, UTC).

@@ -16,20 +16,39 @@ std::string JoinKeyPath(const std::string& base, const std::string& path, const 
   return joined;
 }
 
+// NT refuses a key name longer than a key's name can be.
+long NameError(const Registry& registry, std::string_view name) {
+  return registry.Family() == WindowsFamily::kNt &&
+                 registry.Names().Length(name) > kMaxKeyNameLength
+             ? kErrorInvalidParameter
+             : kErrorSuccess;
+}
+
 // The key `components` lead to below `base`, each key taken as itself as the
-// NT family's layer opens it: nullptr when a key is missing or one on the
-// way is a registry link, whose target is never reached. `path` holds the
-// stored path of `base` and receives the stored path of the key.
-Registry::Node* DescendOwnKeys(const Registry& registry, Registry::Node* base,
-                               const std::vector<std::string_view>& components, std::string* path) {
-  Registry::Node* node = base;
+// NT family's layer opens it, in `*node`: 2 when a key is missing or one on
+// the way is a registry link, whose target is never reached; on the NT
+// family 87 for a name longer than a key's name can be, met on the way as
+// NT meets it. `path` holds the stored path of `base` and receives the
+// stored path of the key.
+long DescendOwnKeys(const Registry& registry, Registry::Node* base,
+                    const std::vector<std::string_view>& components, Registry::Node** node,
+                    std::string* path) {
+  Registry::Node* key = base;
   for (const std::string_view component : components) {
-    node = node->FindChild(component, registry.Names());
-    if (node == nullptr || node->IsLink()) return nullptr;
+    if (const long error = NameError(registry, component)) return error;
+    key = key->FindChild(component, registry.Names());
+    if (key == nullptr || key->IsLink()) return kErrorFileNotFound;
     if (!path->empty()) *path += '\\';
-    *path += node->name;
+    *path += key->name;
   }
-  return node;
+  *node = key;
+  return kErrorSuccess;
+}
+
+// NT takes a subkey path that starts with a backslash for an absolute
+// object name, which a relative open refuses; Windows 98 finds no such key.
+long LeadingBackslashError(WindowsFamily family) {
+  return family == WindowsFamily::k9x ? kErrorFileNotFound : kErrorBadPathname;
 }
 
 }  // namespace
@@ -56,7 +75,7 @@ long SimMachine::State::KeyOf(Registry& registry, RegHandle key, Registry::Node*
     return kErrorSuccess;
   }
   const auto open = keys.find(key);
-  if (open == keys.end()) return kErrorInvalidHandle;
+  if (open == keys.end()) return BadHandleError();
   if (open->second.life.expired()) return kErrorKeyDeleted;
   *node = open->second.node;
   *access = open->second.access;
@@ -69,11 +88,8 @@ long SimMachine::State::ResolveKey(Registry& registry, RegHandle root, const cha
   Registry::Node* base = nullptr;
   std::uint32_t access = 0;
   if (const long error = KeyOf(registry, root, &base, &access, storedPath)) return error;
-  // NT takes a subkey path that starts with a backslash for an absolute
-  // object name, which a relative open refuses.
-  if (path && path[0] == '\\') return kErrorBadPathname;
-  *node = DescendOwnKeys(registry, base, registry.Names().Split(path ? path : ""), storedPath);
-  return *node ? kErrorSuccess : kErrorFileNotFound;
+  if (path && path[0] == '\\') return LeadingBackslashError(registry.Family());
+  return DescendOwnKeys(registry, base, registry.Names().Split(path ? path : ""), node, storedPath);
 }
 
 bool SimMachine::State::MeetsLink(Registry& registry, RegHandle root, const char* path) const {
@@ -242,7 +258,7 @@ long SimMachine::RegDeleteKey(RegHandle root, const char* path) {
 
 long SimMachine::DeleteKey(RegHandle root, const char* path) {
   if (const auto fault = Enter(Op::kRegDeleteKey, KeyPathOf(root, path))) return *fault;
-  if (path && path[0] == '\\') return kErrorBadPathname;
+  if (path && path[0] == '\\') return LeadingBackslashError(m_config.family);
   std::vector<std::string_view> components = m_registry.Names().Split(path ? path : "");
   // Neither the root of the machine nor the key of the handle itself.
   if (components.empty()) return kErrorInvalidParameter;
@@ -256,8 +272,11 @@ long SimMachine::DeleteKey(RegHandle root, const char* path) {
   }
   // A link on the way fails the deletion; a link that the path names is the
   // key deleted, and its target stays.
-  parent = DescendOwnKeys(m_registry, parent, components, &parentPath);
-  Registry::Node* victim = parent ? parent->FindChild(last, m_registry.Names()) : nullptr;
+  if (const long error = DescendOwnKeys(m_registry, parent, components, &parent, &parentPath)) {
+    return error;
+  }
+  if (const long error = NameError(m_registry, last)) return error;
+  Registry::Node* victim = parent->FindChild(last, m_registry.Names());
   if (!victim) return kErrorFileNotFound;
   JournalEntry entry;
   entry.keyPath = parentPath.empty() ? victim->name : parentPath + '\\' + victim->name;
@@ -315,7 +334,7 @@ long SimMachine::DeleteValue(RegHandle key, const char* valueName) {
 long SimMachine::RegCloseKey(RegHandle key) {
   if (const auto fault = Enter(Op::kRegCloseKey, KeyPathOf(key, ""))) return *fault;
   if (key == kLocalMachine) return kErrorSuccess;
-  return m_state->keys.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
+  return m_state->keys.erase(key) ? kErrorSuccess : m_state->BadHandleError();
 }
 
 }  // namespace uninst::sim

@@ -15,6 +15,7 @@
 #include "platform/sim/HostFiles.h"
 #include "platform/sim/Journal.h"
 #include "platform/sim/RegistryNode.h"
+#include "platform/sim/ShortNames.h"
 #include "platform/sim/SimMachine.h"
 
 namespace uninst::sim {
@@ -24,6 +25,7 @@ constexpr long kErrorNotEnoughMemory = 8;
 constexpr long kErrorInsufficientBuffer = 122;
 constexpr long kErrorBadPathname = 161;
 constexpr long kErrorOperationAborted = 995;
+constexpr long kErrorBadKey = 1010;
 constexpr long kErrorResourceTypeNotFound = 1813;
 constexpr long kErrorResourceNameNotFound = 1814;
 
@@ -70,6 +72,8 @@ struct SimMachine::State {
     struct timespec modified {};
     bool settled = false;
     std::map<std::string, std::set<std::string>> namesByFolded;
+    // The folder's short names, which outlive its listings.
+    ShortNameTable* shortNames = nullptr;
   };
   using FolderId = std::pair<dev_t, ino_t>;
   struct ArmedFault {
@@ -79,6 +83,7 @@ struct SimMachine::State {
 
   std::map<char, Drive> drives;
   mutable std::map<FolderId, FolderListing> listings;
+  mutable std::map<FolderId, ShortNameTable> shortNames;
   std::map<RegHandle, KeyHandle> keys;
   std::map<FileHandle, OpenFile> files;
   std::uintptr_t nextHandle = 0x1000;
@@ -100,6 +105,13 @@ struct SimMachine::State {
   long lastError = 0;
 
   std::uintptr_t NewHandle();
+  // The bias of the machine's time zone on its clock now, in minutes.
+  std::int64_t BiasNow() const;
+  // What a registry call answers for a handle that is not open: Windows 98
+  // knows no such key, NT no such handle.
+  long BadHandleError() const {
+    return config->family == WindowsFamily::k9x ? kErrorBadKey : kErrorInvalidHandle;
+  }
   // Path below HKEY_LOCAL_MACHINE of `path` opened relative to `root`.
   std::string KeyPathOf(RegHandle root, const char* path, const NameRules& names) const;
   // The key behind a handle: 0, or 6 (not open) or 1018 (deleted since).
@@ -114,6 +126,7 @@ struct SimMachine::State {
   Resolution Resolve(const std::string& windowsPath, bool createDirectories) const;
   std::optional<std::string> FindFolded(int folder, const std::string& name) const;
   FolderListing& ListingOf(int folder) const;
+  const ShortNameTable& ShortNamesOf(const FolderListing& listing) const;
   // Deletes the file `fd` found at `resolution`, keeping the folder's
   // listing, and journals it.
   bool RemoveEntry(const Resolution& resolution, int fd);

@@ -1,6 +1,7 @@
 // Time conversions of the simulated machine: the proleptic Gregorian
-// calendar from 1601, and a local time zone of fixed bias without DST.
+// calendar from 1601, and the machine's time zone.
 #include <cstdint>
+#include <ctime>
 
 #include "platform/sim/Calendar.h"
 #include "platform/sim/SimState.h"
@@ -16,21 +17,6 @@ constexpr std::uint64_t kLargestTime = 0x7FFFFFFFFFFFFFFFULL;
 constexpr std::int64_t kDaysFrom1601To1970 = kSecondsFrom1601To1970 / (24 * 60 * 60);
 constexpr std::uint16_t kFirstYear = 1601;
 constexpr std::uint16_t kLastYear = 30827;
-
-// The civil date of a count of days since 1970-01-01.
-void CivilFromDays(std::int64_t days, SystemTime* fields) {
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const std::int64_t dayOfEra = days - era * 146097;
-  const std::int64_t yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
-  const std::int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-  fields->year = static_cast<std::uint16_t>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
-  fields->month = static_cast<std::uint16_t>(month);
-  fields->day = static_cast<std::uint16_t>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-}
 
 bool FieldsAreValid(const SystemTime& fields) {
   return fields.year >= kFirstYear && fields.year <= kLastYear && fields.month >= 1 &&
@@ -51,19 +37,24 @@ bool ShiftByMinutes(std::uint64_t ticks, std::int64_t minutes, FileTime* result)
 
 }  // namespace
 
+// Windows converts every time with the bias in force now, not at the time
+// converted: a summer date seen in winter is an hour off its own local time.
+std::int64_t SimMachine::State::BiasNow() const {
+  const std::int64_t now = config->clockUnixSeconds.value_or(std::time(nullptr));
+  return BiasAt(TimeZone{config->timeZoneBiasMinutes, config->daylight}, now);
+}
+
 bool SimMachine::FileTimeToLocalFileTime(const FileTime& utc, FileTime* local) {
   if (Enter(Op::kFileTimeToLocalFileTime, "")) return false;
   // Local time = UTC - bias.
-  if (local && ShiftByMinutes(utc.ticks, -std::int64_t{m_config.timeZoneBiasMinutes}, local)) {
-    return true;
-  }
+  if (local && ShiftByMinutes(utc.ticks, -m_state->BiasNow(), local)) return true;
   m_state->lastError = kErrorInvalidParameter;
   return false;
 }
 
 bool SimMachine::LocalFileTimeToFileTime(const FileTime& local, FileTime* utc) {
   if (Enter(Op::kLocalFileTimeToFileTime, "")) return false;
-  if (utc && ShiftByMinutes(local.ticks, m_config.timeZoneBiasMinutes, utc)) return true;
+  if (utc && ShiftByMinutes(local.ticks, m_state->BiasNow(), utc)) return true;
   m_state->lastError = kErrorInvalidParameter;
   return false;
 }
@@ -77,7 +68,10 @@ bool SimMachine::FileTimeToSystemTime(const FileTime& time, SystemTime* fields) 
   const std::uint64_t milliseconds = time.ticks / kTicksPerMillisecond;
   const std::uint64_t days = milliseconds / kMillisecondsPerDay;
   std::uint64_t ofDay = milliseconds % kMillisecondsPerDay;
-  CivilFromDays(static_cast<std::int64_t>(days) - kDaysFrom1601To1970, fields);
+  const CivilDate date = CivilFromDays(static_cast<std::int64_t>(days) - kDaysFrom1601To1970);
+  fields->year = static_cast<std::uint16_t>(date.year);
+  fields->month = static_cast<std::uint16_t>(date.month);
+  fields->day = static_cast<std::uint16_t>(date.day);
   fields->dayOfWeek = static_cast<std::uint16_t>((days + 1) % 7);  // 1601-01-01 was a Monday
   fields->milliseconds = static_cast<std::uint16_t>(ofDay % 1000);
   ofDay /= 1000;

@@ -157,6 +157,8 @@ class Win32Environment final : public ContractEnvironment {
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
   }
 
+  bool UseTimeZone(const std::string&, FileTime) override { return false; }
+
   bool UnderWine() override {
     return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
   }

@@ -55,6 +55,11 @@ class ContractEnvironment {
   // is missing.
   virtual void DeleteTree(const std::string& path) = 0;
 
+  // Puts the machine in the time zone `zone` (a POSIX rule or a zone name)
+  // with its clock at `now`; false where the machine keeps its own zone and
+  // clock (the Windows layer: its tests run with TZ=Europe/Berlin).
+  virtual bool UseTimeZone(const std::string& zone, FileTime now) = 0;
+
   // Where Wine differs from Windows, the case is skipped under Wine.
   virtual bool UnderWine() = 0;
 

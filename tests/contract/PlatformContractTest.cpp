@@ -15,8 +15,12 @@
 namespace uninst::contract {
 namespace {
 
-constexpr std::uint64_t kTime1999 = 125648928000000000ULL;  // 1999-03-03 00:00:00 UTC
-constexpr std::uint64_t kTime2000 = 125963012960000000ULL;  // 2000-02-29 12:34:56 UTC
+constexpr std::uint64_t kTime1999 = 125648928000000000ULL;          // 1999-03-03 00:00:00 UTC
+constexpr std::uint64_t kTime2000 = 125963012960000000ULL;          // 2000-02-29 12:34:56 UTC
+constexpr std::uint64_t kSummer1999 = 125760384000000000ULL;        // 1999-07-10 00:00:00 UTC
+constexpr std::uint64_t kJanuary2026 = 134129088000000000ULL;       // 2026-01-15 00:00:00 UTC
+constexpr std::uint64_t kJuly2026 = 134285472000000000ULL;          // 2026-07-15 00:00:00 UTC
+constexpr std::uint64_t kBerlinChange2026 = 134192196000000000ULL;  // 2026-03-29 01:00 UTC
 constexpr std::uint32_t kReadWrite = kGenericRead | kGenericWrite;
 // Written into out-parameters first, to see whether a call set them.
 constexpr RegHandle kSentinelHandle = 0x5E7;
@@ -472,6 +476,83 @@ TEST_P(FamilyContract, EnumeratesFromTheHighestIndexWhileDeleting) {
 INSTANTIATE_TEST_SUITE_P(Families, FamilyContract, ::testing::ValuesIn(ContractFamilies()),
                          [](const auto& info) { return FamilyName(info.param); });
 
+enum class KeyErrorCall { kOpen, kOpenEx, kDelete, kQueryStaleHandle, kCloseStaleHandle };
+
+struct KeyErrorCase {
+  const char* label;
+  KeyErrorCall call;
+  std::string path;  // below the scratch key, or with its own leading backslash
+  long windows98;
+  long nt;
+  const char* wineDiffers = nullptr;  // why the case is skipped under Wine
+};
+
+class KeyErrorContract : public PlatformContract,
+                         public ::testing::WithParamInterface<std::tuple<Family, KeyErrorCase>> {
+ protected:
+  Family FamilyUnderTest() const override { return std::get<0>(GetParam()); }
+
+  long Call(const KeyErrorCase& c) {
+    const std::string path = c.path[0] == '\\' ? c.path : Key(c.path);
+    RegKey key(Machine());
+    switch (c.call) {
+      case KeyErrorCall::kOpen:
+        return Machine().RegOpenKey(kLocalMachine, path.c_str(), key.Receive());
+      case KeyErrorCall::kOpenEx:
+        return Machine().RegOpenKeyEx(kLocalMachine, path.c_str(), kKeyQueryValue, key.Receive());
+      case KeyErrorCall::kDelete:
+        return Machine().RegDeleteKey(kLocalMachine, path.c_str());
+      case KeyErrorCall::kQueryStaleHandle:
+      case KeyErrorCall::kCloseStaleHandle:
+        break;
+    }
+    RegHandle stale = 0;
+    if (Machine().RegOpenKey(kLocalMachine, kScratchKey, &stale) != kErrorSuccess ||
+        Machine().RegCloseKey(stale) != kErrorSuccess) {
+      return -1;
+    }
+    std::uint32_t count = 0;
+    return c.call == KeyErrorCall::kCloseStaleHandle ? Machine().RegCloseKey(stale)
+                                                     : Machine().RegQueryInfoKey(stale, &count);
+  }
+};
+
+// Windows 98 answers a handle it does not know with ERROR_BADKEY and a
+// leading backslash with a missing key (Wine's registry tests, test_reg_close_key
+// and the "Win9x,ME" branch of test_reg_open_key); NT refuses a key name of
+// more than 255 characters ("Registry Element Size Limits").
+TEST_P(KeyErrorContract, AnswersAsTheFamilyDoes) {
+  const KeyErrorCase& c = std::get<1>(GetParam());
+  if (c.wineDiffers && Env().UnderWine()) GTEST_SKIP() << c.wineDiffers;
+  EXPECT_EQ(FamilyUnderTest() == Family::k9x ? c.windows98 : c.nt, Call(c));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, KeyErrorContract,
+    ::testing::Combine(
+        ::testing::ValuesIn(ContractFamilies()),
+        ::testing::Values(
+            KeyErrorCase{"StaleHandle", KeyErrorCall::kQueryStaleHandle, "", 1010,
+                         kErrorInvalidHandle},
+            KeyErrorCase{"ClosedTwice", KeyErrorCall::kCloseStaleHandle, "", 1010,
+                         kErrorInvalidHandle},
+            KeyErrorCase{"LeadingBackslash", KeyErrorCall::kOpen, "\\Software", kErrorFileNotFound,
+                         161},
+            KeyErrorCase{"LeadingBackslashEx", KeyErrorCall::kOpenEx, "\\Software",
+                         kErrorFileNotFound, 161},
+            KeyErrorCase{"NameOf255Characters", KeyErrorCall::kOpenEx, std::string(255, 'k'),
+                         kErrorFileNotFound, kErrorFileNotFound},
+            KeyErrorCase{"NameOf256Characters", KeyErrorCall::kOpenEx, std::string(256, 'k'),
+                         kErrorFileNotFound, kErrorInvalidParameter,
+                         "Wine holds key names of 256 characters"},
+            KeyErrorCase{"LongNameOnThePath", KeyErrorCall::kOpen, std::string(300, 'k') + "\\Sub",
+                         kErrorFileNotFound, kErrorInvalidParameter},
+            KeyErrorCase{"LongNameDeleted", KeyErrorCall::kDelete, std::string(300, 'k'),
+                         kErrorFileNotFound, kErrorInvalidParameter})),
+    [](const ::testing::TestParamInfo<std::tuple<Family, KeyErrorCase>>& info) {
+      return FamilyName(std::get<0>(info.param)) + std::get<1>(info.param).label;
+    });
+
 // System.
 
 TEST_F(PlatformContract, ATooSmallBufferGetsTheSizeOfTheWindowsDirectory) {
@@ -596,6 +677,54 @@ INSTANTIATE_TEST_SUITE_P(Bits, AttributeContract,
                                            kFileAttributeReadOnly | kFileAttributeHidden |
                                                kFileAttributeSystem));
 
+struct AttributeAnswerCase {
+  const char* label;
+  std::uint32_t set;
+  std::uint32_t windows98;
+  std::uint32_t nt;
+  bool wineDiffers;
+};
+
+class AttributeAnswerContract
+    : public PlatformContract,
+      public ::testing::WithParamInterface<std::tuple<Family, AttributeAnswerCase>> {
+ protected:
+  Family FamilyUnderTest() const override { return std::get<0>(GetParam()); }
+};
+
+// NT names a file with no attribute at all "normal" (GetFileAttributes
+// docs); the 9x family hands back the attribute byte of the directory entry.
+TEST_P(AttributeAnswerContract, AnswersTheFilesAttributes) {
+  const AttributeAnswerCase& c = std::get<1>(GetParam());
+  if (c.wineDiffers && Env().UnderWine()) GTEST_SKIP() << "Wine reports every file archived";
+  const std::string path = File("plain.inf");
+  Env().WriteFile(path, {1}, FileTime{kTime1999});
+  ASSERT_TRUE(Machine().SetFileAttributes(path.c_str(), c.set));
+  const std::uint32_t expected = FamilyUnderTest() == Family::k9x ? c.windows98 : c.nt;
+  EXPECT_EQ(expected, Machine().GetFileAttributes(path.c_str()));
+  FindData data;
+  ASSERT_TRUE(Machine().FindFile(path.c_str(), &data));
+  EXPECT_EQ(expected, data.attributes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, AttributeAnswerContract,
+    ::testing::Combine(
+        ::testing::ValuesIn(ContractFamilies()),
+        ::testing::Values(
+            AttributeAnswerCase{"None", 0, 0, kFileAttributeNormal, true},
+            AttributeAnswerCase{"Normal", kFileAttributeNormal, 0, kFileAttributeNormal, true},
+            AttributeAnswerCase{"Hidden", kFileAttributeHidden, kFileAttributeHidden,
+                                kFileAttributeHidden, true},
+            AttributeAnswerCase{"Archive", kFileAttributeArchive, kFileAttributeArchive,
+                                kFileAttributeArchive, false},
+            AttributeAnswerCase{"HiddenArchive", kFileAttributeHidden | kFileAttributeArchive,
+                                kFileAttributeHidden | kFileAttributeArchive,
+                                kFileAttributeHidden | kFileAttributeArchive, false})),
+    [](const ::testing::TestParamInfo<std::tuple<Family, AttributeAnswerCase>>& info) {
+      return FamilyName(std::get<0>(info.param)) + std::get<1>(info.param).label;
+    });
+
 TEST_F(PlatformContract, ReadOnlyFileCannotBeOpenedForWriting) {
   if (Env().UnderWine()) GTEST_SKIP() << "Wine run as root opens a read-only file for writing";
   const std::string path = File("readonly.sys");
@@ -675,6 +804,73 @@ TEST_F(PlatformContract, PathsIgnoreLetterCase) {
   EXPECT_TRUE(Machine().DeleteFile(dotted.c_str()));
   EXPECT_FALSE(Env().FileExists(File("Drivers\\MixedCase.Sys")));
 }
+
+struct ShortNameCase {
+  const char* label;
+  std::vector<std::string> files;  // written in this order
+  const char* asked;
+  int named;  // the index of the file that `asked` names; -1: none
+  bool deleteFirst = false;
+};
+
+class ShortNameContract : public PlatformContract,
+                          public ::testing::WithParamInterface<std::tuple<Family, ShortNameCase>> {
+ protected:
+  Family FamilyUnderTest() const override { return std::get<0>(GetParam()); }
+};
+
+// A long name has an 8.3 short name that names the file in every call: the
+// first six characters that a short name can hold, "~1" for the first long
+// name of its kind in a folder, "~2" for the next ("Naming Files, Paths, and
+// Namespaces"), kept when the others go.
+TEST_P(ShortNameContract, NamesTheLongFile) {
+  if (Env().UnderWine()) GTEST_SKIP() << "Wine makes other short names than Windows";
+  const ShortNameCase& c = std::get<1>(GetParam());
+  for (const std::string& name : c.files) Env().WriteFile(File(name), {1}, FileTime{kTime1999});
+  if (c.deleteFirst) {
+    ASSERT_TRUE(Machine().DeleteFile(File(c.files[0]).c_str()));
+  }
+  const std::string asked = File(c.asked);
+  if (c.named < 0) {
+    EXPECT_EQ(kInvalidFileAttributes, Machine().GetFileAttributes(asked.c_str()));
+    return;
+  }
+  FindData data;
+  EXPECT_TRUE(Machine().FindFile(asked.c_str(), &data));
+  ASSERT_TRUE(Machine().SetFileAttributes(asked.c_str(), kFileAttributeHidden));
+  EXPECT_EQ(kFileAttributeHidden, Env().Attributes(File(c.files[c.named])) & kFileAttributeHidden);
+  OpenedFile file(Machine(), Machine().CreateFile(asked.c_str(), kGenericRead, 0, true));
+  EXPECT_NE(kInvalidFile, file.Get());
+  file.Reset();
+  EXPECT_TRUE(Machine().DeleteFile(asked.c_str()));
+  EXPECT_FALSE(Env().FileExists(File(c.files[c.named])));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ShortNameContract,
+    ::testing::Combine(
+        ::testing::ValuesIn(ContractFamilies()),
+        ::testing::Values(
+            ShortNameCase{"FirstIsOne", {"KELMORINUSBFD.INF"}, "KELMOR~1.INF", 0},
+            ShortNameCase{"LetterCaseAside", {"KelmorinUsbFd.inf"}, "kelmor~1.inf", 0},
+            ShortNameCase{"NextIsTwo", {"KelmorinA.inf", "KelmorinB.inf"}, "KELMOR~2.INF", 1},
+            ShortNameCase{"KeptWhenTheFirstGoes",
+                          {"KelmorinA.inf", "KelmorinB.inf"},
+                          "KELMOR~2.INF",
+                          1,
+                          true},
+            ShortNameCase{
+                "GoneWithItsFile", {"KelmorinA.inf", "KelmorinB.inf"}, "KELMOR~1.INF", -1, true},
+            ShortNameCase{"BlanksDropped", {"Usb Fd Driver.sys"}, "USBFDD~1.SYS", 0},
+            ShortNameCase{"OddCharactersMadeUnderscores", {"a+b=c[d].vxd"}, "A_B_C_~1.VXD", 0},
+            ShortNameCase{"ExtensionCut", {"usbfd.inf1234"}, "USBFD~1.INF", 0},
+            ShortNameCase{"PeriodsButTheLastDropped", {"kmn.usb.fd.inf"}, "KMNUSB~1.INF", 0},
+            ShortNameCase{"NoneForAShortName", {"OEM1.INF"}, "OEM1~1.INF", -1},
+            ShortNameCase{
+                "FolderShortName", {"Program Files\\usbfd.sys"}, "PROGRA~1\\USBFD.SYS", 0})),
+    [](const ::testing::TestParamInfo<std::tuple<Family, ShortNameCase>>& info) {
+      return FamilyName(std::get<0>(info.param)) + std::get<1>(info.param).label;
+    });
 
 // Version information.
 
@@ -815,6 +1011,55 @@ INSTANTIATE_TEST_SUITE_P(
                       CalendarCase{125963012967890000ULL, {2000, 2, 2, 29, 12, 34, 56, 789}},
                       CalendarCase{137919572470000000ULL, {2038, 1, 2, 19, 3, 14, 7, 0}},
                       CalendarCase{2650467743999990000ULL, {9999, 12, 5, 31, 23, 59, 59, 999}}));
+
+struct TimeZoneCase {
+  const char* label;
+  const char* zone;
+  std::uint64_t now;
+  int localMinusUtc;  // minutes, for every date converted
+};
+
+class TimeZoneContract : public PlatformContract,
+                         public ::testing::WithParamInterface<TimeZoneCase> {};
+
+// Windows converts a time with the bias in force now, whatever the time's
+// own date (FileTimeToLocalFileTime docs): a summer file seen in winter is
+// an hour off its own local time. The Windows layer keeps the zone and clock
+// of its machine, where winter and summer times still shift alike.
+TEST_P(TimeZoneContract, TakesTheBiasInForceNow) {
+  const TimeZoneCase& c = GetParam();
+  const bool clockSet = Env().UseTimeZone(c.zone, FileTime{c.now});
+  constexpr std::uint64_t kTicksPerMinute = 60 * kFileTimeTicksPerSecond;
+  std::vector<std::int64_t> shifts;
+  for (const std::uint64_t utc : {kTime1999, kSummer1999}) {
+    FileTime local;
+    FileTime back;
+    ASSERT_TRUE(Machine().FileTimeToLocalFileTime(FileTime{utc}, &local));
+    ASSERT_TRUE(Machine().LocalFileTimeToFileTime(local, &back));
+    EXPECT_EQ(utc, back.ticks);
+    shifts.push_back((static_cast<std::int64_t>(local.ticks) - static_cast<std::int64_t>(utc)) /
+                     static_cast<std::int64_t>(kTicksPerMinute));
+  }
+  EXPECT_EQ(shifts[0], shifts[1]);
+  if (clockSet) {
+    EXPECT_EQ(c.localMinusUtc, shifts[0]);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Zones, TimeZoneContract,
+    ::testing::Values(
+        TimeZoneCase{"BerlinInWinter", "Europe/Berlin", kJanuary2026, 60},
+        TimeZoneCase{"BerlinInSummer", "Europe/Berlin", kJuly2026, 120},
+        // 2026-03-29 01:00 UTC: the clocks go from 02:00 to 03:00.
+        TimeZoneCase{"BerlinJustBeforeTheChange", "Europe/Berlin", kBerlinChange2026 - 1, 60},
+        TimeZoneCase{"BerlinAtTheChange", "Europe/Berlin", kBerlinChange2026, 120},
+        TimeZoneCase{"RuleGivenInWinter", "CET-1CEST,M3.5.0,M10.5.0/3", kJanuary2026, 60},
+        TimeZoneCase{"SouthInJanuary", "AEST-10AEDT,M10.1.0,M4.1.0/3", kJanuary2026, 660},
+        TimeZoneCase{"SouthInJuly", "AEST-10AEDT,M10.1.0,M4.1.0/3", kJuly2026, 600},
+        TimeZoneCase{"NoChange", "Asia/Tokyo", kJuly2026, 540},
+        TimeZoneCase{"WestOfGreenwich", "EST5EDT,M3.2.0,M11.1.0", kJuly2026, -240}),
+    [](const ::testing::TestParamInfo<TimeZoneCase>& info) { return info.param.label; });
 
 TEST_F(PlatformContract, RefusesTheLeapDayOfACommonYear) {
   if (Env().UnderWine()) GTEST_SKIP() << "Wine accepts 29 February of a common year";

@@ -49,6 +49,16 @@ class SimEnvironment final : public ContractEnvironment {
     return Registry().CreateKeyBeyondCodePage(parentPath, "A\\B");
   }
   void DeleteTree(const std::string& path) override { Registry().DeleteKey(path); }
+  bool UseTimeZone(const std::string& zone, FileTime now) override {
+    sim::TimeZone read;
+    if (!sim::ReadTimeZone(zone, &read).empty()) return false;
+    sim::MachineConfig& config = m_world.machine.Config();
+    config.timeZoneBiasMinutes = read.biasMinutes;
+    config.daylight = read.daylight;
+    config.clockUnixSeconds =
+        static_cast<std::int64_t>(now.ticks / kFileTimeTicksPerSecond) - kSecondsFrom1601To1970;
+    return true;
+  }
   bool UnderWine() override { return false; }
 
   std::string ScratchDirectory() override { return "C:\\Contract\\Scratch"; }

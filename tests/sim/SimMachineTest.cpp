@@ -216,7 +216,7 @@ TEST_P(FailureForms, FailedCallReturnsItsFailureAndChangesNothing) {
   EXPECT_EQ(handles, Machine().OpenHandleCount());
   EXPECT_TRUE(Machine().GetRegistry().GetValue("Key\\Sub", "Value"));
   EXPECT_TRUE(Machine().FileExists("C:\\f.sys"));
-  EXPECT_EQ(kFileAttributeArchive | kFileAttributeHidden, Machine().AttributesOf("C:\\f.sys"));
+  EXPECT_EQ(kFileAttributeHidden, Machine().AttributesOf("C:\\f.sys"));
   EXPECT_TRUE(Machine().Boxes().empty());
   EXPECT_FALSE(Machine().RestartRequested());
   EXPECT_EQ(0u, Machine().ErrorMode());

@@ -23,7 +23,7 @@ TEST(MachineSettings, ReadsEverySetting) {
       "[Machine]\n"
       "Windows = Me\n"
       "OEM_Code_Page = 932\r\n"
-      "time_zone_bias_minutes=-540\n"
+      "Time_Zone = CET-1CEST,M3.5.0,M10.5.0/3\n"
       "windows_directory = D:\\WIN98\\\n"
       "[files]\n"
       "C:\\A=B.SYS = readonly, HIDDEN system 2000-02-29T23:59:58Z\n"
@@ -32,7 +32,10 @@ TEST(MachineSettings, ReadsEverySetting) {
   EXPECT_EQ(settings.Value().family, sim::WindowsFamily::k9x);
   EXPECT_EQ(settings.Value().oemCodePage, 932u);
   EXPECT_EQ(AnsiCodePageOf(settings.Value()), 932u);  // goes with the OEM code page
-  EXPECT_EQ(settings.Value().timeZoneBiasMinutes, -540);
+  EXPECT_EQ(settings.Value().timeZoneBiasMinutes, -60);
+  ASSERT_TRUE(settings.Value().daylight);
+  EXPECT_EQ(settings.Value().daylight->biasMinutes, -60);
+  EXPECT_EQ(settings.Value().daylight->end.minutes, 180);
   EXPECT_EQ(settings.Value().windowsDirectory, std::optional<std::string>("D:\\WIN98\\"));
   ASSERT_EQ(settings.Value().files.size(), 2u);
   EXPECT_EQ(settings.Value().files[0].windowsPath, "C:\\A=B.SYS");
@@ -111,6 +114,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadSettings{"[machine]\noem_code_page = 4\n", "line 2: oem_code_page 4 is not"},
         BadSettings{"[machine]\nwindows = 3.1\n", "line 2: windows must name an edition"},
         BadSettings{"[machine]\ntime_zone_bias_minutes = 1441\n", "line 2: time_zone"},
+        BadSettings{"[machine]\ntime_zone = Mars/Olympus\n",
+                    "line 2: time_zone \"Mars/Olympus\" is no zone of this system"},
+        BadSettings{"[machine]\ntime_zone = ../../etc/passwd\n",
+                    "line 2: time_zone \"../../etc/passwd\" is neither a POSIX rule"},
+        BadSettings{"[machine]\ntime_zone = CET-1CEST\n",
+                    "line 2: time_zone \"CET-1CEST\" gives no dates of the change"},
+        BadSettings{"[machine]\ntime_zone = CET-1CEST,J60,J300\n", "line 2: time_zone"},
         BadSettings{"[machine]\ncolour = blue\n", "line 2: unknown setting"},
         BadSettings{std::string("[\0m\0]\0", 6), "holds NUL bytes"},
         BadSettings{"[machine]\njust words\n", "line 2: expected name = value"},

@@ -8,7 +8,8 @@ letter case, missing ones or the "fdc" key itself, "InfSection" and "InfPath"
 values spelt every way (letter case, a trailing dot or blank), non-ASCII
 names, setup catalogue values of every type,
 and the driver files and INF copies present or not, read-only or hidden. The
-same seed always gives the same folder.
+same seed always gives the same folder. No name holds a "~", so that no path
+is taken for an 8.3 short name: Wine makes other short names than Windows.
 """
 
 import os

@@ -270,6 +270,7 @@ void SetUpMachine(MachineFolder& folder, sim::SimMachine& machine) {
   config.oemCodePage = folder.settings.oemCodePage;
   config.ansiCodePage = AnsiCodePageOf(folder.settings);
   config.timeZoneBiasMinutes = folder.settings.timeZoneBiasMinutes;
+  config.daylight = folder.settings.daylight;
   config.windowsDirectory = folder.settings.windowsDirectory;
   for (const DriveFolder& drive : folder.drives) {
     machine.MapDrive(drive.letter, folder.HostPathOf(drive),

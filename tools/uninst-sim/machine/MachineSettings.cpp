@@ -151,13 +151,20 @@ std::string ReadMachineValue(const std::string& name, const std::string& value,
                ? ""
                : "time_zone_bias_minutes must be a number from -1440 to 1440";
   }
+  if (is("time_zone")) {
+    sim::TimeZone zone;
+    std::string problem = sim::ReadTimeZone(value, &zone);
+    settings->timeZoneBiasMinutes = zone.biasMinutes;
+    settings->daylight = zone.daylight;
+    return problem.empty() ? problem : "time_zone \"" + value + "\" " + problem;
+  }
   if (is("windows_directory")) {
     settings->windowsDirectory = value.empty() ? std::nullopt : std::optional<std::string>(value);
     return "";
   }
   return "unknown setting \"" + name +
          "\" (known: windows, oem_code_page, ansi_code_page, time_zone_bias_minutes, "
-         "windows_directory)";
+         "time_zone, windows_directory)";
 }
 
 enum class Section { kNone, kMachine, kFiles };

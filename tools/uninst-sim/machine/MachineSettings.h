@@ -24,6 +24,7 @@ struct MachineSettings {
   // Unset: the ANSI code page that goes with the OEM one.
   std::optional<std::uint32_t> ansiCodePage;
   int timeZoneBiasMinutes = 0;
+  std::optional<sim::DaylightRule> daylight;
   std::optional<std::string> windowsDirectory = std::string("C:\\WINDOWS");
   std::vector<FileSetting> files;
   // What was read but is not as it should be, one line each.

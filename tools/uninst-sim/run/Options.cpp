@@ -278,6 +278,7 @@ Files:
     oem_code_page = 437         (932: Japanese)
     ansi_code_page = 1252       (932: Japanese)
     time_zone_bias_minutes = 0  (local time = UTC - bias)
+    time_zone = Europe/Berlin   (or CET-1CEST,M3.5.0,M10.5.0/3)
     windows_directory = C:\WINDOWS  (empty: none)
     [files]
     C:\WINDOWS\X.VXD = readonly hidden system 1999-03-03T12:00:00Z
@@ -287,8 +288,10 @@ Files:
 time the machine is loaded. windows = 95, 98 or me is the Windows 95/98/Me
 family: no access rights on registry keys, version resources read from VxD
 (LE) files too. nt, nt4, 2000 or xp is the NT family, and the default, so that
-a folder written before the setting existed behaves as it always did. The code
-pages must be ones iconv converts; ansi_code_page, the code page of every
+a folder written before the setting existed behaves as it always did.
+time_zone names a zone of the host's time-zone database or gives a POSIX rule
+with its dates of change; local times then use the bias in force now, as
+Windows converts them. The code pages must be ones iconv converts; ansi_code_page, the code page of every
 single-byte text (messages, registry names and strings, paths), defaults to
 the one that goes with oem_code_page: 932 beside 932, else 1252. A "REGEDIT4"
 registry.reg is in the ANSI code page, and its names and strings are kept and
