@@ -213,24 +213,5 @@ TEST(MachineFolder, AtomicWriteReplacesContentAndKeepsTheMode) {
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
-TEST(MachineFolder, SavedRegistryReadsBackInItsFormatAndEncoding) {
-  const std::string text =
-      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=\"1\"\r\n";
-  for (const std::string& bytes : {"\xFF\xFE" + *Utf8ToUtf16Le(text), text}) {
-    ScratchFolder folder;
-    WriteText(folder.Path() / "registry.reg", bytes);
-    Outcome<MachineFolder> machine = ReadMachineFolder(folder.Path().string());
-    ASSERT_TRUE(machine.Ok());
-    sim::Registry& registry = machine.Value().registry.registry;
-    registry.SetString("B\\C", "w", "2");
-    ASSERT_EQ(SaveRegistry(machine.Value(), registry), "");
-    Outcome<MachineFolder> again = ReadMachineFolder(folder.Path().string());
-    ASSERT_TRUE(again.Ok()) << again.Error();
-    EXPECT_EQ(again.Value().registry.format, RegFormat::kVersion5);
-    EXPECT_EQ(again.Value().registry.encoding, machine.Value().registry.encoding);
-    EXPECT_EQ(SnapshotOf(again.Value().registry.registry), SnapshotOf(registry));
-  }
-}
-
 }  // namespace
 }  // namespace uninst::tool

@@ -275,15 +275,21 @@ void SetUpMachine(MachineFolder& folder, sim::SimMachine& machine) {
   for (const FileSetting& setting : folder.settings.files) ApplyFileSetting(setting, machine);
 }
 
-Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format,
-                                  RegEncoding encoding, std::uint32_t codePage) {
-  return WriteRegFile(registry, format, encoding, codePage);
-}
-
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
-                         const FileCalls& calls, int keepIn, const std::string& keepAs) {
-  Outcome<std::string> text = RegistryText(
-      registry, folder.registry.format, folder.registry.encoding, AnsiCodePageOf(folder.settings));
+                         const sim::Journal& journal, const FileCalls& calls, int keepIn,
+                         const std::string& keepAs) {
+  RegRemovals removed;
+  for (const sim::JournalEntry& entry : journal.Entries()) {
+    if (entry.kind == sim::JournalEntry::Kind::kKeyDeleted) {
+      removed.keys.push_back(entry.keyPath);
+    } else if (entry.kind == sim::JournalEntry::Kind::kValueDeleted) {
+      entry.value.ForEach([&](const sim::ValueList::View& value) {
+        removed.values.push_back({entry.keyPath, std::string(value.name)});
+      });
+    }
+  }
+  Outcome<std::string> text = RemoveFromRegFile(folder.registry, removed, registry.Names(),
+                                                AnsiCodePageOf(folder.settings));
   if (!text.Ok()) return text.Error();
   return ReplaceReadFile(folder.fd.Get(), kRegistryFileName, text.Value(), folder.registryRead,
                          folder.registryMode, keepIn, keepAs, calls);
