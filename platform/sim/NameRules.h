@@ -47,6 +47,8 @@ class NameRules {
   bool IsLead(char c) const { return m_leadBytes[static_cast<unsigned char>(c)]; }
   // A string equal for two names exactly when the names are equal.
   std::string FoldKey(std::string_view name) const;
+  // A number equal for names that are equal, made without a copy.
+  std::size_t Hash(std::string_view name) const;
 
  private:
   // The folded characters of `name`, one a call, from `*at` on.

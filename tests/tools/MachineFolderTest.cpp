@@ -162,8 +162,9 @@ TEST_P(AtomicWriteFailures, LeaveTheOldFileAndNoTemporary) {
   if (GetParam().changedSinceRead) WriteText(target, "someone's content");
   const std::string kept = testing::ReadText(target);
   const sim::UniqueFd fd(::open(folder.Path().c_str(), O_RDONLY | O_DIRECTORY));
-  const std::string error = ReplaceReadFile(fd.Get(), "registry.reg", std::string(1000, 'n'),
-                                            IdentityOf(read), 0644, -1, "", GetParam().calls());
+  const std::string text(1000, 'n');
+  const std::string error = ReplaceReadFile(fd.Get(), "registry.reg", {text}, IdentityOf(read),
+                                            0644, -1, "", GetParam().calls());
   EXPECT_NE(error.find(GetParam().error), std::string::npos) << error;
   EXPECT_EQ(testing::ReadText(target), kept);
   EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()),

@@ -2,6 +2,7 @@
 // errors a hand-edited file can hold.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -489,28 +490,43 @@ constexpr char kWholeExport[] = R"(
 "HardWareKey"="Enum\\FLOP\\KELMORINUSB_FLOPPY_DISK_1.00\\USB&VID_0D7C&PID_FFFF&0001"
 )";
 
-// The export with its header and line breaks, with or without the lines the
-// run removes, in the file's encoding.
-std::string ExportFile(const char* header, const char* newline, bool utf16, bool removed) {
-  std::string text = std::string(header) + newline;
-  std::istringstream lines(kWholeExport + 1);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line[0] == '-') {
-      if (removed) continue;
-      line.erase(0, 1);
-    }
-    text += line + newline;
-  }
-  return utf16 ? Version5File(text) : text;
-}
-
 struct ExportCase {
   const char* name;
   const char* header;
   const char* newline;
   bool utf16;
   const char* family;
+  bool perRootFiles;  // the roots reg export writes to files of their own
 };
+
+// The files of the export with their header and line breaks, with or
+// without the lines the run removes, in the file's encoding; each line goes
+// to the file of the root of the key line before it.
+std::map<std::string, std::string> ExportFiles(const ExportCase& c, bool removed) {
+  const std::map<std::string, std::string> kRootFiles = {{"HKEY_CLASSES_ROOT", "HKCR.reg"},
+                                                         {"HKEY_CURRENT_USER", "hkcu.reg"},
+                                                         {"HKEY_USERS", "HKU.reg"},
+                                                         {"HKEY_CURRENT_CONFIG", "HKCC.reg"}};
+  std::map<std::string, std::string> files;
+  std::string file = "registry.reg";
+  std::istringstream lines(kWholeExport + 1);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line[0] == '-') {
+      if (removed) continue;
+      line.erase(0, 1);
+    }
+    if (c.perRootFiles && !line.empty() && line[0] == '[') {
+      const auto root = kRootFiles.find(line.substr(1, line.find_first_of("\\]") - 1));
+      file = root == kRootFiles.end() ? "registry.reg" : root->second;
+    }
+    if (files[file].empty()) files[file] = std::string(c.header) + c.newline + c.newline;
+    files[file] += line + c.newline;
+  }
+  if (c.utf16) {
+    for (auto& [name, text] : files) text = Version5File(text);
+  }
+  return files;
+}
 
 class RegeditExports : public ::testing::TestWithParam<ExportCase> {};
 
@@ -522,7 +538,7 @@ TEST_P(RegeditExports, KeepEveryLineTheRunDidNotRemove) {
   const std::filesystem::path machine = scratch.Path() / "machine";
   std::filesystem::copy(testing::DemoMachine() / ".." / "minimal-machine", machine,
                         std::filesystem::copy_options::recursive);
-  testing::WriteText(machine / "registry.reg", ExportFile(c.header, c.newline, c.utf16, false));
+  for (const auto& [name, bytes] : ExportFiles(c, false)) testing::WriteText(machine / name, bytes);
   testing::WriteText(machine / "machine.ini",
                      std::string("[machine]\nwindows = ") + c.family + "\n");
   const auto before = testing::TreePicture(machine);
@@ -537,8 +553,9 @@ TEST_P(RegeditExports, KeepEveryLineTheRunDidNotRemove) {
 
   const testing::ToolRun real = testing::RunWith(run);
   ASSERT_EQ(real.status, kExitOk) << real.err;
-  EXPECT_EQ(testing::ReadText(machine / "registry.reg"),
-            ExportFile(c.header, c.newline, c.utf16, true));
+  for (const auto& [name, bytes] : ExportFiles(c, true)) {
+    EXPECT_EQ(testing::ReadText(machine / name), bytes) << name;
+  }
   const testing::ToolRun undo = testing::RunWith({"--machine", machine.string(), "--undo"});
   ASSERT_EQ(undo.status, kExitOk) << undo.err;
   EXPECT_EQ(testing::TreePicture(machine), before);
@@ -546,10 +563,12 @@ TEST_P(RegeditExports, KeepEveryLineTheRunDidNotRemove) {
 
 INSTANTIATE_TEST_SUITE_P(
     RegFile, RegeditExports,
-    ::testing::Values(ExportCase{"Windows98", "REGEDIT4\r\n", "\r\n", false, "98"},
-                      ExportCase{"WindowsNt", "Windows Registry Editor Version 5.00\r\n", "\r\n",
-                                 true, "nt"},
-                      ExportCase{"LineFeedsOnly", "REGEDIT4\n", "\n", false, "nt"}),
+    ::testing::Values(ExportCase{"Windows98", "REGEDIT4", "\r\n", false, "98", false},
+                      ExportCase{"WindowsNt", "Windows Registry Editor Version 5.00", "\r\n", true,
+                                 "nt", false},
+                      ExportCase{"LineFeedsOnly", "REGEDIT4", "\n", false, "nt", false},
+                      ExportCase{"PerRootFiles", "Windows Registry Editor Version 5.00", "\r\n",
+                                 true, "nt", true}),
     [](const ::testing::TestParamInfo<ExportCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -70,14 +70,14 @@ Outcome<RegDocument> ReadRegFile(std::string bytes,
                                  std::uint32_t codePage = sim::kWesternAnsiCodePage);
 
 // The file as read without the lines of what was removed, every other byte
-// as it was: the key line, the values and the blank lines after them of each
-// section of a removed key or of a key below it, and each line (with its
+// as it was, as the parts of the document's bytes that stay: the key line, the values and the blank
+// lines after them of each section of a removed key or of a key below it, and each line (with its
 // continuation lines) that sets or deletes a removed value in a section of
 // its key. Comments, deletion lines and the other roots stay. `names` are the
 // rules the run's registry compared names by.
-Outcome<std::string> RemoveFromRegFile(const RegDocument& document, const RegRemovals& removed,
-                                       const sim::NameRules& names,
-                                       std::uint32_t codePage = sim::kWesternAnsiCodePage);
+Outcome<std::vector<std::string_view>> RemoveFromRegFile(
+    const RegDocument& document, const RegRemovals& removed, const sim::NameRules& names,
+    std::uint32_t codePage = sim::kWesternAnsiCodePage);
 
 // Writes every key in the registry's enumeration order; fails when a name or
 // value cannot be expressed in the format and encoding, or is no text in the

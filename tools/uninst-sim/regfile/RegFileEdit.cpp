@@ -2,6 +2,7 @@
 // line it did not remove stays byte for byte: other roots, comments, blank
 // lines, line endings and the wrapping of long hex lists.
 #include <string_view>
+#include <vector>
 
 #include "tools/uninst-sim/regfile/RegFile.h"
 #include "tools/uninst-sim/regfile/RegSyntax.h"
@@ -33,17 +34,17 @@ class ByteLines {
   std::size_t m_unit;
 };
 
-bool FirstBytesDiffer(std::string_view a, std::string_view b) {
-  const auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
-  return !a.empty() && !b.empty() && ascii(a[0]) && ascii(b[0]) &&
-         uninst::UpperAscii(a[0]) != uninst::UpperAscii(b[0]);
-}
-
 // Decides line by line what stays.
 class Removal {
  public:
+  // Paths are compared as their folded characters, each path folded once.
   Removal(const RegRemovals& removed, const sim::NameRules& names)
-      : m_removed(removed), m_names(names) {}
+      : m_names(names), m_separator(names.FoldKey("\\")) {
+    for (const std::string& key : removed.keys) m_keys.push_back(names.FoldKey(key));
+    for (const RegRemovals::Value& value : removed.values) {
+      m_values.push_back({names.FoldKey(value.keyPath), value.name});
+    }
+  }
 
   bool Keeps(std::string_view line) {
     const bool kept = Decide(line);
@@ -65,15 +66,16 @@ class Removal {
   }
 
   bool KeepsKeyLine(std::string_view line) {
-    m_droppingSection = false;
-    m_sectionPath = std::string_view();
     constexpr std::string_view kMachinePrefix = "HKEY_LOCAL_MACHINE\\";
+    m_droppingSection = false;
+    m_inMachine = false;
     const std::string_view inner = line.substr(1, line.size() - 2);
     if (!StartsWithIgnoringCase(inner, kMachinePrefix) || inner.size() == kMachinePrefix.size()) {
       return true;
     }
-    m_sectionPath = inner.substr(kMachinePrefix.size());
-    m_droppingSection = IsBelowRemovedKey(m_sectionPath);
+    m_inMachine = true;
+    m_sectionPath = m_names.FoldKey(inner.substr(kMachinePrefix.size()));
+    m_droppingSection = IsBelowRemovedKey();
     return !m_droppingSection;
   }
 
@@ -91,11 +93,11 @@ class Removal {
     return !m_droppingValue;
   }
 
-  bool IsBelowRemovedKey(std::string_view path) const {
-    for (const std::string& key : m_removed.keys) {
-      if (path.size() < key.size() || FirstBytesDiffer(path, key)) continue;
-      if ((path.size() == key.size() || path[key.size()] == '\\') &&
-          m_names.Equal(path.substr(0, key.size()), key)) {
+  bool IsBelowRemovedKey() const {
+    for (const std::string& key : m_keys) {
+      if (m_sectionPath.compare(0, key.size(), key) == 0 &&
+          (m_sectionPath.size() == key.size() ||
+           m_sectionPath.compare(key.size(), m_separator.size(), m_separator) == 0)) {
         return true;
       }
     }
@@ -103,19 +105,25 @@ class Removal {
   }
 
   bool IsRemovedValue(std::string_view name) const {
-    if (m_sectionPath.empty()) return false;
-    for (const RegRemovals::Value& value : m_removed.values) {
-      if (!FirstBytesDiffer(m_sectionPath, value.keyPath) &&
-          m_names.Equal(m_sectionPath, value.keyPath) && m_names.Equal(name, value.name)) {
-        return true;
-      }
+    if (!m_inMachine) return false;
+    for (const FoldedValue& value : m_values) {
+      if (m_sectionPath == value.keyPath && m_names.Equal(name, value.name)) return true;
     }
     return false;
   }
 
-  const RegRemovals& m_removed;
+  struct FoldedValue {
+    std::string keyPath;
+    std::string name;
+  };
+
   const sim::NameRules& m_names;
-  std::string_view m_sectionPath;  // below HKEY_LOCAL_MACHINE, or empty
+  const std::string m_separator;
+  std::vector<std::string> m_keys;
+  std::vector<FoldedValue> m_values;
+  // The section's key below HKEY_LOCAL_MACHINE, folded, when it is one.
+  bool m_inMachine = false;
+  std::string m_sectionPath;
   bool m_droppingSection = false;
   bool m_droppingValue = false;
   bool m_continued = false;  // the next line goes on with a hex list
@@ -125,19 +133,21 @@ class Removal {
 
 }  // namespace
 
-Outcome<std::string> RemoveFromRegFile(const RegDocument& document, const RegRemovals& removed,
-                                       const sim::NameRules& names, std::uint32_t codePage) {
+Outcome<std::vector<std::string_view>> RemoveFromRegFile(const RegDocument& document,
+                                                         const RegRemovals& removed,
+                                                         const sim::NameRules& names,
+                                                         std::uint32_t codePage) {
+  using Result = Outcome<std::vector<std::string_view>>;
   RegEncoding encoding = RegEncoding::kBytes;
   std::string owned;
   std::string_view text;
   const std::string problem = DecodeRegText(document.bytes, codePage, &encoding, &owned, &text);
-  if (!problem.empty()) return Outcome<std::string>::Failure(problem);
+  if (!problem.empty()) return Result::Failure(problem);
   const std::string_view bytes = document.bytes;
   const ByteLines lines(bytes, encoding);
   Removal removal(removed, names);
-  std::string out;
-  out.reserve(bytes.size());
-  // The kept lines are copied a run at a time.
+  std::vector<std::string_view> kept;
+  // The kept lines go a run at a time.
   std::size_t keptFrom = 0;
   std::size_t start = 0;
   for (std::size_t next = 0; next <= text.size();) {
@@ -148,13 +158,13 @@ Outcome<std::string> RemoveFromRegFile(const RegDocument& document, const RegRem
     next = end + 1;
     const std::size_t after = lines.EndOf(start);
     if (!removal.Keeps(line)) {
-      out.append(bytes, keptFrom, start - keptFrom);
+      if (start > keptFrom) kept.push_back(bytes.substr(keptFrom, start - keptFrom));
       keptFrom = after;
     }
     start = after;
   }
-  out.append(bytes, keptFrom, bytes.size() - keptFrom);
-  return out;
+  if (bytes.size() > keptFrom) kept.push_back(bytes.substr(keptFrom));
+  return kept;
 }
 
 }  // namespace uninst::tool
