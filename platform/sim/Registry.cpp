@@ -257,13 +257,17 @@ void Registry::Node::ReleaseChildren(std::vector<Node*>& doomed) {
   m_subkeys.reset();
 }
 
-void Registry::Node::MakeLink(std::string target) {
-  m_link = std::make_unique<std::string>(std::move(target));
-}
+void Registry::Node::MakeLink(std::string target) { RareOnes().link = std::move(target); }
 
 std::weak_ptr<char> Registry::Node::Watch() {
-  if (!m_life) m_life = std::make_shared<char>(0);
-  return m_life;
+  std::shared_ptr<char>& life = RareOnes().life;
+  if (!life) life = std::make_shared<char>(0);
+  return life;
+}
+
+Registry::Node::Rare& Registry::Node::RareOnes() {
+  if (!m_rare) m_rare = std::make_unique<Rare>();
+  return *m_rare;
 }
 
 std::size_t Registry::Node::ChildCount() const { return m_subkeys ? m_subkeys->live : 0; }

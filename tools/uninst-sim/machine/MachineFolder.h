@@ -1,6 +1,8 @@
 // A simulated Windows machine kept in a host folder:
 //
-//   registry.reg   the registry below HKEY_LOCAL_MACHINE (required)
+//   registry.reg   a regedit export holding HKEY_LOCAL_MACHINE, and maybe
+//                  other roots (required)
+//   HKCU.reg ...   other roots, one a file, as reg export writes them
 //   drive_c/ ...   one folder per drive letter
 //   machine.ini    optional settings:
 //                    [machine]
