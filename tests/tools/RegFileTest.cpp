@@ -431,7 +431,7 @@ constexpr char kWholeExport[] = R"(
 -
 -[HKEY_LOCAL_MACHINE\Enum\FLOP\KELMORINUSB_FLOPPY_DISK_1.00\USB&VID_0D7C&PID_FFFF&0001]
 -"Driver"="fdc\\0001"
--"ConfigFlags"=hex:00,00,00,00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,\
+-"ConfigFlags"= hex:00,00,00,00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,\
 -  12,13,14,15,16,17,18
 -
 [HKEY_LOCAL_MACHINE\Enum\USB]

@@ -54,7 +54,7 @@ inline int RootOf(std::string_view inner) {
 
 // A hex list goes on past a line that ends with a backslash.
 inline bool ContinuesHexList(std::string_view data) {
-  data = TrimRight(data);
+  data = TrimRight(data.substr(SkipBlanks(data, 0)));
   return StartsWithIgnoringCase(data, "hex") && !data.empty() && data.back() == '\\';
 }
 
