@@ -172,6 +172,15 @@ TEST(RegFile, ReadsTextInTheAnsiCodePage) {
       {1252,
        Version5File("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\xE8\xA1\xA8]"), "",
        "line 2: \"\xE8\xA1\xA8\" is no character of code page 1252"},
+      {1252,
+       Version5File("Windows Registry Editor Version 5.00\n; \xE8\xA1\xA8\n"
+                    "[HKEY_CURRENT_USER\\\xE8\xA1\xA8]\n\"\xE8\xA1\xA8\"=hex:01,\\\n  02\n"
+                    "[HKEY_LOCAL_MACHINE\\K]"),
+       "K", ""},
+      {1252,
+       Version5File("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\K]\n"
+                    "\"v\"=\"\xE8\xA1\xA8\""),
+       "", "line 3: \"\xE8\xA1\xA8\" is no character of code page 1252"},
       {932,
        Version5File("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\xEF\xBD\x9E]\n"
                     "[HKEY_LOCAL_MACHINE\\\xE3\x80\x9C]"),

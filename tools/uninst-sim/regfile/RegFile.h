@@ -58,12 +58,21 @@ struct RegRemovals {
   std::vector<Value> values;
 };
 
+// A line of a Unicode file that the code page cannot hold as it is: read
+// lossily, refused where the registry would keep it.
+struct UnreadableLine {
+  int line;
+  std::string problem;
+};
+
 // The text of a file's bytes in the ANSI code page, which the lines are
 // parsed in: `*text` views the bytes themselves where they are that text,
 // else `*owned`, which receives it converted; `encoding` how the bytes hold
-// it. "" or what is wrong, naming the line.
+// it, `unreadable` the lines that could not be converted exactly. "" or what
+// is wrong, naming the line.
 std::string DecodeRegText(std::string_view bytes, std::uint32_t codePage, RegEncoding* encoding,
-                          std::string* owned, std::string_view* text);
+                          std::string* owned, std::string_view* text,
+                          std::vector<UnreadableLine>* unreadable);
 
 // Parses a whole file. A failure names the line: "line 12: ...".
 Outcome<RegDocument> ReadRegFile(std::string bytes,

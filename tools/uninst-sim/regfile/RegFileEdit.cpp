@@ -141,7 +141,10 @@ Outcome<std::vector<std::string_view>> RemoveFromRegFile(const RegDocument& docu
   RegEncoding encoding = RegEncoding::kBytes;
   std::string owned;
   std::string_view text;
-  const std::string problem = DecodeRegText(document.bytes, codePage, &encoding, &owned, &text);
+  // The file was read: a line the code page lacks is none of the registry's.
+  std::vector<UnreadableLine> unreadable;
+  const std::string problem =
+      DecodeRegText(document.bytes, codePage, &encoding, &owned, &text, &unreadable);
   if (!problem.empty()) return Result::Failure(problem);
   const std::string_view bytes = document.bytes;
   const ByteLines lines(bytes, encoding);

@@ -66,6 +66,34 @@ bool NarrowAsciiUtf16(std::string_view units, std::string* out) {
   return true;
 }
 
+// Appends a line of UTF-8 text in the code page; when a character is none
+// of the code page's, or one the code page gives the code of another (which
+// would merge names the file keeps apart), appends it lossily and returns
+// what is wrong.
+std::string ConvertLine(std::string_view line, std::uint32_t codePage, std::string* out) {
+  const std::string utf8(line);
+  std::size_t bad = 0;
+  const std::optional<std::string> converted = sim::Utf8ToCodePage(codePage, utf8, &bad);
+  const std::optional<std::string> back =
+      converted ? sim::CodePageToUtf8(codePage, *converted) : std::nullopt;
+  const bool shared = converted && back != utf8;
+  if (converted && !shared) {
+    *out += *converted;
+    return "";
+  }
+  *out += sim::Utf8ToCodePageLossy(codePage, utf8);
+  if (shared) {
+    bad = static_cast<std::size_t>(
+        std::mismatch(utf8.begin(), utf8.end(), back->begin(), back->end()).first - utf8.begin());
+    while (bad > 0 && (static_cast<unsigned char>(utf8[bad]) & 0xC0) == 0x80) --bad;
+  }
+  std::size_t end = bad + 1;
+  while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) ++end;
+  return "\"" + utf8.substr(bad, end - bad) +
+         (shared ? "\" shares its code with another character in " : "\" is no character of ") +
+         "code page " + std::to_string(codePage) + ", the machine's ANSI code page";
+}
+
 // A value's data text, joined from its continuation lines, or the line
 // itself when it has none, so that a large value is not copied; remembers
 // where each physical line starts so that an error can name it.
@@ -204,8 +232,13 @@ class GatheredValues {
 // reuses keep a whole machine's export from costing an allocation a line.
 class Reader {
  public:
-  Reader(std::string_view text, std::uint32_t codePage, sim::Registry& registry)
-      : m_text(text), m_codePage(codePage), m_registry(registry), m_gathered(registry.Names()) {}
+  Reader(std::string_view text, std::uint32_t codePage, sim::Registry& registry,
+         const std::vector<UnreadableLine>& unreadable)
+      : m_text(text),
+        m_codePage(codePage),
+        m_registry(registry),
+        m_gathered(registry.Names()),
+        m_unreadable(unreadable) {}
 
   // The roots of the key lines read, a bit each, 1 << RegRoot.
   unsigned Roots() const { return m_roots; }
@@ -239,8 +272,17 @@ class Reader {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     m_next = end + 1;
     ++m_line;
+    m_lineLossy = nullptr;
+    if (m_nextUnreadable < m_unreadable.size() && m_unreadable[m_nextUnreadable].line == m_line) {
+      m_lineLossy = &m_unreadable[m_nextUnreadable++];
+    }
+    if (!m_lossy) m_lossy = m_lineLossy;
     return line;
   }
+
+  // Refuses a line read lossily, or a hex list with one, that the registry
+  // would keep.
+  bool RefuseLossy() { return Error(m_lossy->line, m_lossy->problem); }
 
   bool AtEnd() const { return m_next > m_text.size(); }
 
@@ -259,6 +301,8 @@ class Reader {
 
   bool ReadLine(std::string_view line) {
     const std::size_t first = SkipBlanks(line, 0);
+    // Only the lines of this logical line count.
+    m_lossy = m_lineLossy;
     if (first == line.size() || line[first] == ';') return true;
     if (line[first] == '[') return ReadKeyLine(TrimRight(line.substr(first)));
     if (line[first] == '"' || line[first] == '@') return ReadValueLine(line, first);
@@ -297,6 +341,7 @@ class Reader {
     if (deleted && path.empty()) {
       return Error(m_line, std::string("cannot delete ") + kRootNames[root]);
     }
+    if (m_lossy && root == RootOf(kRootName)) return RefuseLossy();
     FinishKey();
     m_roots |= 1u << root;
     m_keyDeleted = deleted;
@@ -379,6 +424,7 @@ class Reader {
     if (!JoinContinuations(line.substr(i))) {
       return Error(m_line, "the hex list continues past the end of the file");
     }
+    if (m_lossy && !m_otherRoot) return RefuseLossy();
     return ReadData();
   }
 
@@ -502,6 +548,12 @@ class Reader {
   std::string m_bytes;  // the value's data
   // The values of the key being read, given to it whole when the key ends.
   GatheredValues m_gathered;
+  // The lines converted lossily, in order; the first of the logical line
+  // being read, or nullptr.
+  const std::vector<UnreadableLine>& m_unreadable;
+  std::size_t m_nextUnreadable = 0;
+  const UnreadableLine* m_lineLossy = nullptr;  // the line read last
+  const UnreadableLine* m_lossy = nullptr;
   Failure m_failure;
 };
 
@@ -515,7 +567,8 @@ class Reader {
 // keeps every string in it, and is converted into `*owned`. `encoding`
 // receives how the text was stored. "" or what is wrong.
 std::string DecodeRegText(std::string_view bytes, std::uint32_t codePage, RegEncoding* encoding,
-                          std::string* owned, std::string_view* text) {
+                          std::string* owned, std::string_view* text,
+                          std::vector<UnreadableLine>* unreadable) {
   *encoding = RegEncoding::kBytes;
   std::size_t bad = 0;
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
@@ -536,8 +589,8 @@ std::string DecodeRegText(std::string_view bytes, std::uint32_t codePage, RegEnc
   }
   *text = bytes;
   if (sim::IsAscii(bytes)) return "";
-  const std::string page = "code page " + std::to_string(codePage);
   if (*encoding == RegEncoding::kBytes) {
+    const std::string page = "code page " + std::to_string(codePage);
     if (!sim::CodePageToUtf8(codePage, std::string(bytes), &bad)) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(bytes[bad]));
@@ -546,28 +599,25 @@ std::string DecodeRegText(std::string_view bytes, std::uint32_t codePage, RegEnc
     }
     return "";
   }
-  const std::string utf8(bytes);
-  std::optional<std::string> converted = sim::Utf8ToCodePage(codePage, utf8, &bad);
-  // A character that two of the file's characters share in the code page
-  // would merge names the file keeps apart, and the file could not be
-  // written back as it was read.
-  const std::optional<std::string> back =
-      converted ? sim::CodePageToUtf8(codePage, *converted) : std::nullopt;
-  const bool shared = converted && back != utf8;
-  if (shared) {
-    bad = static_cast<std::size_t>(
-        std::mismatch(utf8.begin(), utf8.end(), back->begin(), back->end()).first - utf8.begin());
-    while (bad > 0 && (static_cast<unsigned char>(utf8[bad]) & 0xC0) == 0x80) --bad;
+  // Line by line, so that a line the registry does not keep (another
+  // root's, a comment) may hold what the code page lacks.
+  std::string converted;
+  converted.reserve(bytes.size());
+  int number = 1;
+  for (std::size_t start = 0;; ++number) {
+    std::size_t end = bytes.find('\n', start);
+    if (end == std::string_view::npos) end = bytes.size();
+    const std::string_view line = bytes.substr(start, end - start);
+    if (sim::IsAscii(line)) {
+      converted += line;
+    } else if (std::string problem = ConvertLine(line, codePage, &converted); !problem.empty()) {
+      unreadable->push_back({number, std::move(problem)});
+    }
+    if (end == bytes.size()) break;
+    converted += '\n';
+    start = end + 1;
   }
-  if (!converted || shared) {
-    std::size_t end = bad + 1;
-    while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) ++end;
-    return "line " + std::to_string(LineAtOffset(utf8, bad)) + ": \"" +
-           utf8.substr(bad, end - bad) +
-           (shared ? "\" shares its code with another character in " : "\" is no character of ") +
-           page + ", the machine's ANSI code page";
-  }
-  *owned = std::move(*converted);
+  *owned = std::move(converted);
   *text = *owned;
   return "";
 }
@@ -589,10 +639,11 @@ Outcome<RegDocument> ReadRegFile(std::string bytes, std::uint32_t codePage) {
   document.bytes = std::move(bytes);
   std::string owned;
   std::string_view text;
+  std::vector<UnreadableLine> unreadable;
   const std::string problem =
-      DecodeRegText(document.bytes, codePage, &document.encoding, &owned, &text);
+      DecodeRegText(document.bytes, codePage, &document.encoding, &owned, &text, &unreadable);
   if (!problem.empty()) return Outcome<RegDocument>::Failure(problem);
-  Reader reader(text, codePage, document.registry);
+  Reader reader(text, codePage, document.registry, unreadable);
   Outcome<RegFormat> format = reader.Read();
   if (!format.Ok()) return Outcome<RegDocument>::Failure(format.Error());
   document.format = format.Value();
