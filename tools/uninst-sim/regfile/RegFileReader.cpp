@@ -66,11 +66,11 @@ bool NarrowAsciiUtf16(std::string_view units, std::string* out) {
   return true;
 }
 
-// Appends a line of UTF-8 text in the code page; when a character is none
+// Appends UTF-8 text in the code page; when a character is none
 // of the code page's, or one the code page gives the code of another (which
 // would merge names the file keeps apart), appends it lossily and returns
 // what is wrong.
-std::string ConvertLine(std::string_view line, std::uint32_t codePage, std::string* out) {
+std::string AppendInCodePage(std::string_view line, std::uint32_t codePage, std::string* out) {
   const std::string utf8(line);
   std::size_t bad = 0;
   const std::optional<std::string> converted = sim::Utf8ToCodePage(codePage, utf8, &bad);
@@ -599,10 +599,16 @@ std::string DecodeRegText(std::string_view bytes, std::uint32_t codePage, RegEnc
     }
     return "";
   }
-  // Line by line, so that a line the registry does not keep (another
-  // root's, a comment) may hold what the code page lacks.
+  // Whole when it can be, else line by line, so that a line the registry
+  // does not keep (another root's, a comment) may hold what the code page
+  // lacks.
   std::string converted;
-  converted.reserve(bytes.size());
+  if (AppendInCodePage(bytes, codePage, &converted).empty()) {
+    *owned = std::move(converted);
+    *text = *owned;
+    return "";
+  }
+  converted.clear();
   int number = 1;
   for (std::size_t start = 0;; ++number) {
     std::size_t end = bytes.find('\n', start);
@@ -610,7 +616,8 @@ std::string DecodeRegText(std::string_view bytes, std::uint32_t codePage, RegEnc
     const std::string_view line = bytes.substr(start, end - start);
     if (sim::IsAscii(line)) {
       converted += line;
-    } else if (std::string problem = ConvertLine(line, codePage, &converted); !problem.empty()) {
+    } else if (std::string problem = AppendInCodePage(line, codePage, &converted);
+               !problem.empty()) {
       unreadable->push_back({number, std::move(problem)});
     }
     if (end == bytes.size()) break;
