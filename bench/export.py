@@ -22,17 +22,18 @@ Timed, each the fastest of --repeat runs, peak memory from /usr/bin/time -v:
 Targets: load and save within 2x sort; peak memory within 2.5x the file.
 
 Measured with the release preset on 2 cores shared with other builds (load
-average 4 to 6, so a figure moves by a third from one run to the next), 420,000
-keys, the fastest of 5 runs (utf16 after: of 2); seconds, and peak memory in MB with its ratio to
-the file. "before" is the code that read HKEY_LOCAL_MACHINE alone and wrote
-the whole file anew, which --roots all does not load:
+average about 3, so a figure moves by a fifth from one round to the next),
+420,000 keys, the fastest of 5 runs (3 for utf16 before), before and after
+in the same round; seconds, and peak memory in MB with its ratio to the
+file. "before" is the code that read HKEY_LOCAL_MACHINE alone and wrote the
+whole file anew, which --roots all does not load:
 
   code    roots  form      file MB  sort  load         save         run          peak
-  before  hklm   regedit4   97.4    0.91  1.13 (1.2x)  -            2.51 (2.8x)  279 (2.87x)
-  after   hklm   regedit4   97.4    1.26  0.81 (0.6x)  0.54 (0.4x)  1.52 (1.2x)  233 (2.39x)
-  after   all    regedit4   96.5    0.85  0.45 (0.5x)  0.26 (0.3x)  1.06 (1.2x)  154 (1.59x)
-  before  hklm   utf16     194.8    2.26  4.38 (1.9x)  -           11.45 (5.1x)  645 (3.31x)
-  after   hklm   utf16     194.8    2.05  1.45 (0.7x)  1.17 (0.6x)  3.49 (1.7x)  433 (2.22x)
+  before  hklm   regedit4   97.4    0.81  0.79 (1.0x)  -            2.41 (3.0x)  279 (2.87x)
+  after   hklm   regedit4   97.4    0.73  0.56 (0.8x)  0.26 (0.4x)  1.33 (1.8x)  233 (2.39x)
+  after   all    regedit4   96.5    0.78  0.45 (0.6x)  0.18 (0.2x)  0.83 (1.1x)  154 (1.59x)
+  before  hklm   utf16     194.8    1.21  2.39 (2.0x)  -            5.93 (4.9x)  645 (3.31x)
+  after   hklm   utf16     194.8    1.12  0.93 (0.8x)  1.06 (0.9x)  2.14 (1.9x)  427 (2.19x)
 
 The run's time beyond load and save is mostly the kernel copying the new
 registry.reg into the page cache and flushing it to disk, which sort, writing
