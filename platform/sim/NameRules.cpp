@@ -41,6 +41,15 @@ std::string NameRules::FoldKey(std::string_view name) const {
   return key;
 }
 
+std::size_t NameRules::Hash(std::string_view name) const {
+  // FNV-1a over the folded characters.
+  std::uint64_t hash = 14695981039346656037u;
+  for (std::size_t at = 0; at < name.size();) {
+    hash = (hash ^ NextFolded(name, &at)) * 1099511628211u;
+  }
+  return static_cast<std::size_t>(hash ^ (hash >> 32));
+}
+
 NameRules::SortKey NameRules::SortKeyOf(std::string_view name) const {
   // Folded characters take 17 bits: the first six, each in 18 bits, and
   // Compare for names that share them.

@@ -52,6 +52,8 @@ class NameRules {
   std::size_t Length(std::string_view name) const;
   // A string equal for two names exactly when the names are equal.
   std::string FoldKey(std::string_view name) const;
+  // A number equal for names that are equal, made without a copy.
+  std::size_t Hash(std::string_view name) const;
 
  private:
   // The folded characters of `name`, one a call, from `*at` on.

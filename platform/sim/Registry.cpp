@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <unordered_map>
 
 #include "platform/AsciiCase.h"
 #include "platform/sim/CodePage.h"
@@ -67,6 +66,67 @@ void VisitTree(const Registry::Node& root, std::string path, WindowsFamily famil
   }
 }
 
+// Subkeys by the hash of their folded names, with linear probing: a pointer
+// a slot, at most half of the slots used, where a map would cost a node, a
+// folded copy of the name and a bucket for each. Names that rules made
+// equal are all kept; a search finds the one added first.
+class ChildIndex {
+ public:
+  using Node = Registry::Node;
+
+  bool Empty() const { return m_count == 0; }
+  // Whether one more subkey needs a larger table, made by Reset.
+  bool Full() const { return 2 * (m_count + 1) > m_slots.size(); }
+  void Reset(std::size_t count) {
+    std::size_t size = 64;
+    while (size < 4 * count) size *= 2;
+    m_slots.assign(size, nullptr);
+    m_count = 0;
+  }
+
+  void Insert(Node* child, const NameRules& names) {
+    std::size_t at = Home(child->name, names);
+    while (m_slots[at]) at = Next(at);
+    m_slots[at] = child;
+    ++m_count;
+  }
+
+  Node* Find(std::string_view name, const NameRules& names) const {
+    for (std::size_t at = Home(name, names); m_slots[at]; at = Next(at)) {
+      if (names.Equal(m_slots[at]->name, name)) return m_slots[at];
+    }
+    return nullptr;
+  }
+
+  void Erase(const Node* child, const NameRules& names) {
+    std::size_t hole = Home(child->name, names);
+    while (m_slots[hole] != child) {
+      if (!m_slots[hole]) return;
+      hole = Next(hole);
+    }
+    // Moves back each later subkey of the run whose home the hole cuts
+    // off, so that every search still meets no empty slot before its name.
+    for (std::size_t at = Next(hole); m_slots[at]; at = Next(at)) {
+      const std::size_t home = Home(m_slots[at]->name, names);
+      const bool reachable = hole < at ? (hole < home && home <= at) : (hole < home || home <= at);
+      if (reachable) continue;
+      m_slots[hole] = m_slots[at];
+      hole = at;
+    }
+    m_slots[hole] = nullptr;
+    --m_count;
+  }
+
+ private:
+  std::size_t Home(std::string_view name, const NameRules& names) const {
+    return names.Hash(name) & (m_slots.size() - 1);
+  }
+  std::size_t Next(std::size_t at) const { return (at + 1) & (m_slots.size() - 1); }
+
+  std::vector<Node*> m_slots;  // a power of two of them, or none
+  std::size_t m_count = 0;
+};
+
 }  // namespace
 
 // The subkeys of a key in both orders. Removed subkeys leave holes, so that
@@ -104,9 +164,8 @@ struct Registry::Node::Subkeys {
   bool sortedStale = false;
   Cursor cursors[2];
   std::uint32_t live = 0;
-  // By NameRules::FoldKey, once there are more subkeys than a quick scan
-  // can afford. A key that rules made equal to another is kept, not merged.
-  std::unordered_multimap<std::string, Node*> index;
+  // Once there are more subkeys than a quick scan can afford.
+  ChildIndex index;
 };
 
 RegValue ValueList::View::ToValue() const {
@@ -198,13 +257,17 @@ void Registry::Node::ReleaseChildren(std::vector<Node*>& doomed) {
   m_subkeys.reset();
 }
 
-void Registry::Node::MakeLink(std::string target) {
-  m_link = std::make_unique<std::string>(std::move(target));
-}
+void Registry::Node::MakeLink(std::string target) { RareOnes().link = std::move(target); }
 
 std::weak_ptr<char> Registry::Node::Watch() {
-  if (!m_life) m_life = std::make_shared<char>(0);
-  return m_life;
+  std::shared_ptr<char>& life = RareOnes().life;
+  if (!life) life = std::make_shared<char>(0);
+  return life;
+}
+
+Registry::Node::Rare& Registry::Node::RareOnes() {
+  if (!m_rare) m_rare = std::make_unique<Rare>();
+  return *m_rare;
 }
 
 std::size_t Registry::Node::ChildCount() const { return m_subkeys ? m_subkeys->live : 0; }
@@ -317,10 +380,7 @@ Registry::Node* Registry::Node::Subkeys::Step(Order order, std::size_t index,
 
 Registry::Node* Registry::Node::Subkeys::Find(std::string_view childName,
                                               const NameRules& names) const {
-  if (!index.empty()) {
-    const auto found = index.find(names.FoldKey(childName));
-    return found != index.end() ? found->second : nullptr;
-  }
+  if (!index.Empty()) return index.Find(childName, names);
   for (Node* child : created) {
     if (child && names.Equal(child->name, childName)) return child;
   }
@@ -333,8 +393,8 @@ void Registry::Node::Subkeys::Add(Node* child, const NameRules& names) {
   created.push_back(child);
   ++live;
   sortedStale = true;
-  if (!index.empty()) {
-    index.emplace(names.FoldKey(child->name), child);
+  if (!index.Empty() && !index.Full()) {
+    index.Insert(child, names);
   } else if (live > kIndexedChildren) {
     Refold(names);
   }
@@ -342,23 +402,20 @@ void Registry::Node::Subkeys::Add(Node* child, const NameRules& names) {
 
 void Registry::Node::Subkeys::Refold(const NameRules& names) {
   sortedStale = true;
-  if (live <= kIndexedChildren) return;
-  index.clear();
+  if (live <= kIndexedChildren) {
+    index = ChildIndex();
+    return;
+  }
+  index.Reset(live);
   for (Node* sibling : created) {
-    if (sibling) index.emplace(names.FoldKey(sibling->name), sibling);
+    if (sibling) index.Insert(sibling, names);
   }
 }
 
 void Registry::Node::Subkeys::Remove(const Node* child, const NameRules& names) {
   Unlink(kCreated, child->m_createdSlot);
   if (!sortedStale) Unlink(kSorted, child->m_sortedSlot);
-  const auto [first, last] = index.equal_range(names.FoldKey(child->name));
-  for (auto at = first; at != last; ++at) {
-    if (at->second == child) {
-      index.erase(at);
-      break;
-    }
-  }
+  if (!index.Empty()) index.Erase(child, names);
   --live;
   CompactIfSparse();
 }

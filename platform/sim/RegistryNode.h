@@ -70,8 +70,8 @@ struct Registry::Node {
   bool nameBeyondCodePage = false;
 
   // A registry link names the key it leads to, as a path below the root.
-  bool IsLink() const { return m_link != nullptr; }
-  const std::string& LinkTarget() const { return *m_link; }
+  bool IsLink() const { return m_rare && m_rare->link; }
+  const std::string& LinkTarget() const { return *m_rare->link; }
   void MakeLink(std::string target);
   // Open handles watch this token to learn that their key was deleted; it is
   // made at the first open, so that keys never opened carry none.
@@ -103,8 +103,14 @@ struct Registry::Node {
   // Positions of this key in its parent's two lists of subkeys.
   std::uint32_t m_createdSlot = 0;
   std::uint32_t m_sortedSlot = 0;
-  std::unique_ptr<std::string> m_link;
-  std::shared_ptr<char> m_life;
+  // What few keys have, made at the first need: a whole machine's keys
+  // are smaller without it.
+  struct Rare {
+    std::optional<std::string> link;
+    std::shared_ptr<char> life;
+  };
+  Rare& RareOnes();
+  std::unique_ptr<Rare> m_rare;
 };
 
 }  // namespace uninst::sim

@@ -315,6 +315,16 @@ TEST_P(RegistryFamily, ManySubkeysAreEnumeratedAndDeletedFromTheTop) {
     std::snprintf(name, sizeof(name), "%05d", i);
     registry.CreateKey(std::string("Big\\") + name);
   }
+  // Scattered deletions elsewhere leave every other subkey within its name's reach.
+  std::vector<bool> gone(kCount);
+  for (int i = 0; i < kCount; ++i) registry.CreateKey("Scattered\\" + std::to_string(i));
+  for (int i = 0; i < kCount; i += 3) {
+    gone[(i * 7919 + 1) % kCount] = true;
+    registry.DeleteKey("SCATTERED\\" + std::to_string((i * 7919 + 1) % kCount));
+  }
+  for (int i = 0; i < kCount; ++i) {
+    ASSERT_EQ(registry.KeyExists("scattered\\" + std::to_string(i)), !gone[i]) << i;
+  }
   RegHandle big = 0;
   ASSERT_EQ(kErrorSuccess, machine.RegOpenKey(kLocalMachine, "Big", &big));
   std::uint32_t count = 0;

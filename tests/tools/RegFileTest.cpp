@@ -2,9 +2,12 @@
 // errors a hand-edited file can hold.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
+#include <sstream>
 
 #include "platform/sim/CodePage.h"
+#include "tests/tools/ToolTestFolders.h"
 #include "tools/uninst-sim/regfile/RegFile.h"
 #include "tools/uninst-sim/regfile/TextCodec.h"
 
@@ -169,6 +172,15 @@ TEST(RegFile, ReadsTextInTheAnsiCodePage) {
       {1252,
        Version5File("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\xE8\xA1\xA8]"), "",
        "line 2: \"\xE8\xA1\xA8\" is no character of code page 1252"},
+      {1252,
+       Version5File("Windows Registry Editor Version 5.00\n; \xE8\xA1\xA8\n"
+                    "[HKEY_CURRENT_USER\\\xE8\xA1\xA8]\n\"\xE8\xA1\xA8\"=hex:01,\\\n  02\n"
+                    "[HKEY_LOCAL_MACHINE\\K]"),
+       "K", ""},
+      {1252,
+       Version5File("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\K]\n"
+                    "\"v\"=\"\xE8\xA1\xA8\""),
+       "", "line 3: \"\xE8\xA1\xA8\" is no character of code page 1252"},
       {932,
        Version5File("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\xEF\xBD\x9E]\n"
                     "[HKEY_LOCAL_MACHINE\\\xE3\x80\x9C]"),
@@ -233,15 +245,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         MalformedCase{"", 1, "not a registry file"},
         MalformedCase{"REGEDIT5\n", 1, "not a registry file"},
-        MalformedCase{"REGEDIT4\n[HKEY_CURRENT_USER\\Software]\n", 2, "not below"},
-        MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINEX\\A]\n", 2, "not below"},
+        MalformedCase{"REGEDIT4\n[HKEY_CURRENT_USERS\\Software]\n", 2, "none of the root keys"},
+        MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINEX\\A]\n", 2, "none of the root keys"},
         MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\n", 2, "must end with ']'"},
         MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty name"},
         MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\]\n", 2, "empty name"},
         MalformedCase{"REGEDIT4\n" + KeyLevelsDeep(513), 2, "deeper than 512 levels"},
         MalformedCase{"REGEDIT4\n[-HKEY_LOCAL_MACHINE]\n", 2, "cannot delete"},
+        MalformedCase{"REGEDIT4\n[-HKEY_DYN_DATA]\n", 2, "cannot delete HKEY_DYN_DATA"},
         MalformedCase{"REGEDIT4\n\"v\"=\"x\"\n", 2, "must follow a key"},
-        MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINE]\n\"v\"=\"x\"\n", 3, "must follow a key"},
+        MalformedCase{"REGEDIT4\n[HKEY_LOCAL_MACHINE]\n\"v\"=\"x\"\n", 3, "no values of its own"},
         MalformedCase{"REGEDIT4\n[-HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"x\"\n", 3, "deleted key"},
         MalformedCase{"REGEDIT4\n" + kKey + "\"v\"=\"x\n", 3, "not closed"},
         MalformedCase{"REGEDIT4\n" + kKey + "\"v=\"x\"\n", 3, "expected '='"},
@@ -412,6 +425,160 @@ INSTANTIATE_TEST_SUITE_P(
         UnwritableCase{{KeyLevelsDeep(513).substr(20, 513 * 2 - 1), {}},
                        RegFormat::kRegedit4,
                        "deeper than 512 levels"}));
+
+// A whole machine's export as regedit writes it, every root key, around the
+// minimal machine's keys; a line that starts with '-' is one the run
+// removes. The other roots name the same paths as the removed keys.
+constexpr char kWholeExport[] = R"(
+[HKEY_LOCAL_MACHINE]
+
+[HKEY_LOCAL_MACHINE\Enum]
+
+[HKEY_LOCAL_MACHINE\Enum\FLOP]
+
+-[HKEY_LOCAL_MACHINE\Enum\FLOP\KELMORINUSB_FLOPPY_DISK_1.00]
+-
+-[HKEY_LOCAL_MACHINE\Enum\FLOP\KELMORINUSB_FLOPPY_DISK_1.00\USB&VID_0D7C&PID_FFFF&0001]
+-"Driver"="fdc\\0001"
+-"ConfigFlags"= hex:00,00,00,00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,\
+-  12,13,14,15,16,17,18
+-
+[HKEY_LOCAL_MACHINE\Enum\USB]
+
+-[HKEY_LOCAL_MACHINE\Enum\USB\VID_0D7C&PID_FFFF]
+-
+-[HKEY_LOCAL_MACHINE\Enum\USB\VID_0D7C&PID_FFFF\5&1A2B3C4D&0&1]
+-"Driver"="fdc\\0002"
+-
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Setup\SetupX\INF\OEM Name]
+-"C:\\WINDOWS\\INF\\KMNUFD1.INF"="OEM3.INF"
+"C:\\WINDOWS\\INF\\MODEM.INF"="OEM4.INF"
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Setup\SetupX\Catalogs]
+-"c:\\windows\\inf\\kmnufd1.inf"="C:\\WINDOWS\\CATROOT\\KMNUFD1.CAT"
+
+; added by hand: the floppy controllers
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\fdc]
+@="Floppy disk controllers"
+"Icon"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\
+    17,18,19,1a,1b,1c,1d,1e,1f,20,\
+  21,22
+
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\fdc\0000]
+"InfSection"="FLOPPY"
+"InfPath"="OEM0.INF"
+
+-[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\fdc\0001]
+-"InfSection"="KMNCRN.DEV"
+-"InfPath"="OEM1.INF"
+-
+-[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\fdc\0002]
+-"InfSection"="KMNCRN.DEV"
+-"InfPath"="OEM2.INF"
+-
+-[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\fdc\0003]
+-"InfSection"="kmncrn.dev"
+-"InfPath"="OEM3.INF"
+-
+[HKEY_CLASSES_ROOT]
+
+[HKEY_CLASSES_ROOT\.txt]
+@="txtfile"
+
+[HKEY_CURRENT_USER\Enum\USB\VID_0D7C&PID_FFFF\5&1A2B3C4D&0&1]
+"Driver"="fdc\\0002"
+
+[HKEY_USERS\.DEFAULT\Software\Microsoft\Windows\CurrentVersion\Setup\SetupX\Catalogs]
+"C:\\WINDOWS\\INF\\KMNUFD1.INF"="C:\\WINDOWS\\CATROOT\\KMNUFD1.CAT"
+"Blob"=hex:de,ad,\
+  be,ef
+
+[HKEY_CURRENT_CONFIG\System\CurrentControlSet\Services\Class\fdc\0001]
+
+[HKEY_DYN_DATA\Config Manager\Enum\C29A3B40]
+"HardWareKey"="Enum\\FLOP\\KELMORINUSB_FLOPPY_DISK_1.00\\USB&VID_0D7C&PID_FFFF&0001"
+)";
+
+struct ExportCase {
+  const char* name;
+  const char* header;
+  const char* newline;
+  bool utf16;
+  const char* family;
+  bool perRootFiles;  // the roots reg export writes to files of their own
+};
+
+// The files of the export with their header and line breaks, with or
+// without the lines the run removes, in the file's encoding; each line goes
+// to the file of the root of the key line before it.
+std::map<std::string, std::string> ExportFiles(const ExportCase& c, bool removed) {
+  const std::map<std::string, std::string> kRootFiles = {{"HKEY_CLASSES_ROOT", "HKCR.reg"},
+                                                         {"HKEY_CURRENT_USER", "hkcu.reg"},
+                                                         {"HKEY_USERS", "HKU.reg"},
+                                                         {"HKEY_CURRENT_CONFIG", "HKCC.reg"}};
+  std::map<std::string, std::string> files;
+  std::string file = "registry.reg";
+  std::istringstream lines(kWholeExport + 1);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line[0] == '-') {
+      if (removed) continue;
+      line.erase(0, 1);
+    }
+    if (c.perRootFiles && !line.empty() && line[0] == '[') {
+      const auto root = kRootFiles.find(line.substr(1, line.find_first_of("\\]") - 1));
+      file = root == kRootFiles.end() ? "registry.reg" : root->second;
+    }
+    if (files[file].empty()) files[file] = std::string(c.header) + c.newline + c.newline;
+    files[file] += line + c.newline;
+  }
+  if (c.utf16) {
+    for (auto& [name, text] : files) text = Version5File(text);
+  }
+  return files;
+}
+
+class RegeditExports : public ::testing::TestWithParam<ExportCase> {};
+
+// A dry run leaves the export byte for byte, a real run takes out only the
+// lines of what it removed, and the undo puts the export back byte for byte.
+TEST_P(RegeditExports, KeepEveryLineTheRunDidNotRemove) {
+  const ExportCase& c = GetParam();
+  testing::ScratchFolder scratch;
+  const std::filesystem::path machine = scratch.Path() / "machine";
+  std::filesystem::copy(testing::DemoMachine() / ".." / "minimal-machine", machine,
+                        std::filesystem::copy_options::recursive);
+  for (const auto& [name, bytes] : ExportFiles(c, false)) testing::WriteText(machine / name, bytes);
+  testing::WriteText(machine / "machine.ini",
+                     std::string("[machine]\nwindows = ") + c.family + "\n");
+  const auto before = testing::TreePicture(machine);
+  const std::vector<std::string> run = {"--machine", machine.string(), "--answers", "yes,no", "--",
+                                        "/E"};
+  std::vector<std::string> dryRun = run;
+  dryRun.insert(dryRun.begin() + 2, "--dry-run");
+  const testing::ToolRun dry = testing::RunWith(dryRun);
+  ASSERT_EQ(dry.status, kExitOk) << dry.err;
+  EXPECT_NE(dry.out.find("Registry keys deleted (7)"), std::string::npos) << dry.out;
+  EXPECT_EQ(testing::TreePicture(machine), before);
+
+  const testing::ToolRun real = testing::RunWith(run);
+  ASSERT_EQ(real.status, kExitOk) << real.err;
+  for (const auto& [name, bytes] : ExportFiles(c, true)) {
+    EXPECT_EQ(testing::ReadText(machine / name), bytes) << name;
+  }
+  const testing::ToolRun undo = testing::RunWith({"--machine", machine.string(), "--undo"});
+  ASSERT_EQ(undo.status, kExitOk) << undo.err;
+  EXPECT_EQ(testing::TreePicture(machine), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RegFile, RegeditExports,
+    ::testing::Values(ExportCase{"Windows98", "REGEDIT4", "\r\n", false, "98", false},
+                      ExportCase{"WindowsNt", "Windows Registry Editor Version 5.00", "\r\n", true,
+                                 "nt", false},
+                      ExportCase{"LineFeedsOnly", "REGEDIT4", "\n", false, "nt", false},
+                      ExportCase{"PerRootFiles", "Windows Registry Editor Version 5.00", "\r\n",
+                                 true, "nt", true}),
+    [](const ::testing::TestParamInfo<ExportCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace uninst::tool

@@ -147,6 +147,21 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {"--answers", "yes"},
                     "registry.reg: line 4: expected ','"},
+        RefusedCase{"RootFileOfAnotherRoot",
+                    [](const fs::path& machine) {
+                      testing::WriteText(machine / "HKCU.reg",
+                                         "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum]\r\n");
+                    },
+                    {"--answers", "yes"},
+                    "HKCU.reg holds keys of HKEY_LOCAL_MACHINE, but a file of this name holds "
+                    "HKEY_CURRENT_USER alone"},
+        RefusedCase{"MachineRootInTwoFiles",
+                    [](const fs::path& machine) {
+                      testing::WriteText(machine / "hklm.reg",
+                                         "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum]\r\n");
+                    },
+                    {"--answers", "yes"},
+                    "/registry.reg and "},
         RefusedCase{"MalformedSettings",
                     [](const fs::path& machine) {
                       testing::WriteText(machine / "machine.ini", "[machine]\noem = 1\n");

@@ -72,20 +72,22 @@ class TempFile {
   UniqueFd m_fd;
 };
 
-bool WriteAll(const FileCalls& calls, int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written = calls.write(fd, bytes.data() + done, bytes.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    done += static_cast<std::size_t>(written);
+bool WriteAll(const FileCalls& calls, int fd, const ByteParts& parts) {
+  for (const std::string_view bytes : parts) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t written = calls.write(fd, bytes.data() + done, bytes.size() - done);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return false;
+      done += static_cast<std::size_t>(written);
+    }
   }
   return true;
 }
 
 // Makes a new temporary file hold `bytes` on disk; "" or what failed.
-std::string FillTemp(TempFile& temp, const std::string& label, const std::string& bytes,
-                     mode_t mode, const FileCalls& calls) {
+std::string FillTemp(TempFile& temp, const std::string& label, const ByteParts& bytes, mode_t mode,
+                     const FileCalls& calls) {
   if (!temp.Valid()) return SystemError("cannot create a temporary file beside", label);
   if (::fchmod(temp.Fd(), mode) != 0) return SystemError("cannot set the mode of", temp.Name());
   if (!WriteAll(calls, temp.Fd(), bytes)) return SystemError("cannot write", temp.Name());
@@ -126,7 +128,7 @@ bool operator==(const FileIdentity& a, const FileIdentity& b) {
 std::string WriteFileAtomically(int folder, const std::string& name, const std::string& label,
                                 const std::string& bytes, mode_t mode, const FileCalls& calls) {
   TempFile temp(folder, name);
-  std::string error = FillTemp(temp, label, bytes, mode, calls);
+  std::string error = FillTemp(temp, label, {bytes}, mode, calls);
   if (!error.empty()) return error;
   ::fremovexattr(temp.Fd(), kTempMark);
   if (temp.Close() != 0) return SystemError("cannot close", temp.Name());
@@ -138,7 +140,7 @@ std::string WriteFileAtomically(int folder, const std::string& name, const std::
   return "";
 }
 
-std::string ReplaceReadFile(int folder, const std::string& name, const std::string& bytes,
+std::string ReplaceReadFile(int folder, const std::string& name, const ByteParts& bytes,
                             const FileIdentity& expected, mode_t mode, int keepIn,
                             const std::string& keepAs, const FileCalls& calls) {
   TempFile temp(folder, name);

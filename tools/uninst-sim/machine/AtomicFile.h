@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace uninst::tool {
@@ -41,13 +42,17 @@ std::string WriteFileAtomically(int folder, const std::string& name, const std::
                                 const std::string& bytes, mode_t mode,
                                 const FileCalls& calls = SystemFileCalls());
 
+// A file's bytes in parts, written one after the other: a large file made
+// of parts of another is never copied whole.
+using ByteParts = std::vector<std::string_view>;
+
 // Puts `bytes` at `name` in `folder` in place of the file `expected` that was
 // read there, keeping its mode: the new file is exchanged with the old one,
 // and the file it displaced must be `expected`, else the two are exchanged
 // back and the new text is kept beside as NAME.uninst-sim-unsaved, so that
 // nothing is lost. The displaced file moves to `keepIn`/`keepAs`, or is
 // removed when `keepIn` is -1. "" on success, else what happened.
-std::string ReplaceReadFile(int folder, const std::string& name, const std::string& bytes,
+std::string ReplaceReadFile(int folder, const std::string& name, const ByteParts& bytes,
                             const FileIdentity& expected, mode_t mode, int keepIn,
                             const std::string& keepAs, const FileCalls& calls = SystemFileCalls());
 

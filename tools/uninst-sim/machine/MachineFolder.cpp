@@ -10,10 +10,12 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <unordered_map>
 
 #include "platform/sim/CodePage.h"
 #include "platform/sim/HostFiles.h"
+#include "tools/uninst-sim/regfile/RegSyntax.h"
 #include "tools/uninst-sim/regfile/TextCodec.h"
 
 namespace uninst::tool {
@@ -188,6 +190,60 @@ Outcome<std::vector<DriveFolder>> FindDrives(int machine, const std::string& dir
   return drives;
 }
 
+// The files that may stand beside registry.reg holding one root each, named
+// as reg export names the roots, in any letter case; the index of the root
+// in kRootNames. HKEY_LOCAL_MACHINE is read from registry.reg alone, the
+// file a run changes: HKLM.reg is named only to be refused.
+struct RootFile {
+  const char* name;
+  int root;
+};
+constexpr RootFile kRootFiles[] = {
+    {"HKCR.reg", 0}, {"HKCU.reg", 1}, {"HKLM.reg", 2}, {"HKU.reg", 3}, {"HKCC.reg", 4}};
+constexpr int kMachineRoot = 2;
+
+// Reads and checks the per-root files of an open machine folder, which are
+// never changed: each holds keys of its own root alone, and no root has
+// keys in two files. `holders` names, for each root, the file that holds
+// its keys. "" or what is wrong, naming the files.
+std::string CheckRootFiles(int machine, const std::string& directory, std::uint64_t mount,
+                           std::uint32_t codePage, std::string (&holders)[std::size(kRootNames)]) {
+  std::vector<sim::FolderEntry> entries;
+  if (!sim::ListFolder(machine, &entries)) return SystemError("cannot list", directory);
+  for (const sim::FolderEntry& entry : entries) {
+    const RootFile* file =
+        std::find_if(std::begin(kRootFiles), std::end(kRootFiles), [&entry](const RootFile& known) {
+          return EqualsIgnoringAsciiCase(entry.name, known.name);
+        });
+    if (file == std::end(kRootFiles)) continue;
+    const std::string path = directory + "/" + entry.name;
+    std::string bytes;
+    bool missing = false;
+    const std::string error =
+        ReadMachineFile(machine, directory, entry.name.c_str(), mount, &bytes, &missing);
+    if (!error.empty()) return error;
+    const Outcome<RegDocument> document = ReadRegFile(std::move(bytes), codePage);
+    if (!document.Ok()) return path + ": " + document.Error();
+    for (std::size_t root = 0; root < std::size(kRootNames); ++root) {
+      if ((document.Value().roots & (1u << root)) == 0) continue;
+      if (static_cast<int>(root) != file->root) {
+        return path + " holds keys of " + kRootNames[root] + ", but a file of this name holds " +
+               kRootNames[file->root] + " alone, as reg export writes it";
+      }
+      if (!holders[root].empty()) {
+        return holders[root] + " and " + path + " both hold keys of " + kRootNames[root] +
+               ": keep them in one file";
+      }
+      if (file->root == kMachineRoot) {
+        return path + " holds " + kRootNames[root] + ", which is read from " + directory + "/" +
+               kRegistryFileName + " alone: rename it " + kRegistryFileName;
+      }
+      holders[root] = path;
+    }
+  }
+  return "";
+}
+
 // machine.ini is UTF-8; the machine spells paths in its ANSI code page.
 void ApplyFileSetting(const FileSetting& setting, sim::SimMachine& machine) {
   const std::string path = sim::Utf8ToCodePage(machine.Config().ansiCodePage, setting.windowsPath)
@@ -248,6 +304,12 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory, FolderUse
   const std::string registryPath = (fs::path(directory) / kRegistryFileName).string();
   if (!registry.Ok()) return Result::Failure(registryPath + ": " + registry.Error());
   folder.registry = std::move(registry.Value());
+  std::string holders[std::size(kRootNames)];
+  for (std::size_t root = 0; root < std::size(kRootNames); ++root) {
+    if (folder.registry.roots & (1u << root)) holders[root] = registryPath;
+  }
+  error = CheckRootFiles(machine, directory, folder.mount, codePage, holders);
+  if (!error.empty()) return Result::Failure(error);
   Outcome<std::vector<DriveFolder>> drives = FindDrives(machine, directory, folder.mount);
   if (!drives.Ok()) return Result::Failure(drives.Error());
   folder.drives = std::move(drives.Value());
@@ -279,15 +341,21 @@ void SetUpMachine(MachineFolder& folder, sim::SimMachine& machine) {
   for (const FileSetting& setting : folder.settings.files) ApplyFileSetting(setting, machine);
 }
 
-Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format,
-                                  RegEncoding encoding, std::uint32_t codePage) {
-  return WriteRegFile(registry, format, encoding, codePage);
-}
-
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
-                         const FileCalls& calls, int keepIn, const std::string& keepAs) {
-  Outcome<std::string> text = RegistryText(
-      registry, folder.registry.format, folder.registry.encoding, AnsiCodePageOf(folder.settings));
+                         const sim::Journal& journal, const FileCalls& calls, int keepIn,
+                         const std::string& keepAs) {
+  RegRemovals removed;
+  for (const sim::JournalEntry& entry : journal.Entries()) {
+    if (entry.kind == sim::JournalEntry::Kind::kKeyDeleted) {
+      removed.keys.push_back(entry.keyPath);
+    } else if (entry.kind == sim::JournalEntry::Kind::kValueDeleted) {
+      entry.value.ForEach([&](const sim::ValueList::View& value) {
+        removed.values.push_back({entry.keyPath, std::string(value.name)});
+      });
+    }
+  }
+  Outcome<ByteParts> text = RemoveFromRegFile(folder.registry, removed, registry.Names(),
+                                              AnsiCodePageOf(folder.settings));
   if (!text.Ok()) return text.Error();
   return ReplaceReadFile(folder.fd.Get(), kRegistryFileName, text.Value(), folder.registryRead,
                          folder.registryMode, keepIn, keepAs, calls);

@@ -1,6 +1,8 @@
 // A simulated Windows machine kept in a host folder:
 //
-//   registry.reg   the registry below HKEY_LOCAL_MACHINE (required)
+//   registry.reg   a regedit export holding HKEY_LOCAL_MACHINE, and maybe
+//                  other roots (required)
+//   HKCU.reg ...   other roots, one a file, as reg export writes them
 //   drive_c/ ...   one folder per drive letter
 //   machine.ini    optional settings:
 //                    [machine]
@@ -23,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/Journal.h"
 #include "platform/sim/SimMachine.h"
 #include "tools/uninst-sim/Outcome.h"
 #include "tools/uninst-sim/machine/AtomicFile.h"
@@ -71,14 +74,12 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory,
 // files.
 void SetUpMachine(MachineFolder& folder, sim::SimMachine& machine);
 
-// The registry text that would be written back, or why it cannot be; the
-// registry holds text in the ANSI code page `codePage`.
-Outcome<std::string> RegistryText(const sim::Registry& registry, RegFormat format,
-                                  RegEncoding encoding, std::uint32_t codePage);
-// Replaces registry.reg atomically, unless it changed since it was read; the
-// file replaced moves to `keepIn`/`keepAs` (-1: removed). "" on success.
+// Replaces registry.reg atomically with the file as read less what the
+// journal says the run removed, unless it changed since it was read; the
+// file replaced moves to `keepIn`/`keepAs` (-1: removed). `registry` is the
+// run's, whose rules compare names. "" on success.
 std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& registry,
-                         const FileCalls& calls = SystemFileCalls(), int keepIn = -1,
-                         const std::string& keepAs = "");
+                         const sim::Journal& journal, const FileCalls& calls = SystemFileCalls(),
+                         int keepIn = -1, const std::string& keepAs = "");
 
 }  // namespace uninst::tool

@@ -1,15 +1,18 @@
-// registry.reg: the registry below HKEY_LOCAL_MACHINE in the two text forms
-// regedit writes. "REGEDIT4" files are single-byte text in the machine's ANSI
-// code page; "Windows Registry Editor Version 5.00" files are UTF-16LE with a
-// byte-order mark as regedit writes them, though either form may come as
-// UTF-8 text behind its mark, or as UTF-16LE. The registry holds names and
-// string values (with their terminating zero) in the code page, as the
-// machine does; hex lists are stored byte for byte.
+// registry.reg: a registry as regedit exports it, in its two text forms.
+// "REGEDIT4" files are single-byte text in the machine's ANSI code page;
+// "Windows Registry Editor Version 5.00" files are UTF-16LE with a byte-order
+// mark as regedit writes them, though either form may come as UTF-8 text
+// behind its mark, or as UTF-16LE. A file may hold every root key regedit
+// writes; the registry read is HKEY_LOCAL_MACHINE's, the part the program
+// sees, and the other roots stay in the file as they are. The registry holds
+// names and string values (with their terminating zero) in the code page, as
+// the machine does; hex lists are stored byte for byte.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/sim/Registry.h"
@@ -36,12 +39,54 @@ bool operator==(const RegKeyEntry& a, const RegKeyEntry& b);
 struct RegDocument {
   RegFormat format = RegFormat::kRegedit4;
   RegEncoding encoding = RegEncoding::kBytes;
-  sim::Registry registry;
+  sim::Registry registry;  // HKEY_LOCAL_MACHINE
+  // The file as read: what a run removed is taken out of it, line by line.
+  std::string bytes;
+  // The roots the file has key lines of, a bit each: 1 << the root's index
+  // in kRootNames (RegSyntax.h).
+  unsigned roots = 0;
 };
+
+// What a run removed below HKEY_LOCAL_MACHINE, in the code page: keys, each
+// with everything below it, and values of keys.
+struct RegRemovals {
+  std::vector<std::string> keys;
+  struct Value {
+    std::string keyPath;
+    std::string name;
+  };
+  std::vector<Value> values;
+};
+
+// A line of a Unicode file that the code page cannot hold as it is: read
+// lossily, refused where the registry would keep it.
+struct UnreadableLine {
+  int line;
+  std::string problem;
+};
+
+// The text of a file's bytes in the ANSI code page, which the lines are
+// parsed in: `*text` views the bytes themselves where they are that text,
+// else `*owned`, which receives it converted; `encoding` how the bytes hold
+// it, `unreadable` the lines that could not be converted exactly. "" or what
+// is wrong, naming the line.
+std::string DecodeRegText(std::string_view bytes, std::uint32_t codePage, RegEncoding* encoding,
+                          std::string* owned, std::string_view* text,
+                          std::vector<UnreadableLine>* unreadable);
 
 // Parses a whole file. A failure names the line: "line 12: ...".
 Outcome<RegDocument> ReadRegFile(std::string bytes,
                                  std::uint32_t codePage = sim::kWesternAnsiCodePage);
+
+// The file as read without the lines of what was removed, every other byte
+// as it was, as the parts of the document's bytes that stay: the key line, the values and the blank
+// lines after them of each section of a removed key or of a key below it, and each line (with its
+// continuation lines) that sets or deletes a removed value in a section of
+// its key. Comments, deletion lines and the other roots stay. `names` are the
+// rules the run's registry compared names by.
+Outcome<std::vector<std::string_view>> RemoveFromRegFile(
+    const RegDocument& document, const RegRemovals& removed, const sim::NameRules& names,
+    std::uint32_t codePage = sim::kWesternAnsiCodePage);
 
 // Writes every key in the registry's enumeration order; fails when a name or
 // value cannot be expressed in the format and encoding, or is no text in the

@@ -23,31 +23,11 @@ struct Failure {
   std::string message;
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view TrimRight(std::string_view text) {
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-std::size_t SkipBlanks(std::string_view text, std::size_t i) {
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  return i;
-}
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && uninst::EqualsIgnoringAsciiCase(a.data(), b.data(), a.size());
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return SameIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 // At most 40 bytes of text in the code page, as UTF-8 for a message.
@@ -73,62 +53,45 @@ int LineAtOffset(std::string_view text, std::size_t offset) {
   return 1 + static_cast<int>(std::count(text.begin(), text.begin() + offset, '\n'));
 }
 
-// The file's text in the machine's ANSI code page, which the lines are
-// parsed in, character by character, so that a 0x5C trail byte is never
-// taken for a backslash: single-byte text is kept as it is, byte for byte,
-// once it is known to be text in that code page; Unicode text must hold only
-// characters of the code page, as the machine keeps every string in it.
-// `encoding` receives how the text was stored.
-Outcome<std::string> DecodeText(std::string bytes, std::uint32_t codePage, RegEncoding* encoding) {
-  using Result = Outcome<std::string>;
-  *encoding = RegEncoding::kBytes;
+// UTF-16LE text of ASCII characters alone, as most exports are, narrowed
+// to `out` without a conversion; false for any other text.
+bool NarrowAsciiUtf16(std::string_view units, std::string* out) {
+  if (units.size() % 2 != 0) return false;
+  out->resize(units.size() / 2);
+  char* to = out->data();
+  for (std::size_t i = 0; i < units.size(); i += 2) {
+    if (units[i + 1] != 0 || static_cast<unsigned char>(units[i]) >= 0x80) return false;
+    *to++ = units[i];
+  }
+  return true;
+}
+
+// Appends UTF-8 text in the code page; when a character is none
+// of the code page's, or one the code page gives the code of another (which
+// would merge names the file keeps apart), appends it lossily and returns
+// what is wrong.
+std::string AppendInCodePage(std::string_view line, std::uint32_t codePage, std::string* out) {
+  const std::string utf8(line);
   std::size_t bad = 0;
-  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-    *encoding = RegEncoding::kUtf16Le;
-    std::optional<std::string> decoded = Utf16LeToUtf8(bytes.substr(2), &bad);
-    if (!decoded) {
-      const std::string good = *Utf16LeToUtf8(bytes.substr(2, bad));
-      return Result::Failure("line " + std::to_string(LineAtOffset(good, good.size())) +
-                             ": the text is not valid UTF-16LE");
-    }
-    bytes = std::move(*decoded);
-  } else if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-    *encoding = RegEncoding::kUtf8WithMark;
-    bytes.erase(0, 3);
-  }
-  if (sim::IsAscii(bytes)) return bytes;
-  const std::string page = "code page " + std::to_string(codePage);
-  if (*encoding == RegEncoding::kBytes) {
-    if (!sim::CodePageToUtf8(codePage, bytes, &bad)) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(bytes[bad]));
-      return Result::Failure("line " + std::to_string(LineAtOffset(bytes, bad)) + ": the byte " +
-                             hex + " is not text in " + page + ", the machine's ANSI code page");
-    }
-    return bytes;
-  }
-  std::optional<std::string> converted = sim::Utf8ToCodePage(codePage, bytes, &bad);
-  // A character that two of the file's characters share in the code page
-  // would merge names the file keeps apart, and the file could not be
-  // written back as it was read.
+  const std::optional<std::string> converted = sim::Utf8ToCodePage(codePage, utf8, &bad);
   const std::optional<std::string> back =
       converted ? sim::CodePageToUtf8(codePage, *converted) : std::nullopt;
-  const bool shared = converted && back != bytes;
+  const bool shared = converted && back != utf8;
+  if (converted && !shared) {
+    *out += *converted;
+    return "";
+  }
+  *out += sim::Utf8ToCodePageLossy(codePage, utf8);
   if (shared) {
     bad = static_cast<std::size_t>(
-        std::mismatch(bytes.begin(), bytes.end(), back->begin(), back->end()).first -
-        bytes.begin());
-    while (bad > 0 && (static_cast<unsigned char>(bytes[bad]) & 0xC0) == 0x80) --bad;
+        std::mismatch(utf8.begin(), utf8.end(), back->begin(), back->end()).first - utf8.begin());
+    while (bad > 0 && (static_cast<unsigned char>(utf8[bad]) & 0xC0) == 0x80) --bad;
   }
-  if (!converted || shared) {
-    std::size_t end = bad + 1;
-    while (end < bytes.size() && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) ++end;
-    return Result::Failure(
-        "line " + std::to_string(LineAtOffset(bytes, bad)) + ": \"" + bytes.substr(bad, end - bad) +
-        (shared ? "\" shares its code with another character in " : "\" is no character of ") +
-        page + ", the machine's ANSI code page");
-  }
-  return std::move(*converted);
+  std::size_t end = bad + 1;
+  while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) ++end;
+  return "\"" + utf8.substr(bad, end - bad) +
+         (shared ? "\" shares its code with another character in " : "\" is no character of ") +
+         "code page " + std::to_string(codePage) + ", the machine's ANSI code page";
 }
 
 // A value's data text, joined from its continuation lines, or the line
@@ -269,8 +232,16 @@ class GatheredValues {
 // reuses keep a whole machine's export from costing an allocation a line.
 class Reader {
  public:
-  Reader(std::string_view text, std::uint32_t codePage, sim::Registry& registry)
-      : m_text(text), m_codePage(codePage), m_registry(registry), m_gathered(registry.Names()) {}
+  Reader(std::string_view text, std::uint32_t codePage, sim::Registry& registry,
+         const std::vector<UnreadableLine>& unreadable)
+      : m_text(text),
+        m_codePage(codePage),
+        m_registry(registry),
+        m_gathered(registry.Names()),
+        m_unreadable(unreadable) {}
+
+  // The roots of the key lines read, a bit each, 1 << RegRoot.
+  unsigned Roots() const { return m_roots; }
 
   Outcome<RegFormat> Read() {
     RegFormat format = RegFormat::kRegedit4;
@@ -301,8 +272,17 @@ class Reader {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     m_next = end + 1;
     ++m_line;
+    m_lineLossy = nullptr;
+    if (m_nextUnreadable < m_unreadable.size() && m_unreadable[m_nextUnreadable].line == m_line) {
+      m_lineLossy = &m_unreadable[m_nextUnreadable++];
+    }
+    if (!m_lossy) m_lossy = m_lineLossy;
     return line;
   }
+
+  // Refuses a line read lossily, or a hex list with one, that the registry
+  // would keep.
+  bool RefuseLossy() { return Error(m_lossy->line, m_lossy->problem); }
 
   bool AtEnd() const { return m_next > m_text.size(); }
 
@@ -321,6 +301,8 @@ class Reader {
 
   bool ReadLine(std::string_view line) {
     const std::size_t first = SkipBlanks(line, 0);
+    // Only the lines of this logical line count.
+    m_lossy = m_lineLossy;
     if (first == line.size() || line[first] == ';') return true;
     if (line[first] == '[') return ReadKeyLine(TrimRight(line.substr(first)));
     if (line[first] == '"' || line[first] == '@') return ReadValueLine(line, first);
@@ -344,21 +326,30 @@ class Reader {
     std::string_view inner = line.substr(1, line.size() - 2);
     const bool deleted = !inner.empty() && inner[0] == '-';
     if (deleted) inner.remove_prefix(1);
-    const std::size_t slash = inner.find('\\');
-    if (!SameIgnoringCase(inner.substr(0, slash), kRootName)) {
-      return Error(m_line,
-                   "the key \"" + Excerpt(inner, m_codePage) + "\" is not below " + kRootName);
+    const int root = RootOf(inner);
+    if (root == kNoRoot) {
+      return Error(m_line, "the key \"" + Excerpt(inner, m_codePage) +
+                               "\" is below none of the root keys regedit writes");
     }
+    const std::size_t slash = inner.find('\\');
     std::string_view path =
         slash == std::string_view::npos ? std::string_view() : inner.substr(slash + 1);
     const std::string problem = KeyPathProblem(path, m_registry.Names());
     if (slash != std::string_view::npos && !problem.empty()) {
       return Error(m_line, "the key path \"" + Excerpt(inner, m_codePage) + "\" " + problem);
     }
+    if (deleted && path.empty()) {
+      return Error(m_line, std::string("cannot delete ") + kRootNames[root]);
+    }
+    if (m_lossy && root == RootOf(kRootName)) return RefuseLossy();
     FinishKey();
+    m_roots |= 1u << root;
     m_keyDeleted = deleted;
+    // Only HKEY_LOCAL_MACHINE is the program's to see; the other roots'
+    // lines are checked alike and stay in the file as they are.
+    m_otherRoot = kRootNames[root] != std::string_view(kRootName);
+    if (m_otherRoot) return true;
     if (deleted) {
-      if (path.empty()) return Error(m_line, std::string("cannot delete ") + kRootName);
       m_registry.DeleteKey(std::string(path));
       m_previousKeys.clear();
     } else if (!path.empty()) {
@@ -374,11 +365,14 @@ class Reader {
   }
 
   void SetValue(std::uint32_t type) {
+    if (m_otherRoot) return;
     m_gathered.Set(m_name, type, reinterpret_cast<const std::uint8_t*>(m_bytes.data()),
                    m_bytes.size());
   }
 
-  void DeleteValue() { m_gathered.Delete(m_name); }
+  void DeleteValue() {
+    if (!m_otherRoot) m_gathered.Delete(m_name);
+  }
 
   // The key at `path`, created with its missing parents. A key mostly comes
   // right after its parent or a sibling: it is then made from the nearest
@@ -413,8 +407,10 @@ class Reader {
 
   bool ReadValueLine(std::string_view line, std::size_t first) {
     if (m_keyDeleted) return Error(m_line, "a value follows a deleted key");
-    if (!m_current)
-      return Error(m_line, std::string("a value must follow a key below ") + kRootName);
+    if (!m_current && !m_otherRoot) {
+      return Error(m_line, m_roots == 0 ? std::string("a value must follow a key")
+                                        : std::string(kRootName) + " holds no values of its own");
+    }
     m_name.clear();
     std::size_t i = first;
     if (line[i] == '@') {
@@ -428,6 +424,7 @@ class Reader {
     if (!JoinContinuations(line.substr(i))) {
       return Error(m_line, "the hex list continues past the end of the file");
     }
+    if (m_lossy && !m_otherRoot) return RefuseLossy();
     return ReadData();
   }
 
@@ -454,25 +451,8 @@ class Reader {
   }
 
   bool ReadQuoted(std::string_view line, std::size_t* i, std::string* out, int number) {
-    for (std::size_t k = *i + 1; k < line.size(); ++k) {
-      if (m_registry.Names().IsLead(line[k]) && k + 1 < line.size()) {
-        *out += line[k++];
-        *out += line[k];
-        continue;
-      }
-      if (line[k] == '"') {
-        *i = k + 1;
-        return true;
-      }
-      if (line[k] == '\\') {
-        if (k + 1 == line.size() || (line[k + 1] != '\\' && line[k + 1] != '"')) {
-          return Error(number, "unknown escape in a quoted string (only \\\\ and \\\" exist)");
-        }
-        ++k;
-      }
-      *out += line[k];
-    }
-    return Error(number, "a quoted string is not closed");
+    const char* problem = ReadQuotedText(line, i, out, m_registry.Names());
+    return *problem == '\0' || Error(number, problem);
   }
 
   bool ReadData() {
@@ -551,6 +531,9 @@ class Reader {
   sim::Registry& m_registry;
   sim::Registry::Node* m_current = nullptr;
   bool m_keyDeleted = false;
+  // The key line read last is of a root other than HKEY_LOCAL_MACHINE.
+  bool m_otherRoot = false;
+  unsigned m_roots = 0;
   // The last key opened and its ancestors, each with the offset in the path
   // where its name ends, to create the next key from.
   struct OpenedKey {
@@ -565,10 +548,86 @@ class Reader {
   std::string m_bytes;  // the value's data
   // The values of the key being read, given to it whole when the key ends.
   GatheredValues m_gathered;
+  // The lines converted lossily, in order; the first of the logical line
+  // being read, or nullptr.
+  const std::vector<UnreadableLine>& m_unreadable;
+  std::size_t m_nextUnreadable = 0;
+  const UnreadableLine* m_lineLossy = nullptr;  // the line read last
+  const UnreadableLine* m_lossy = nullptr;
   Failure m_failure;
 };
 
 }  // namespace
+
+// The file's text in the machine's ANSI code page, which the lines are
+// parsed in, character by character, so that a 0x5C trail byte is never
+// taken for a backslash: single-byte text is the file's bytes themselves,
+// once they are known to be text in that code page, and `*text` views them;
+// Unicode text must hold only characters of the code page, as the machine
+// keeps every string in it, and is converted into `*owned`. `encoding`
+// receives how the text was stored. "" or what is wrong.
+std::string DecodeRegText(std::string_view bytes, std::uint32_t codePage, RegEncoding* encoding,
+                          std::string* owned, std::string_view* text,
+                          std::vector<UnreadableLine>* unreadable) {
+  *encoding = RegEncoding::kBytes;
+  std::size_t bad = 0;
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    *encoding = RegEncoding::kUtf16Le;
+    if (!NarrowAsciiUtf16(bytes.substr(2), owned)) {
+      std::optional<std::string> decoded = Utf16LeToUtf8(std::string(bytes.substr(2)), &bad);
+      if (!decoded) {
+        const std::string good = *Utf16LeToUtf8(std::string(bytes.substr(2, bad)));
+        return "line " + std::to_string(LineAtOffset(good, good.size())) +
+               ": the text is not valid UTF-16LE";
+      }
+      *owned = std::move(*decoded);
+    }
+    bytes = *owned;
+  } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    *encoding = RegEncoding::kUtf8WithMark;
+    bytes.remove_prefix(3);
+  }
+  *text = bytes;
+  if (sim::IsAscii(bytes)) return "";
+  if (*encoding == RegEncoding::kBytes) {
+    const std::string page = "code page " + std::to_string(codePage);
+    if (!sim::CodePageToUtf8(codePage, std::string(bytes), &bad)) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(bytes[bad]));
+      return "line " + std::to_string(LineAtOffset(bytes, bad)) + ": the byte " + hex +
+             " is not text in " + page + ", the machine's ANSI code page";
+    }
+    return "";
+  }
+  // Whole when it can be, else line by line, so that a line the registry
+  // does not keep (another root's, a comment) may hold what the code page
+  // lacks.
+  std::string converted;
+  if (AppendInCodePage(bytes, codePage, &converted).empty()) {
+    *owned = std::move(converted);
+    *text = *owned;
+    return "";
+  }
+  converted.clear();
+  int number = 1;
+  for (std::size_t start = 0;; ++number) {
+    std::size_t end = bytes.find('\n', start);
+    if (end == std::string_view::npos) end = bytes.size();
+    const std::string_view line = bytes.substr(start, end - start);
+    if (sim::IsAscii(line)) {
+      converted += line;
+    } else if (std::string problem = AppendInCodePage(line, codePage, &converted);
+               !problem.empty()) {
+      unreadable->push_back({number, std::move(problem)});
+    }
+    if (end == bytes.size()) break;
+    converted += '\n';
+    start = end + 1;
+  }
+  *owned = std::move(converted);
+  *text = *owned;
+  return "";
+}
 
 bool operator==(const RegKeyEntry& a, const RegKeyEntry& b) {
   if (a.path != b.path || a.values.size() != b.values.size()) return false;
@@ -584,11 +643,18 @@ Outcome<RegDocument> ReadRegFile(std::string bytes, std::uint32_t codePage) {
   RegDocument document;
   // In the order of the file, which needs no sorting while the document is checked.
   document.registry = sim::Registry(sim::WindowsFamily::k9x, codePage);
-  Outcome<std::string> text = DecodeText(std::move(bytes), codePage, &document.encoding);
-  if (!text.Ok()) return Outcome<RegDocument>::Failure(text.Error());
-  Outcome<RegFormat> format = Reader(text.Value(), codePage, document.registry).Read();
+  document.bytes = std::move(bytes);
+  std::string owned;
+  std::string_view text;
+  std::vector<UnreadableLine> unreadable;
+  const std::string problem =
+      DecodeRegText(document.bytes, codePage, &document.encoding, &owned, &text, &unreadable);
+  if (!problem.empty()) return Outcome<RegDocument>::Failure(problem);
+  Reader reader(text, codePage, document.registry, unreadable);
+  Outcome<RegFormat> format = reader.Read();
   if (!format.Ok()) return Outcome<RegDocument>::Failure(format.Error());
   document.format = format.Value();
+  document.roots = reader.Roots();
   return document;
 }
 

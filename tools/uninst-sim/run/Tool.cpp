@@ -256,7 +256,7 @@ int EndRun(const Options& options, const MachineFolder& folder, sim::SimMachine&
   if (options.dryRun) {
     report.save = RegistrySave::kDryRun;
   } else if (report.RegistryChanged()) {
-    report.saveError = SaveRegistry(folder, machine.GetRegistry(), saveCalls,
+    report.saveError = SaveRegistry(folder, machine.GetRegistry(), machine.GetJournal(), saveCalls,
                                     record ? record->Fd() : -1, kRegistryFileName);
     report.save = report.saveError.empty() ? RegistrySave::kSaved : RegistrySave::kFailed;
   }

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <set>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "platform/sim/CodePage.h"
@@ -36,10 +37,28 @@ constexpr char kJournalEnd[] = "end";
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-std::uint64_t Fingerprint(const std::string& bytes) {
-  std::uint64_t hash = 14695981039346656037ull;
+std::uint64_t Fingerprint(std::string_view bytes, std::uint64_t hash = 14695981039346656037ull) {
   for (char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
   return hash;
+}
+
+// The size and fingerprint of registry.reg, read a part at a time so that a
+// whole machine's registry is not held twice. False with errno set.
+bool FingerprintRegistry(int folder, std::uint64_t* size, std::uint64_t* hash) {
+  struct stat status {};
+  const UniqueFd file = sim::OpenEntryAt(folder, kRegistryFileName, &status);
+  if (!file.Valid()) return false;
+  std::string part(std::size_t{1} << 20, '\0');
+  *size = 0;
+  *hash = Fingerprint("");
+  for (;;) {
+    const ssize_t got = ::read(file.Get(), part.data(), part.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    *size += static_cast<std::uint64_t>(got);
+    *hash = Fingerprint(std::string_view(part.data(), static_cast<std::size_t>(got)), *hash);
+  }
 }
 
 std::string Hex(const std::string& bytes) {
@@ -232,9 +251,9 @@ std::string WindowsPathOf(const FileLine& line) {
 // Why putting back `record` would lose something, or "".
 std::string CheckRecord(const MachineFolder& folder, const RecordText& record, int files) {
   if (record.saved) {
-    std::string bytes;
-    if (!sim::ReadEntryAt(folder.fd.Get(), kRegistryFileName, std::size_t{1} << 30, &bytes) ||
-        bytes.size() != record.registrySize || Fingerprint(bytes) != record.registryFingerprint) {
+    // The folder is held: the registry.reg it read is the one there.
+    const std::string& bytes = folder.registry.bytes;
+    if (bytes.size() != record.registrySize || Fingerprint(bytes) != record.registryFingerprint) {
       return "registry.reg changed since the run: putting back the old one would lose those "
              "changes";
     }
@@ -337,13 +356,13 @@ UniqueFd UndoRecord::FilesFolder() const {
 std::string UndoRecord::Finish(const sim::Journal& journal, const MachineFolder& folder,
                                bool saved) const {
   std::string text;
-  std::string bytes;
   if (saved) {
-    if (!sim::ReadEntryAt(folder.fd.Get(), kRegistryFileName, std::size_t{1} << 30, &bytes)) {
+    std::uint64_t size = 0;
+    std::uint64_t hash = 0;
+    if (!FingerprintRegistry(folder.fd.Get(), &size, &hash)) {
       return Errno("cannot read back registry.reg");
     }
-    text += "registry " + std::to_string(bytes.size()) + " " + std::to_string(Fingerprint(bytes)) +
-            "\n";
+    text += "registry " + std::to_string(size) + " " + std::to_string(hash) + "\n";
   }
   Outcome<std::string> undoReg = UndoRegText(journal, AnsiCodePageOf(folder.settings));
   if (!WriteNewFile(m_record.Get(), kUndoRegName,
