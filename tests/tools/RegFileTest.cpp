@@ -428,14 +428,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A whole machine's export as regedit writes it, every root key, around the
 // minimal machine's keys; a line that starts with '-' is one the run
-// removes. The other roots name the same paths as the removed keys.
+// removes, one that starts with '+' one it adds: a key that stays gets a line
+// of its own when the lines that named it go. The other roots name the same
+// paths as the removed keys.
 constexpr char kWholeExport[] = R"(
 [HKEY_LOCAL_MACHINE]
 
 [HKEY_LOCAL_MACHINE\Enum]
 
-[HKEY_LOCAL_MACHINE\Enum\FLOP]
-
++[HKEY_LOCAL_MACHINE\Enum\FLOP]
++
 -[HKEY_LOCAL_MACHINE\Enum\FLOP\KELMORINUSB_FLOPPY_DISK_1.00]
 -
 -[HKEY_LOCAL_MACHINE\Enum\FLOP\KELMORINUSB_FLOPPY_DISK_1.00\USB&VID_0D7C&PID_FFFF&0001]
@@ -520,8 +522,8 @@ std::map<std::string, std::string> ExportFiles(const ExportCase& c, bool removed
   std::string file = "registry.reg";
   std::istringstream lines(kWholeExport + 1);
   for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line[0] == '-') {
-      if (removed) continue;
+    if (!line.empty() && (line[0] == '-' || line[0] == '+')) {
+      if (removed == (line[0] == '-')) continue;
       line.erase(0, 1);
     }
     if (c.perRootFiles && !line.empty() && line[0] == '[') {

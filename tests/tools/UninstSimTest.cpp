@@ -147,6 +147,15 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {"--answers", "yes"},
                     "registry.reg: line 4: expected ','"},
+        RefusedCase{"KeyNameTooLongForNt",
+                    [](const fs::path& machine) {
+                      testing::WriteText(machine / "machine.ini", "[machine]\nwindows = nt\n");
+                      testing::WriteText(machine / "registry.reg",
+                                         "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A\\" +
+                                             std::string(256, 'k') + "]\r\n");
+                    },
+                    {"--answers", "yes"},
+                    "registry.reg: line 3: a key name is longer than 255 characters"},
         RefusedCase{"RootFileOfAnotherRoot",
                     [](const fs::path& machine) {
                       testing::WriteText(machine / "HKCU.reg",

@@ -65,13 +65,10 @@ def typed_value(data, wide, encoding):
 def parse_typed_reg(text, encoding="cp1252"):
     """Maps each key of a .reg text (lower case) to its spelling and values:
     {key: (spelling, {lower-case name: (spelling, type, data)})}. A REGEDIT4
-    text's hex data of text types is in the given ANSI code page. A key's
-    ancestors are keys too, whether or not the text gives them a line."""
+    text's hex data of text types is in the given ANSI code page."""
     wide = not text.lstrip("\ufeff").startswith("REGEDIT4")
     keys = {}
     for key, name, data in runner.read_reg_entries(text):
-        for ancestor in ancestors(key):
-            keys.setdefault(ancestor.lower(), (ancestor, {}))
         _, values = keys.setdefault(key.lower(), (key, {}))
         if name is not None:
             values[name.lower()] = (name, ) + typed_value(data, wide, encoding)
@@ -98,10 +95,16 @@ def is_below(key, roots):
 
 def demo_keys_of(side, demo_keys, implied):
     """The part of one side's registry that stems from the demo: its keys and
-    what lies below them, and the keys implied as their ancestors."""
+    what lies below them, and the keys implied as their ancestors. A key's
+    ancestors are keys too, whether or not the side's .reg text gives them a
+    line of their own."""
+    keys = dict(side)
+    for spelling, _ in side.values():
+        for ancestor in ancestors(spelling):
+            keys.setdefault(ancestor.lower(), (ancestor, {}))
     return {
         key: entry
-        for key, entry in side.items()
+        for key, entry in keys.items()
         if key in demo_keys or key in implied or is_below(key, demo_keys)
     }
 

@@ -303,6 +303,12 @@ Outcome<MachineFolder> ReadMachineFolder(const std::string& directory, FolderUse
   Outcome<RegDocument> registry = ReadRegFile(std::move(bytes), codePage);
   const std::string registryPath = (fs::path(directory) / kRegistryFileName).string();
   if (!registry.Ok()) return Result::Failure(registryPath + ": " + registry.Error());
+  if (folder.settings.family == sim::WindowsFamily::kNt && registry.Value().longNameLine != 0) {
+    return Result::Failure(registryPath + ": line " +
+                           std::to_string(registry.Value().longNameLine) +
+                           ": a key name is longer than " + std::to_string(sim::kMaxKeyNameLength) +
+                           " characters, the most a Windows NT registry holds");
+  }
   folder.registry = std::move(registry.Value());
   std::string holders[std::size(kRootNames)];
   for (std::size_t root = 0; root < std::size(kRootNames); ++root) {
@@ -354,7 +360,8 @@ std::string SaveRegistry(const MachineFolder& folder, const sim::Registry& regis
       });
     }
   }
-  Outcome<ByteParts> text = RemoveFromRegFile(folder.registry, removed, registry.Names(),
+  std::deque<std::string> added;
+  Outcome<ByteParts> text = RemoveFromRegFile(folder.registry, removed, registry.Names(), &added,
                                               AnsiCodePageOf(folder.settings));
   if (!text.Ok()) return text.Error();
   return ReplaceReadFile(folder.fd.Get(), kRegistryFileName, text.Value(), folder.registryRead,

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,9 @@ struct RegDocument {
   // The roots the file has key lines of, a bit each: 1 << the root's index
   // in kRootNames (RegSyntax.h).
   unsigned roots = 0;
+  // The first line with a key name of HKEY_LOCAL_MACHINE longer than the NT
+  // family holds, or 0.
+  int longNameLine = 0;
 };
 
 // What a run removed below HKEY_LOCAL_MACHINE, in the code page: keys, each
@@ -84,9 +88,12 @@ Outcome<RegDocument> ReadRegFile(std::string bytes,
 // continuation lines) that sets or deletes a removed value in a section of
 // its key. Comments, deletion lines and the other roots stay. `names` are the
 // rules the run's registry compared names by.
+// A key that stays while every line naming it goes gets a key line of its
+// own in `added`, which the parts then view, where the first of those lines
+// was.
 Outcome<std::vector<std::string_view>> RemoveFromRegFile(
     const RegDocument& document, const RegRemovals& removed, const sim::NameRules& names,
-    std::uint32_t codePage = sim::kWesternAnsiCodePage);
+    std::deque<std::string>* added, std::uint32_t codePage = sim::kWesternAnsiCodePage);
 
 // Writes every key in the registry's enumeration order; fails when a name or
 // value cannot be expressed in the format and encoding, or is no text in the

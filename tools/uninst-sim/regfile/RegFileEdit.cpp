@@ -1,6 +1,8 @@
 // Takes what a run removed out of registry.reg as it was read, so that every
 // line it did not remove stays byte for byte: other roots, comments, blank
 // lines, line endings and the wrapping of long hex lists.
+#include <algorithm>
+#include <deque>
 #include <string_view>
 #include <vector>
 
@@ -34,6 +36,18 @@ class ByteLines {
   std::size_t m_unit;
 };
 
+// A key that stays although every line naming it went with a removed key
+// below it: the file gets a line of its own for it where the first of them
+// was, or the next load would lose it.
+struct KeptParent {
+  std::string folded;
+  std::size_t depth = 0;  // its names
+  bool named = false;     // a kept key line names it or a key below it
+  bool dropped = false;   // a removed line named a key below it
+  std::size_t at = 0;     // the first such line's offset in the bytes
+  std::string line;       // its key line, in the code page, with the line break
+};
+
 // Decides line by line what stays.
 class Removal {
  public:
@@ -44,12 +58,27 @@ class Removal {
     for (const RegRemovals::Value& value : removed.values) {
       m_values.push_back({names.FoldKey(value.keyPath), value.name});
     }
+    for (const std::string& key : removed.keys) NoteParentOf(key);
   }
 
-  bool Keeps(std::string_view line) {
+  // `line` without its line break, which `lineBreak` is.
+  bool Keeps(std::string_view line, std::string_view lineBreak, std::size_t at) {
+    m_lineBreak = lineBreak;
+    m_at = at;
     const bool kept = Decide(line);
     m_previousDropped = !kept;
     return kept;
+  }
+
+  // The parents that need a key line of their own, in the order of the file.
+  std::vector<const KeptParent*> UnnamedParents() const {
+    std::vector<const KeptParent*> parents;
+    for (const KeptParent& parent : m_parents) {
+      if (parent.dropped && !parent.named) parents.push_back(&parent);
+    }
+    std::sort(parents.begin(), parents.end(),
+              [](const KeptParent* a, const KeptParent* b) { return a->at < b->at; });
+    return parents;
   }
 
  private:
@@ -76,7 +105,48 @@ class Removal {
     m_inMachine = true;
     m_sectionPath = m_names.FoldKey(inner.substr(kMachinePrefix.size()));
     m_droppingSection = IsBelowRemovedKey();
+    for (KeptParent& parent : m_parents) {
+      if (!IsAtOrBelow(m_sectionPath, parent.folded)) continue;
+      if (!m_droppingSection) {
+        parent.named = true;
+      } else if (!parent.dropped) {
+        parent.dropped = true;
+        parent.at = m_at;
+        parent.line = ParentLine(inner, parent.depth);
+      }
+    }
     return !m_droppingSection;
+  }
+
+  // The key line of the first `depth` names of the section `inner`, spelt
+  // as the file spells them.
+  std::string ParentLine(std::string_view inner, std::size_t depth) const {
+    constexpr std::size_t kRootLength = sizeof("HKEY_LOCAL_MACHINE") - 1;
+    std::size_t end = kRootLength;
+    for (std::size_t i = 0; i < depth; ++i) end = m_names.FindSeparator(inner, end + 1);
+    std::string line = "[";
+    line.append(inner.substr(0, std::min(end, inner.size())));
+    line += "]";
+    line.append(m_lineBreak);
+    line.append(m_lineBreak);
+    return line;
+  }
+
+  void NoteParentOf(const std::string& key) {
+    const std::vector<std::string_view> names = m_names.Split(key);
+    if (names.size() < 2) return;
+    const std::size_t end =
+        names[names.size() - 2].data() + names[names.size() - 2].size() - key.data();
+    KeptParent parent;
+    parent.folded = m_names.FoldKey(std::string_view(key).substr(0, end));
+    parent.depth = names.size() - 1;
+    for (const std::string& removedKey : m_keys) {
+      if (IsAtOrBelow(parent.folded, removedKey)) return;
+    }
+    for (const KeptParent& known : m_parents) {
+      if (known.folded == parent.folded) return;
+    }
+    m_parents.push_back(std::move(parent));
   }
 
   bool KeepsValueLine(std::string_view line, std::size_t first) {
@@ -93,13 +163,15 @@ class Removal {
     return !m_droppingValue;
   }
 
+  bool IsAtOrBelow(const std::string& path, const std::string& key) const {
+    return path.compare(0, key.size(), key) == 0 &&
+           (path.size() == key.size() ||
+            path.compare(key.size(), m_separator.size(), m_separator) == 0);
+  }
+
   bool IsBelowRemovedKey() const {
     for (const std::string& key : m_keys) {
-      if (m_sectionPath.compare(0, key.size(), key) == 0 &&
-          (m_sectionPath.size() == key.size() ||
-           m_sectionPath.compare(key.size(), m_separator.size(), m_separator) == 0)) {
-        return true;
-      }
+      if (IsAtOrBelow(m_sectionPath, key)) return true;
     }
     return false;
   }
@@ -121,6 +193,9 @@ class Removal {
   const std::string m_separator;
   std::vector<std::string> m_keys;
   std::vector<FoldedValue> m_values;
+  std::vector<KeptParent> m_parents;
+  std::string_view m_lineBreak;
+  std::size_t m_at = 0;  // the offset of the line being decided
   // The section's key below HKEY_LOCAL_MACHINE, folded, when it is one.
   bool m_inMachine = false;
   std::string m_sectionPath;
@@ -136,6 +211,7 @@ class Removal {
 Outcome<std::vector<std::string_view>> RemoveFromRegFile(const RegDocument& document,
                                                          const RegRemovals& removed,
                                                          const sim::NameRules& names,
+                                                         std::deque<std::string>* added,
                                                          std::uint32_t codePage) {
   using Result = Outcome<std::vector<std::string_view>>;
   RegEncoding encoding = RegEncoding::kBytes;
@@ -149,22 +225,43 @@ Outcome<std::vector<std::string_view>> RemoveFromRegFile(const RegDocument& docu
   const std::string_view bytes = document.bytes;
   const ByteLines lines(bytes, encoding);
   Removal removal(removed, names);
-  std::vector<std::string_view> kept;
-  // The kept lines go a run at a time.
-  std::size_t keptFrom = 0;
+  // The byte ranges of the removed lines, in order.
+  std::vector<std::pair<std::size_t, std::size_t>> dropped;
   std::size_t start = 0;
   for (std::size_t next = 0; next <= text.size();) {
     std::size_t end = text.find('\n', next);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(next, end - next);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const bool returns = !line.empty() && line.back() == '\r';
+    if (returns) line.remove_suffix(1);
     next = end + 1;
     const std::size_t after = lines.EndOf(start);
-    if (!removal.Keeps(line)) {
-      if (start > keptFrom) kept.push_back(bytes.substr(keptFrom, start - keptFrom));
-      keptFrom = after;
+    if (!removal.Keeps(line, end < text.size() && !returns ? "\n" : "\r\n", start)) {
+      if (!dropped.empty() && dropped.back().second == start) {
+        dropped.back().second = after;
+      } else {
+        dropped.emplace_back(start, after);
+      }
     }
     start = after;
+  }
+  // The kept lines go a run at a time, a parent's own line where its first
+  // removed line was.
+  const std::vector<const KeptParent*> parents = removal.UnnamedParents();
+  auto parent = parents.begin();
+  std::vector<std::string_view> kept;
+  std::size_t keptFrom = 0;
+  for (const auto& [from, to] : dropped) {
+    if (from > keptFrom) kept.push_back(bytes.substr(keptFrom, from - keptFrom));
+    for (; parent != parents.end() && (*parent)->at < to; ++parent) {
+      std::string line = EncodeRegText((*parent)->line, encoding, codePage);
+      // Without the byte-order mark the encoding begins a file with.
+      line.erase(0, encoding == RegEncoding::kUtf16Le        ? 2
+                    : encoding == RegEncoding::kUtf8WithMark ? 3
+                                                             : 0);
+      kept.push_back(added->emplace_back(std::move(line)));
+    }
+    keptFrom = to;
   }
   if (bytes.size() > keptFrom) kept.push_back(bytes.substr(keptFrom));
   return kept;

@@ -242,6 +242,7 @@ class Reader {
 
   // The roots of the key lines read, a bit each, 1 << RegRoot.
   unsigned Roots() const { return m_roots; }
+  int LongNameLine() const { return m_longNameLine; }
 
   Outcome<RegFormat> Read() {
     RegFormat format = RegFormat::kRegedit4;
@@ -283,6 +284,13 @@ class Reader {
   // Refuses a line read lossily, or a hex list with one, that the registry
   // would keep.
   bool RefuseLossy() { return Error(m_lossy->line, m_lossy->problem); }
+
+  bool HasLongName(std::string_view path) const {
+    for (const std::string_view name : m_registry.Names().Split(path)) {
+      if (m_registry.Names().Length(name) > sim::kMaxKeyNameLength) return true;
+    }
+    return false;
+  }
 
   bool AtEnd() const { return m_next > m_text.size(); }
 
@@ -342,6 +350,9 @@ class Reader {
       return Error(m_line, std::string("cannot delete ") + kRootNames[root]);
     }
     if (m_lossy && root == RootOf(kRootName)) return RefuseLossy();
+    if (m_longNameLine == 0 && root == RootOf(kRootName) && HasLongName(path)) {
+      m_longNameLine = m_line;
+    }
     FinishKey();
     m_roots |= 1u << root;
     m_keyDeleted = deleted;
@@ -534,6 +545,7 @@ class Reader {
   // The key line read last is of a root other than HKEY_LOCAL_MACHINE.
   bool m_otherRoot = false;
   unsigned m_roots = 0;
+  int m_longNameLine = 0;
   // The last key opened and its ancestors, each with the offset in the path
   // where its name ends, to create the next key from.
   struct OpenedKey {
@@ -655,6 +667,7 @@ Outcome<RegDocument> ReadRegFile(std::string bytes, std::uint32_t codePage) {
   if (!format.Ok()) return Outcome<RegDocument>::Failure(format.Error());
   document.format = format.Value();
   document.roots = reader.Roots();
+  document.longNameLine = reader.LongNameLine();
   return document;
 }
 

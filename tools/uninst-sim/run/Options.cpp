@@ -245,8 +245,10 @@ removes it. A run killed outright can be undone as far as it went: its files
 come back, and registry.reg stays as that run left it.
 
 At the end the registry is written back to registry.reg (through a temporary
-file in the same folder, flushed and exchanged with the old one; comments are
-not kept); when registry.reg was changed by someone else since it was read, it
+file in the same folder, flushed and exchanged with the old one): only the
+lines of the keys and values the run removed are taken out, and a key that
+stays gets a line of its own where the lines that named it went; every other
+line stays byte for byte; when registry.reg was changed by someone else since it was read, it
 is left as it is and the run's registry is written beside it to
 registry.reg.uninst-sim-unsaved (a failed save, below). Then uninst-sim prints
 the registry keys, registry values and files that were deleted (each list
@@ -266,10 +268,16 @@ uninst-sim; registry.reg is then the old one); the next run removes it and
 says so.
 
 Files:
-  DIR/registry.reg   the registry below HKEY_LOCAL_MACHINE, as regedit writes
-                     it: "REGEDIT4" (single-byte text) or "Windows Registry
-                     Editor Version 5.00" (UTF-16LE); keys at most 512 levels
-                     deep, as in Windows
+  DIR/registry.reg   a regedit export holding HKEY_LOCAL_MACHINE: "REGEDIT4"
+                     (single-byte text) or "Windows Registry Editor Version
+                     5.00" (UTF-16LE); every root key regedit writes may be in
+                     it, the run sees HKEY_LOCAL_MACHINE alone, and a run
+                     takes out only the lines of what it removed; keys at most
+                     512 levels deep and, on the NT family, names of at most
+                     255 characters, as in Windows
+  DIR/HKCR.reg, HKCU.reg, HKU.reg, HKCC.reg
+                     optional, as reg export writes them: one other root
+                     each, read and checked, never changed
   DIR/drive_c/ ...   one folder per drive letter (drive_c is C:)
   DIR/machine.ini    optional, UTF-8 or UTF-16 with its byte-order mark;
                      names of sections and settings in any case:
@@ -296,7 +304,7 @@ single-byte text (messages, registry names and strings, paths), defaults to
 the one that goes with oem_code_page: 932 beside 932, else 1252. A "REGEDIT4"
 registry.reg is in the ANSI code page, and its names and strings are kept and
 written back in the bytes read, even where two byte sequences stand for one
-character; a Unicode one is converted to it and back, and a character the code
+character; a Unicode one is read in it, and a character the code
 page lacks, or has only the code of another for, is refused. Registry names
 are read character by character of the ANSI code page, as Windows reads them:
 the second byte of a double-byte character never separates keys and keeps its
