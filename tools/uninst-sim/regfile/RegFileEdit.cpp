@@ -13,6 +13,8 @@ namespace uninst::tool {
 
 namespace {
 
+constexpr std::string_view kMachinePrefix = "HKEY_LOCAL_MACHINE\\";
+
 // The lines of the file's bytes in their encoding, in step with the lines of
 // its decoded text: a conversion keeps every line break where it was.
 class ByteLines {
@@ -95,7 +97,6 @@ class Removal {
   }
 
   bool KeepsKeyLine(std::string_view line) {
-    constexpr std::string_view kMachinePrefix = "HKEY_LOCAL_MACHINE\\";
     m_droppingSection = false;
     m_inMachine = false;
     const std::string_view inner = line.substr(1, line.size() - 2);
@@ -121,8 +122,7 @@ class Removal {
   // The key line of the first `depth` names of the section `inner`, spelt
   // as the file spells them.
   std::string ParentLine(std::string_view inner, std::size_t depth) const {
-    constexpr std::size_t kRootLength = sizeof("HKEY_LOCAL_MACHINE") - 1;
-    std::size_t end = kRootLength;
+    std::size_t end = kMachinePrefix.size() - 1;
     for (std::size_t i = 0; i < depth; ++i) end = m_names.FindSeparator(inner, end + 1);
     std::string line = "[";
     line.append(inner.substr(0, std::min(end, inner.size())));

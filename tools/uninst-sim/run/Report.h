@@ -42,6 +42,7 @@ struct RunReport {
   std::vector<Explanation> explanations;
 
   bool RegistryChanged() const { return !keysDeleted.empty() || !valuesDeleted.empty(); }
+  bool RemovedSomething() const { return RegistryChanged() || !filesDeleted.empty(); }
   bool Changed() const {
     return RegistryChanged() || !filesDeleted.empty() || !filesChanged.empty();
   }

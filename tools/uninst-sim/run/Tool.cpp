@@ -137,11 +137,6 @@ bool AcceptMachine(const Options& options, const MachineFolder& folder, ToolStre
   return !options.strict || warnings.empty();
 }
 
-bool RemovedSomething(const RunReport& report) {
-  return !report.keysDeleted.empty() || !report.valuesDeleted.empty() ||
-         !report.filesDeleted.empty();
-}
-
 // Everything that can be refused before the run starts.
 std::string CheckBeforeRun(const Options& options, const MachineFolder& folder) {
   const std::string unwritable =
@@ -293,7 +288,7 @@ int EndRun(const Options& options, const MachineFolder& folder, sim::SimMachine&
   if (options.strict && options.dryRun && !report.answerWarnings.empty()) {
     return RefuseStrictly(streams, "it was a dry run");
   }
-  return RemovedSomething(report) ? kExitOk : kExitNothingRemoved;
+  return report.RemovedSomething() ? kExitOk : kExitNothingRemoved;
 }
 
 int Undo(const Options& options, ToolStreams& streams) {
